@@ -1,0 +1,76 @@
+// The process entry: the whole top-level program, run once in a fixed order of
+// phases. It ends in sys::quit, through which every exit of the runtime goes.
+#include <new>
+
+#include "runtime/console.hpp"
+#include "runtime/heap.hpp"
+#include "runtime/init.hpp"
+#include "runtime/platform/platform.hpp"
+#include "runtime/system.hpp"
+#include "runtime/throws.hpp"
+
+#if defined(__x86_64__) || defined(_M_X64)
+#include <xmmintrin.h>
+#endif
+
+namespace kel::sys {
+
+namespace {
+mem::HeapList tracked_heap;
+
+// All floating-point exceptions masked, 53-bit precision, round to nearest:
+// the x87 control word 0x27F and the SSE default the doubles use on x86-64.
+void reset_fpu() {
+#if defined(__x86_64__) || defined(_M_X64)
+    unsigned short control = 0x27F;
+    __asm__ volatile("fldcw %0" : : "m"(control));
+    _mm_setcsr(0x1F80);
+#endif
+}
+}  // namespace
+
+SystemRecord record = [] {
+    SystemRecord r;
+    r.heap_list = &tracked_heap;
+    return r;
+}();
+
+void run_top_level(void (*body)()) {
+    int top_frame = 0;
+    record.top_frame = &top_frame;
+    try {
+        body();
+    } catch (const Throw& t) {
+        top_catch_handler(t.code);
+    } catch (const std::bad_alloc&) {
+        quit(94, 0);
+    }
+}
+
+namespace {
+void boot() {
+    // 4. Module state.
+    console::probe();
+    // 5. Runtime initialisation.
+    runtime::init();
+    // 8. From here the collector may run.
+    record.collector_enabled = true;
+    record.root_recording = false;
+}
+}  // namespace
+
+void entry() {
+    // 1. The floating-point unit and an empty heap list.
+    reset_fpu();
+    tracked_heap = {};
+    // 2. Platform start.
+    platform_start();
+    // 3. The control word again (platform start may have changed it), then
+    // the top-level catch frame around everything that follows.
+    reset_fpu();
+    run_top_level(boot);
+    // 15. A normal end.
+    quit(0, 0);
+}
+
+}  // namespace kel::sys

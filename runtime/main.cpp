@@ -1,0 +1,3 @@
+#include "runtime/system.hpp"
+
+int main(int argc, char** argv) { kel::sys::start(argc, argv); }

@@ -1,0 +1,59 @@
+// A child program for the tests: starts the platform as the product does,
+// then does what its first argument says.
+#include <climits>
+#include <cstring>
+#include <string>
+
+#include "runtime/heap.hpp"
+#include "runtime/output.hpp"
+#include "runtime/platform/platform.hpp"
+#include "runtime/system.hpp"
+#include "runtime/throws.hpp"
+
+namespace {
+
+using namespace kel;
+
+volatile int zero = 0;
+volatile int sink = 0;
+volatile int dividend = 1000;
+int* volatile null_pointer = nullptr;
+
+__attribute__((no_sanitize("undefined"))) void divide_by_zero() { sink = dividend / zero; }
+
+int (*volatile recurse_again)(int);
+__attribute__((noinline)) int recurse(int n) {
+    volatile char pad[4096];
+    pad[0] = char(n);
+    return recurse_again(n + 1) + pad[0];
+}
+
+void print_args() {
+    for (int i = 2; i < sys::record.argc; ++i) {
+        os::write_stdout(sys::record.argv[i], std::strlen(sys::record.argv[i]));
+        os::write_stdout("\n", 1);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    sys::keep_main_args(argc, argv);
+    sys::platform_start();
+    std::string mode = sys::record.argc > 1 ? sys::record.argv[1] : "";
+    output::init_print_hooks();
+    platform::init();
+    if (mode == "args") print_args();
+    else if (mode == "divzero") divide_by_zero();
+    else if (mode == "segv") *null_pointer = 1;
+    else if (mode == "stack") {
+        recurse_again = recurse;
+        recurse(0);
+    }
+    else if (mode == "quit96") sys::quit(96, 0x1234);
+    else if (mode == "heap") mem::allocate(SIZE_MAX / 2);
+    else if (mode == "throw") sys::run_top_level([] { throws::throw_code(0x1234); });
+    else if (mode == "quiet") sys::run_top_level([] { throws::throw_code(throws::quiet_exit); });
+    else if (mode == "unit") stdio::write("x", 1, 3, false);
+    sys::quit(0, 0);
+}
