@@ -57,7 +57,11 @@ TEST(Quit, FatalPathsReportAndExitWithTheirCode) {
         {"segv", 1, "access violation"},
         {"heap", 94, "out of memory"},
         {"unit", 101, "no value matched in SWITCH"},
+#ifndef _WIN32
+        // Wine ends a process whose stack overflows without dispatching the
+        // exception, so this case runs natively only.
         {"stack", 19, "stack error or overflow"},
+#endif
     };
     for (const Case& c : cases) {
         test::ChildResult r = probe(c.mode);

@@ -52,11 +52,20 @@ std::wstring quote(const std::wstring& arg) {
     return r + L"\"";
 }
 
+// Moves whatever the pipe holds now into s, without blocking.
+void take_available(HANDLE h, std::string& s) {
+    DWORD avail = 0;
+    while (PeekNamedPipe(h, nullptr, 0, nullptr, &avail, nullptr) && avail) {
+        char buf[4096];
+        DWORD n = 0;
+        if (!ReadFile(h, buf, avail < sizeof buf ? avail : sizeof buf, &n, nullptr) || !n) return;
+        s.append(buf, n);
+    }
+}
+
 std::string drain(HANDLE h) {
     std::string s;
-    char buf[4096];
-    DWORD n = 0;
-    while (ReadFile(h, buf, sizeof buf, &n, nullptr) && n) s.append(buf, n);
+    take_available(h, s);
     return s;
 }
 }  // namespace
@@ -93,9 +102,14 @@ ChildResult run_child(const std::string& program, const std::vector<std::string>
     CloseHandle(out_w);
     CloseHandle(err_w);
     if (ok) {
-        r.out = drain(out_r);
-        r.err = drain(err_r);
-        WaitForSingleObject(pi.hProcess, INFINITE);
+        // Polling, not blocking reads: both pipes are emptied while the child
+        // runs, and its exit ends the wait whoever else holds a write end.
+        for (;;) {
+            DWORD wait = WaitForSingleObject(pi.hProcess, 5);
+            take_available(out_r, r.out);
+            take_available(err_r, r.err);
+            if (wait != WAIT_TIMEOUT) break;
+        }
         DWORD code = 0;
         GetExitCodeProcess(pi.hProcess, &code);
         r.status = int(code & 0xFF);

@@ -19,7 +19,9 @@ volatile int sink = 0;
 volatile int dividend = 1000;
 int* volatile null_pointer = nullptr;
 
+// The sanitizers would report these before the processor faults.
 __attribute__((no_sanitize("undefined"))) void divide_by_zero() { sink = dividend / zero; }
+__attribute__((no_sanitize("undefined", "address"))) void store_to_null() { *null_pointer = 1; }
 
 int (*volatile recurse_again)(int);
 __attribute__((noinline)) int recurse(int n) {
@@ -45,7 +47,7 @@ int main(int argc, char** argv) {
     platform::init();
     if (mode == "args") print_args();
     else if (mode == "divzero") divide_by_zero();
-    else if (mode == "segv") *null_pointer = 1;
+    else if (mode == "segv") store_to_null();
     else if (mode == "stack") {
         recurse_again = recurse;
         recurse(0);

@@ -8,7 +8,7 @@ namespace {
 
 HANDLE out() { return GetStdHandle(STD_OUTPUT_HANDLE); }
 
-bool info(ScreenInfo& s) {
+bool console_info(ScreenInfo& s) {
     CONSOLE_SCREEN_BUFFER_INFO b;
     if (!GetConsoleScreenBufferInfo(out(), &b)) return false;
     s.width = b.dwSize.X;
@@ -25,16 +25,16 @@ bool info(ScreenInfo& s) {
     return true;
 }
 
-void write(const char16_t* text, size_t n) {
+void console_write(const char16_t* text, size_t n) {
     DWORD written = 0;
     WriteConsoleW(out(), text, DWORD(n), &written, nullptr);
 }
 
-void set_cursor(int x, int y) { SetConsoleCursorPosition(out(), COORD{SHORT(x), SHORT(y)}); }
+void console_set_cursor(int x, int y) { SetConsoleCursorPosition(out(), COORD{SHORT(x), SHORT(y)}); }
 
-void set_attribute(uint16_t attribute) { SetConsoleTextAttribute(out(), attribute); }
+void console_set_attribute(uint16_t attribute) { SetConsoleTextAttribute(out(), attribute); }
 
-void fill(int x, int y, size_t n, uint16_t attribute) {
+void console_fill(int x, int y, size_t n, uint16_t attribute) {
     DWORD done = 0;
     FillConsoleOutputCharacterW(out(), L' ', DWORD(n), COORD{SHORT(x), SHORT(y)}, &done);
     FillConsoleOutputAttribute(out(), attribute, DWORD(n), COORD{SHORT(x), SHORT(y)}, &done);
@@ -42,6 +42,6 @@ void fill(int x, int y, size_t n, uint16_t attribute) {
 
 }  // namespace
 
-const Device windows_console{info, write, set_cursor, set_attribute, fill};
+const Device windows_console{console_info, console_write, console_set_cursor, console_set_attribute, console_fill};
 
 }  // namespace kel::console

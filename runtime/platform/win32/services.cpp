@@ -30,6 +30,11 @@ HANDLE std_in = nullptr, std_out = nullptr, std_err = nullptr;
 ULONG_PTR gdiplus_token = 0;
 HCRYPTPROV crypto_provider = 0;
 
+void acquire_crypto() {
+    if (!crypto_provider)
+        CryptAcquireContextW(&crypto_provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT | CRYPT_SILENT);
+}
+
 void write_handle(HANDLE h, const char* bytes, size_t n) {
     if (!h || h == INVALID_HANDLE_VALUE) return;
     while (n) {
@@ -50,7 +55,7 @@ namespace platform {
 void init() {
     os::gdiplus_start();
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    CryptAcquireContextW(&crypto_provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT | CRYPT_SILENT);
+    acquire_crypto();
     stdio::init();
 }
 }  // namespace platform
@@ -97,6 +102,7 @@ bool alloc_console() {
 void free_console() { FreeConsole(); }
 
 bool secure_random(void* buffer, size_t n) {
+    acquire_crypto();
     if (!crypto_provider) return false;
     auto* p = static_cast<BYTE*>(buffer);
     while (n) {
