@@ -2,8 +2,10 @@
 // earlier ones leave.
 #include "runtime/init.hpp"
 
+#include "runtime/alloc.hpp"
 #include "runtime/output.hpp"
 #include "runtime/platform/platform.hpp"
+#include "runtime/slots.hpp"
 #include "runtime/system.hpp"
 
 namespace kel::runtime {
@@ -12,6 +14,9 @@ void init() {
     sys::record.root_recording = true;
     output::init_print_hooks();
     platform::init();
+    alloc::init();
+    slots::init();
+    alloc::make_first_frames();
 }
 
 }  // namespace kel::runtime
