@@ -1,8 +1,13 @@
 // Raising language errors. Every failure of the runtime that a Kel program
 // may catch goes through error::fire, which never returns: the error unwinds
 // to the nearest frame that catches language errors (throws::error).
+//
+// An error is designated by its category and its id word; the catalogue of
+// the boot environment gives each id its position, code and message.
 #pragma once
 #include <cstdint>
+
+#include "runtime/cell.hpp"
 
 namespace kel::error {
 
@@ -11,14 +16,39 @@ enum class Category : uint8_t {
     reserved1 = 6, reserved2 = 7, user = 8, internal = 9,
 };
 
-// The error in flight: what error::fire was given.
+struct Id {
+    Category category;
+    const char* name;  // the id word, e.g. "no-memory"
+};
+
+// The ids the value core raises.
+namespace id {
+constexpr Id no_value{Category::script, "no-value"};
+constexpr Id need_value{Category::script, "need-value"};
+constexpr Id not_defined{Category::script, "not-defined"};
+constexpr Id expect_arg{Category::script, "expect-arg"};
+constexpr Id invalid_path{Category::script, "invalid-path"};
+constexpr Id out_of_range{Category::script, "out-of-range"};
+constexpr Id bad_make_arg{Category::script, "bad-make-arg"};
+constexpr Id too_deep{Category::internal, "too-deep"};
+constexpr Id no_memory{Category::internal, "no-memory"};
+constexpr Id wrong_mem{Category::internal, "wrong-mem"};
+}  // namespace id
+
+// The error in flight: what error::fire was given. Its argument cells are
+// collector roots while it is pending.
 struct Pending {
     Category category = Category::internal;
-    const char* id = nullptr;  // the id word's name, e.g. "no-memory"
+    const char* id = nullptr;
+    int arg_count = 0;
+    Cell args[3] = {};
 };
 
 extern Pending pending;
 
+// Raises the error with up to three argument values (null: absent).
+[[noreturn]] void fire(Id id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
 [[noreturn]] void fire(Category category, const char* id);
+[[noreturn]] void fire_bad_make_arg(const Cell* value1, const Cell* value2);
 
 }  // namespace kel::error

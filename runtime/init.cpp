@@ -3,12 +3,92 @@
 #include "runtime/init.hpp"
 
 #include "runtime/alloc.hpp"
+#include "runtime/datatype.hpp"
 #include "runtime/output.hpp"
 #include "runtime/platform/platform.hpp"
 #include "runtime/slots.hpp"
 #include "runtime/system.hpp"
 
 namespace kel::runtime {
+namespace {
+
+struct TypeInit {
+    uint8_t type;
+    uint8_t parent;
+    const char* name;
+    void (*register_fn)();  // the datatype's module; null: not built yet
+};
+
+// Every datatype, in registration order: parents before their children.
+// A type's module fixes its parent when it is built.
+constexpr TypeInit types[] = {
+    {type::datatype, 0, "datatype!", datatype::register_datatype},
+    {type::unset, 0, "unset!", nullptr},
+    {type::none, 0, "none!", nullptr},
+    {type::logic, 0, "logic!", nullptr},
+    {type::series, 0, "series!", nullptr},
+    {type::block, type::series, "block!", nullptr},
+    {type::string, type::series, "string!", nullptr},
+    {type::binary, type::series, "binary!", nullptr},
+    {type::integer, 0, "integer!", nullptr},
+    {type::symbol, 0, "symbol!", nullptr},
+    {type::context, 0, "context!", nullptr},
+    {type::word, 0, "word!", nullptr},
+    {type::lit_word, 0, "lit-word!", nullptr},
+    {type::set_word, 0, "set-word!", nullptr},
+    {type::get_word, 0, "get-word!", nullptr},
+    {type::refinement, 0, "refinement!", nullptr},
+    {type::char_, 0, "char!", nullptr},
+    {type::native, 0, "native!", nullptr},
+    {type::action, 0, "action!", nullptr},
+    {type::op, 0, "op!", nullptr},
+    {type::path, 0, "path!", nullptr},
+    {type::lit_path, 0, "lit-path!", nullptr},
+    {type::set_path, 0, "set-path!", nullptr},
+    {type::get_path, 0, "get-path!", nullptr},
+    {type::function, 0, "function!", nullptr},
+    {type::routine, 0, "routine!", nullptr},
+    {type::paren, 0, "paren!", nullptr},
+    {type::issue, 0, "issue!", nullptr},
+    {type::url, type::string, "url!", nullptr},
+    {type::file, type::url, "file!", nullptr},
+    {type::object, 0, "object!", nullptr},
+    {type::bitset, 0, "bitset!", nullptr},
+    {type::triple, 0, "triple!", nullptr},
+    {type::float_, 0, "float!", nullptr},
+    {type::typeset, 0, "typeset!", nullptr},
+    {type::error, 0, "error!", nullptr},
+    {type::vector, 0, "vector!", nullptr},
+    {type::map, 0, "map!", nullptr},
+    {type::hash, 0, "hash!", nullptr},
+    {type::pair, 0, "pair!", nullptr},
+    {type::percent, type::float_, "percent!", nullptr},
+    {type::tuple, 0, "tuple!", nullptr},
+    {type::time, type::float_, "time!", nullptr},
+    {type::tag, 0, "tag!", nullptr},
+    {type::email, 0, "email!", nullptr},
+    {type::handle, 0, "handle!", nullptr},
+    {type::date, 0, "date!", nullptr},
+    {type::port, 0, "port!", nullptr},
+    {type::money, 0, "money!", nullptr},
+    {type::ref, 0, "ref!", nullptr},
+    {type::point2d, 0, "point2D!", nullptr},
+    {type::point3d, 0, "point3D!", nullptr},
+    {type::image, 0, "image!", nullptr},
+};
+
+void register_datatypes() {
+    for (const TypeInit& t : types) {
+        if (t.register_fn) {
+            t.register_fn();
+        } else {
+            datatype::Row row(datatype::unsupported);
+            datatype::register_type({t.type, t.parent, t.name, row.handlers});
+        }
+    }
+}
+
+}  // namespace
 
 void init() {
     sys::record.root_recording = true;
@@ -16,6 +96,7 @@ void init() {
     platform::init();
     alloc::init();
     slots::init();
+    register_datatypes();
     alloc::make_first_frames();
 }
 

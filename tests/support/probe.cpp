@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "runtime/datatype.hpp"
 #include "runtime/heap.hpp"
 #include "runtime/output.hpp"
 #include "runtime/platform/platform.hpp"
@@ -57,5 +58,9 @@ int main(int argc, char** argv) {
     else if (mode == "throw") sys::run_top_level([] { throws::throw_code(0x1234); });
     else if (mode == "quiet") sys::run_top_level([] { throws::throw_code(throws::quiet_exit); });
     else if (mode == "unit") stdio::write("x", 1, 3, false);
+    else if (mode == "badtype") {
+        datatype::Row row(datatype::unsupported);
+        datatype::register_type({55, 0, "short!", std::span(row.handlers, 61)});
+    }
     sys::quit(0, 0);
 }

@@ -1,0 +1,69 @@
+#include "runtime/datatypes/string.hpp"
+
+#include "runtime/alloc.hpp"
+#include "runtime/unicode.hpp"
+
+namespace kel::string {
+namespace {
+
+// Room for n more units at the tail; answers the (possibly new) buffer.
+SeriesBuffer* reserve(NodeId node, size_t n) {
+    SeriesBuffer* b = alloc::buffer_of(node);
+    uint64_t need = uint64_t(b->tail) + uint64_t(n) * b->unit();
+    if (need <= b->size) return b;
+    uint64_t grown = uint64_t(b->size) * 2;
+    return alloc::expand_series(b, need > grown ? need : grown);
+}
+
+uint32_t unit_at(const uint8_t* p, uint32_t unit) {
+    switch (unit) {
+        case 1: return p[0];
+        case 2: return uint32_t(p[0]) | uint32_t(p[1]) << 8;
+        default: return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+    }
+}
+
+}  // namespace
+
+Cell* make(Cell* out, uint32_t capacity) {
+    NodeId node = alloc::alloc_units(capacity, 1);
+    out->header = type::string;
+    out->payload1 = 0;
+    out->payload2 = node;
+    out->payload3 = 0;
+    return out;
+}
+
+void append_ascii(Cell* str, const char* text, size_t n) {
+    SeriesBuffer* b = reserve(str->payload2, n);
+    uint32_t unit = b->unit();
+    uint8_t* p = b->data() + b->tail;
+    for (size_t i = 0; i < n; ++i, p += unit) {
+        p[0] = uint8_t(text[i]);
+        for (uint32_t k = 1; k < unit; ++k) p[k] = 0;
+    }
+    b->tail += uint32_t(n * unit);
+}
+
+int32_t append_indent(Cell* str, int32_t n, int32_t limit) {
+    for (int32_t i = 0; i < n; ++i) append_ascii(str, "    ", 4);
+    return limit - 4 * n;
+}
+
+uint32_t length(const Cell* str) {
+    SeriesBuffer* b = alloc::buffer_of(str->payload2);
+    uint32_t units = (b->tail - b->offset) / b->unit();
+    return units > str->payload1 ? units - str->payload1 : 0;
+}
+
+std::string to_utf8(const Cell* str) {
+    SeriesBuffer* b = alloc::buffer_of(str->payload2);
+    uint32_t unit = b->unit();
+    std::string s;
+    char buf[4];
+    for (uint32_t at = b->offset + str->payload1 * unit; at < b->tail; at += unit)
+        s.append(buf, size_t(unicode::encode_utf8(unit_at(b->data() + at, unit), buf)));
+    return s;
+}
+
+}  // namespace kel::string
