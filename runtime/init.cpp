@@ -3,14 +3,23 @@
 #include "runtime/init.hpp"
 
 #include "runtime/alloc.hpp"
+#include "runtime/case_folding.hpp"
 #include "runtime/datatype.hpp"
 #include "runtime/output.hpp"
 #include "runtime/platform/platform.hpp"
 #include "runtime/slots.hpp"
+#include "runtime/context.hpp"
+#include "runtime/root.hpp"
+#include "runtime/symbol.hpp"
+#include "runtime/value_slots.hpp"
+#include "runtime/words.hpp"
 #include "runtime/system.hpp"
 
 namespace kel::runtime {
 namespace {
+
+constexpr uint32_t stack_cells = 20000;  // the argument stack
+constexpr uint32_t frame_cells = 15000;  // the call-frame stack
 
 struct TypeInit {
     uint8_t type;
@@ -31,8 +40,8 @@ constexpr TypeInit types[] = {
     {type::string, type::series, "string!", nullptr},
     {type::binary, type::series, "binary!", nullptr},
     {type::integer, 0, "integer!", nullptr},
-    {type::symbol, 0, "symbol!", nullptr},
-    {type::context, 0, "context!", nullptr},
+    {type::symbol, 0, "symbol!", symbol::register_type},
+    {type::context, 0, "context!", context::register_type},
     {type::word, 0, "word!", nullptr},
     {type::lit_word, 0, "lit-word!", nullptr},
     {type::set_word, 0, "set-word!", nullptr},
@@ -88,16 +97,44 @@ void register_datatypes() {
     }
 }
 
+// The type names become words of the global context.
+void init_type_names() {
+    for (int t = 1; t <= datatype::highest; ++t)
+        if (const char* name = datatype::names[t].name)
+            datatype::names[t].word = context::find_or_add_global(symbol::make(name));
+}
+
 }  // namespace
 
 void init() {
     sys::record.root_recording = true;
     output::init_print_hooks();
     platform::init();
+    init_values();
+}
+
+void init_values() {
     alloc::init();
     slots::init();
     register_datatypes();
     alloc::make_first_frames();
+    root::init();
+    NodeId args = root::make_fixed_block(stack_cells);
+    root::make_fixed_block(frame_cells);
+    NodeId symbols = alloc::alloc_cells(4000);
+    Cell symbols_holder{type::block, 0, symbols, 0};
+    root::record(&symbols_holder);
+    stack::cells = reinterpret_cast<Cell*>(alloc::buffer_of(args)->data());
+    context::global = context::make(4000, false, false, 0, 0);
+    Cell global_holder{type::context, context::global, 0, 0};
+    root::record(&global_holder);
+    case_folding::init();
+    symbol::init(symbols, 4000);
+    init_type_names();
+    words::init();
+    words::init_refinements();
+    words::init_extra();
+    value_slots::init();
 }
 
 }  // namespace kel::runtime

@@ -123,7 +123,7 @@ void flush_utf8() {
 }
 
 void put_utf8(uint32_t c) {
-    utf8_used += size_t(unicode::encode_utf8(c, utf8_buffer + utf8_used));
+    utf8_used += size_t(unicode::encode_utf8_replacing(c, utf8_buffer + utf8_used));
     if (utf8_used > 1020) flush_utf8();
 }
 

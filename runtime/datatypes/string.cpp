@@ -1,5 +1,7 @@
 #include "runtime/datatypes/string.hpp"
 
+#include <string_view>
+
 #include "runtime/alloc.hpp"
 #include "runtime/unicode.hpp"
 
@@ -27,6 +29,30 @@ uint32_t unit_at(const uint8_t* p, uint32_t unit) {
 
 Cell* make(Cell* out, uint32_t capacity) {
     NodeId node = alloc::alloc_units(capacity, 1);
+    out->header = type::string;
+    out->payload1 = 0;
+    out->payload2 = node;
+    out->payload3 = 0;
+    return out;
+}
+
+Cell* make_from_utf8(Cell* out, const char* text, size_t n) {
+    std::string_view s(text, n);
+    uint32_t widest = 0;
+    size_t count = 0;
+    for (size_t i = 0; i < n; ++count) {
+        uint32_t cp = unicode::next_utf8(s, i);
+        if (cp > widest) widest = cp;
+    }
+    uint32_t unit = widest <= 0xFF ? 1 : widest <= 0xFFFF ? 2 : 4;
+    NodeId node = alloc::alloc_units(count, unit);
+    SeriesBuffer* b = alloc::buffer_of(node);
+    uint8_t* p = b->data() + b->offset;
+    for (size_t i = 0; i < n; p += unit) {
+        uint32_t cp = unicode::next_utf8(s, i);
+        for (uint32_t k = 0; k < unit; ++k) p[k] = uint8_t(cp >> (8 * k));
+    }
+    b->tail = b->offset + uint32_t(count * unit);
     out->header = type::string;
     out->payload1 = 0;
     out->payload2 = node;
@@ -62,7 +88,7 @@ std::string to_utf8(const Cell* str) {
     std::string s;
     char buf[4];
     for (uint32_t at = b->offset + str->payload1 * unit; at < b->tail; at += unit)
-        s.append(buf, size_t(unicode::encode_utf8(unit_at(b->data() + at, unit), buf)));
+        s.append(buf, size_t(unicode::encode_utf8_replacing(unit_at(b->data() + at, unit), buf)));
     return s;
 }
 

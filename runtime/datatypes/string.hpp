@@ -13,6 +13,10 @@ namespace kel::string {
 // Makes an empty 1-byte string with room for `capacity` characters.
 Cell* make(Cell* out, uint32_t capacity);
 
+// Makes a string of the UTF-8 text, in the narrowest unit that holds its
+// widest character. Invalid bytes become U+FFFD.
+Cell* make_from_utf8(Cell* out, const char* text, size_t n);
+
 // Appends n ASCII characters; they fit every unit width.
 void append_ascii(Cell* str, const char* text, size_t n);
 

@@ -1,5 +1,5 @@
-// A fixture for tests that make series: a fresh memory manager on a tracked
-// heap of its own, released after each test.
+// Fixtures for tests that make series: each test runs on a tracked heap of
+// its own, and everything it made is released after it.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -9,20 +9,28 @@
 
 namespace kel::test {
 
-struct WithMemory : ::testing::Test {
-    mem::HeapList heap;
-    mem::HeapList* saved_heap = nullptr;
-
-    void SetUp() override {
-        saved_heap = sys::record.heap_list;
-        sys::record.heap_list = &heap;
-        alloc::init();
-        alloc::make_first_frames();
-    }
-    void TearDown() override {
+// While it lives, the tracked heap is one of its own; at its end every frame
+// and every tracked block made meanwhile is released.
+class OwnHeap {
+public:
+    OwnHeap() : saved_(sys::record.heap_list) { sys::record.heap_list = &heap_; }
+    ~OwnHeap() {
         alloc::release_all_frames();
         mem::release_all();
-        sys::record.heap_list = saved_heap;
+        sys::record.heap_list = saved_;
+    }
+
+private:
+    mem::HeapList heap_;
+    mem::HeapList* saved_;
+};
+
+// A fresh memory manager with its first frames.
+struct WithMemory : ::testing::Test {
+    OwnHeap heap;
+    void SetUp() override {
+        alloc::init();
+        alloc::make_first_frames();
     }
 };
 

@@ -1,0 +1,272 @@
+#include "runtime/context.hpp"
+
+#include "runtime/cycles.hpp"
+#include "runtime/datatype.hpp"
+#include "runtime/error.hpp"
+#include "runtime/hashtable.hpp"
+#include "runtime/root.hpp"
+#include "runtime/symbol.hpp"
+#include "runtime/system.hpp"
+#include "runtime/words.hpp"
+
+namespace kel {
+
+namespace stack {
+Cell* cells = nullptr;
+}
+
+namespace context {
+
+NodeId global = 0;
+
+namespace {
+
+Cell* cells_of(NodeId node) {
+    SeriesBuffer* b = alloc::buffer_of(node);
+    return reinterpret_cast<Cell*>(b->data() + b->offset);
+}
+
+uint32_t length_of(NodeId node) {
+    SeriesBuffer* b = alloc::buffer_of(node);
+    return (b->tail - b->offset) / sizeof(Cell);
+}
+
+NodeId table_of(NodeId ctx) { return context_cell(ctx)->payload1; }
+
+// One more unset value at the tail of a heap context's values.
+Cell* append_value(NodeId ctx) {
+    Cell* c = series::bump_tail(alloc::buffer_of(context_cell(ctx)->payload2));
+    c->header = type::unset;
+    return c;
+}
+
+bool bindable_word(uint8_t t) {
+    return t == type::word || t == type::set_word || t == type::get_word || t == type::lit_word ||
+           t == type::refinement;
+}
+
+bool bindable_block(uint8_t t) {
+    return t == type::block || t == type::paren || t == type::hash || t == type::path || t == type::lit_path ||
+           t == type::set_path || t == type::get_path;
+}
+
+}  // namespace
+
+Cell* context_cell(NodeId ctx) { return cells_of(ctx); }
+Cell* owner_cell(NodeId ctx) { return cells_of(ctx) + 1; }
+NodeId words_block(NodeId ctx) { return hashtable::record(table_of(ctx))->block; }
+uint32_t word_count(NodeId ctx) { return length_of(words_block(ctx)); }
+Cell* word_at(NodeId ctx, uint32_t index) { return cells_of(words_block(ctx)) + index; }
+bool on_stack(NodeId ctx) { return context_cell(ctx)->header & cell::stack_values_flag; }
+
+NodeId make(uint32_t size, bool stack_values, bool flag24, NodeId source, uint32_t kind) {
+    if (size == 0) size = 1;
+    NodeId ctx = alloc::alloc_cells(2);
+    series::bump_tail(alloc::buffer_of(ctx));
+    series::bump_tail(alloc::buffer_of(ctx));
+    NodeId table = source ? hashtable::copy_words(table_of(source)) : hashtable::init(size, 0, hashtable::words, 0);
+    NodeId values = stack_values ? 0 : alloc::alloc_unset_cells(size);
+    Cell* c = context_cell(ctx);
+    c->header = type::context | (stack_values ? cell::stack_values_flag : 0) | (flag24 ? maker_flag : 0) |
+                ((kind & 3) << 11);
+    c->payload1 = table;
+    c->payload2 = values;
+    c->payload3 = 0;
+    if (source) {
+        // The copied words still name the source: they belong to this context now.
+        uint32_t n = word_count(ctx);
+        Cell* w = cells_of(words_block(ctx));
+        for (uint32_t i = 0; i < n; ++i) w[i].payload1 = ctx;
+    }
+    return ctx;
+}
+
+int32_t find_word_index(NodeId ctx, uint32_t symbol, bool canonical) {
+    return hashtable::find_context_word(table_of(ctx), symbol, 0, nullptr, canonical);
+}
+
+int32_t add_symbol(NodeId ctx, uint32_t symbol, bool canonical, int32_t* added) {
+    return hashtable::find_context_word(table_of(ctx), symbol, ctx, added, canonical);
+}
+
+int32_t add_word_if_absent(NodeId ctx, const Cell* word) {
+    int32_t added = -1;
+    int32_t index = add_symbol(ctx, word->payload2, true, &added);
+    if (index >= 0) return index;
+    if (!on_stack(ctx)) append_value(ctx);
+    return added;
+}
+
+void put_value(NodeId ctx, const Cell* word, const Cell* value) {
+    Cell v = *value;  // the value may live in a buffer that the add moves
+    int32_t index = add_word_if_absent(ctx, word);
+    *value_address(ctx, uint32_t(index)) = v;
+}
+
+Cell* append_value_if_absent(NodeId ctx, const Cell* word, const Cell* value) {
+    Cell v = *value;
+    int32_t added = -1;
+    if (add_symbol(ctx, word->payload2, true, &added) >= 0) return nullptr;
+    Cell* slot = append_value(ctx);
+    *slot = v;
+    return slot;
+}
+
+Cell* value_of_symbol(uint32_t symbol, NodeId ctx) {
+    if (on_stack(ctx)) ctx = global;
+    int32_t index = find_word_index(ctx, symbol, true);
+    return index < 0 ? nullptr : value_address(ctx, uint32_t(index));
+}
+
+Cell* find_or_add_word(uint32_t symbol, bool canonical, bool record) {
+    int32_t added = -1;
+    int32_t index = add_symbol(global, symbol, canonical, &added);
+    if (index >= 0) {
+        Cell* w = word_at(global, uint32_t(index));
+        if (canonical && record && w->payload2 != symbol) {
+            Cell copy = *w;
+            copy.payload2 = symbol;
+            return root::record(&copy);
+        }
+        return w;
+    }
+    if (symbol::resolve(symbol) != symbol) {
+        int32_t first = find_word_index(global, symbol, true);
+        if (first >= 0) word_at(global, uint32_t(added))->payload3 = uint32_t(first);
+    }
+    append_value(global);
+    return word_at(global, uint32_t(added));
+}
+
+Cell* find_or_add_global(uint32_t symbol) {
+    Cell* w = find_or_add_word(symbol, false, true);
+    if (!sys::record.root_recording) return w;
+    Cell copy = *w;
+    return root::record(&copy);
+}
+
+Cell* value_address(NodeId ctx, uint32_t index) {
+    const Cell* c = context_cell(ctx);
+    if (c->payload2 == 0) error::fire(error::id::not_defined, word_at(ctx, index));
+    if (c->header & cell::stack_values_flag) return stack::cells + (c->payload2 - 1) + index;
+    return cells_of(c->payload2) + index;
+}
+
+Cell* store_word(Cell* word, const Cell* value, NodeId ctx, bool notify) {
+    Cell v = *value;
+    if (int32_t(word->payload3) < 0) {
+        int32_t index = find_word_index(ctx, word->payload2, false);
+        if (index < 0) index = add_word_if_absent(ctx, word);
+        word->payload3 = uint32_t(index);
+    }
+    uint32_t index = word->payload3;
+    const Cell* c = context_cell(ctx);
+    if (c->payload2 == 0) error::fire(error::id::not_defined, word);
+    if (c->header & cell::stack_values_flag) return &(*value_address(ctx, index) = v);
+    if (((c->header & cell::context_kind_mask) >> 11) == object_kind) word_at(ctx, index)->header |= cell::field_set_flag;
+    // Objects with a change handler are told once they exist (notify).
+    (void)notify;
+    Cell* slot = value_address(ctx, index);
+    *slot = v;
+    return slot;
+}
+
+Cell* word_value_cell(const Cell* word, NodeId ctx) {
+    if (int32_t(word->payload3) < 0) {
+        if (word->payload2 == words::symbols.self) return owner_cell(ctx);
+        error::fire(error::id::no_value, word);
+    }
+    if (context_cell(ctx)->payload2 == 0) error::fire(error::Id{error::Category::script, "not-in-context"}, word);
+    return value_address(ctx, word->payload3);
+}
+
+NodeId make_from_block(const Cell* block, bool stack_values, bool flag24, uint32_t kind) {
+    NodeId node = block->payload2;
+    uint32_t from = block->payload1, length = length_of(node);
+    NodeId ctx = make(length > from ? length - from : 0, stack_values, flag24, 0, kind);
+    uint32_t count = 0;
+    for (uint32_t i = from; i < length_of(node); ++i) {
+        Cell w = cells_of(node)[i];
+        uint8_t t = cell::type_of(&w);
+        if (t != type::word && t != type::get_word && t != type::lit_word && t != type::refinement) continue;
+        int32_t added;
+        add_symbol(ctx, w.payload2, true, &added);
+        ++count;
+    }
+    if (!stack_values) {
+        SeriesBuffer* values = alloc::buffer_of(context_cell(ctx)->payload2);
+        if (count * sizeof(Cell) > values->size) values = alloc::expand_series(values, count * sizeof(Cell));
+        values->tail = values->offset + count * uint32_t(sizeof(Cell));
+    }
+    return ctx;
+}
+
+NodeId clone(Cell* holder, uint32_t kind) {
+    NodeId source = holder->payload1;
+    const Cell* sc = context_cell(source);
+    NodeId ctx = make(word_count(source), sc->header & cell::stack_values_flag, sc->header & maker_flag, source, kind);
+    // One unset value per word from the start, so that values written by
+    // index before the context is boxed are kept alive by a collection.
+    if (!on_stack(ctx)) {
+        SeriesBuffer* values = alloc::buffer_of(context_cell(ctx)->payload2);
+        values->tail = values->offset + word_count(ctx) * uint32_t(sizeof(Cell));
+    }
+    holder->payload1 = ctx;
+    return ctx;
+}
+
+int32_t bind_word(NodeId ctx, Cell* word) {
+    int32_t index = find_word_index(ctx, word->payload2, true);
+    if (index >= 0) {
+        word->payload1 = ctx;
+        word->payload3 = uint32_t(index);
+    }
+    return index;
+}
+
+Cell* bind_block(Cell* block, NodeId ctx, bool self) {
+    NodeId node = block->payload2;
+    if (cycles::find(node)) return block;
+    cycles::push(node);
+    for (uint32_t i = block->payload1; i < length_of(node); ++i) {
+        Cell* c = cells_of(node) + i;
+        uint8_t t = cell::type_of(c);
+        if (bindable_word(t)) {
+            if (self && t == type::word && c->payload2 == words::symbols.self) {
+                c->payload1 = ctx;
+                c->payload3 = uint32_t(-1);
+            } else {
+                bind_word(ctx, c);
+            }
+        } else if (bindable_block(t)) {
+            Cell inner = *c;
+            bind_block(&inner, ctx, self);
+        }
+    }
+    cycles::pop();
+    return block;
+}
+
+bool collect_set_words(NodeId ctx, Cell* block) {
+    uint32_t length = length_of(block->payload2);
+    if (block->payload1 > length) block->payload1 = length;
+    uint32_t before = word_count(ctx);
+    for (uint32_t i = block->payload1; i < length_of(block->payload2); ++i) {
+        Cell w = cells_of(block->payload2)[i];
+        if (cell::is(&w, type::set_word)) add_word_if_absent(ctx, &w);
+    }
+    return word_count(ctx) > before;
+}
+
+void register_type() {
+    datatype::Row row(datatype::unsupported);
+    datatype::register_type({type::context, 0, "context!", row.handlers});
+}
+
+}  // namespace context
+
+Cell* word::fetch(const Cell* word) { return context::word_value_cell(word, word->payload1); }
+
+Cell* word::set(Cell* word, const Cell* value) { return context::store_word(word, value, word->payload1, true); }
+
+}  // namespace kel

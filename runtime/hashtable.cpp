@@ -1,0 +1,367 @@
+#include "runtime/hashtable.hpp"
+
+#include <cstring>
+#include <string>
+
+#include "runtime/murmur.hpp"
+#include "runtime/symbol.hpp"
+
+namespace kel::hashtable {
+namespace {
+
+constexpr uint32_t flag_used = 0, flag_deleted = 1, flag_empty = 2;
+
+uint8_t* data_of(NodeId node) {
+    SeriesBuffer* b = alloc::buffer_of(node);
+    return b->data() + b->offset;
+}
+
+uint32_t* flags_of(const Record* r) { return reinterpret_cast<uint32_t*>(data_of(r->flags)); }
+int32_t* keys_of(const Record* r) { return reinterpret_cast<int32_t*>(data_of(r->keys)); }
+Cell* cells_of(NodeId block) { return reinterpret_cast<Cell*>(data_of(block)); }
+
+uint32_t flag(const uint32_t* flags, uint32_t b) { return (flags[b >> 4] >> (2 * (b & 15))) & 3; }
+void set_flag(uint32_t* flags, uint32_t b, uint32_t v) {
+    uint32_t shift = 2 * (b & 15);
+    flags[b >> 4] = (flags[b >> 4] & ~(3u << shift)) | (v << shift);
+}
+
+uint32_t pow2_at_least(uint64_t n) {
+    uint32_t p = 4;
+    while (p < n) p <<= 1;
+    return p;
+}
+
+// A series of n bytes, all of them in use, filled with `fill`.
+NodeId filled_bytes(uint64_t n, uint8_t fill) {
+    NodeId node = alloc::alloc_filled_bytes(n, fill);
+    SeriesBuffer* b = alloc::buffer_of(node);
+    b->tail = b->offset + uint32_t(n);
+    return node;
+}
+
+// New flag and key arrays for `buckets` buckets, all empty.
+void make_arrays(NodeId table, uint32_t buckets) {
+    NodeId flags = filled_bytes(buckets / 4, 0xAA);
+    NodeId keys = filled_bytes(uint64_t(buckets) * 4, 0);
+    Record* r = record(table);
+    r->flags = flags;
+    r->keys = keys;
+    r->buckets = buckets;
+}
+
+// Hash of the name with ASCII A-Z lowered: every spelling of a word lands in
+// the same chain, and the comparison decides.
+uint32_t name_hash(const char* name, size_t length) {
+    char small[256];
+    std::string large;
+    char* lowered = small;
+    if (length > sizeof small) {
+        large.resize(length);
+        lowered = large.data();
+    }
+    for (size_t i = 0; i < length; ++i) {
+        char c = name[i];
+        lowered[i] = c >= 'A' && c <= 'Z' ? char(c | 0x60) : c;
+    }
+    return murmur::hash(lowered, length, murmur::seed);
+}
+
+uint32_t word_hash(uint32_t symbol) { return murmur::fmix32(symbol::resolve(symbol)); }
+
+// The hash of the key stored in bucket position `key` (for rehashing).
+uint32_t key_hash(const Record* r, int32_t key) {
+    if (r->kind >= identity) {
+        const auto* c = reinterpret_cast<const Cell*>(data_of(r->block) + key);
+        return murmur::fmix32(c->payload2);
+    }
+    const Cell* c = cells_of(r->block) + key;
+    if (cell::is(c, type::symbol)) {
+        SeriesBuffer* name = alloc::buffer_of(c->payload3);
+        return name_hash(reinterpret_cast<const char*>(name->data() + name->offset), name->tail - name->offset);
+    }
+    return word_hash(c->payload2);
+}
+
+// Identity tables: a new entries series holding only the live entries, so
+// that put and delete churn does not grow it without bound.
+void compact_entries(NodeId table) {
+    Record* r = record(table);
+    NodeId fresh = alloc::alloc_cells(uint64_t(r->count) * (r->width / sizeof(Cell)) + 1);
+    r = record(table);
+    SeriesBuffer* out = alloc::buffer_of(fresh);
+    const uint8_t* old = data_of(r->block);
+    const uint32_t* flags = flags_of(r);
+    int32_t* keys = keys_of(r);
+    for (uint32_t b = 0; b < r->buckets; ++b) {
+        if (flag(flags, b) != flag_used) continue;
+        std::memcpy(out->data() + out->tail, old + keys[b], r->width);
+        keys[b] = int32_t(out->tail - out->offset);
+        out->tail += r->width;
+    }
+    r->block = fresh;
+}
+
+// Rehashes every live key into `buckets` buckets. Deleted buckets vanish.
+void resize(NodeId table, uint64_t target) {
+    uint32_t buckets = pow2_at_least(target);
+    Record* r = record(table);
+    uint32_t upper = uint32_t(buckets * 0.77 + 0.5);
+    if (r->count >= upper) return;
+    uint32_t old_buckets = r->buckets;
+    NodeId old_flags = r->flags, old_keys = r->keys;
+    make_arrays(table, buckets);
+    r = record(table);
+    r->upper = upper;
+    r->occupied = r->count;
+    const uint32_t* of = reinterpret_cast<const uint32_t*>(data_of(old_flags));
+    const int32_t* ok = reinterpret_cast<const int32_t*>(data_of(old_keys));
+    uint32_t* nf = flags_of(r);
+    int32_t* nk = keys_of(r);
+    uint32_t mask = buckets - 1;
+    for (uint32_t b = 0; b < old_buckets; ++b) {
+        if (flag(of, b) != flag_used) continue;
+        uint32_t at = key_hash(r, ok[b]) & mask;
+        for (uint32_t step = 1; flag(nf, at) != flag_empty; ++step) at = (at + step) & mask;
+        set_flag(nf, at, flag_used);
+        nk[at] = ok[b];
+    }
+    if (r->kind >= identity) compact_entries(table);
+}
+
+// Words tables grow in large steps: they hold thousands of symbols.
+void grow_words_if_full(NodeId table) {
+    Record* r = record(table);
+    if (r->occupied < r->upper) return;
+    uint64_t target = 2 * uint64_t(r->count) >= r->buckets ? r->buckets + 1 : r->buckets - 1;
+    resize(table, 16 * target);
+}
+
+void grow_if_full(NodeId table) {
+    Record* r = record(table);
+    if (r->occupied < r->upper) return;
+    resize(table, 2 * uint64_t(r->count) >= r->buckets ? r->buckets + 1 : r->buckets - 1);
+}
+
+// Where a probe for hash h ended: the bucket holding a match, or the bucket
+// a new key would take (the first deleted one met, else the empty one).
+struct Probe {
+    int64_t found = -1;
+    int64_t free = -1;
+};
+
+template <class Match>
+Probe probe(const Record* r, uint32_t h, Match match) {
+    const uint32_t* flags = flags_of(r);
+    const int32_t* keys = keys_of(r);
+    uint32_t mask = r->buckets - 1, start = h & mask, at = start;
+    Probe p;
+    for (uint32_t step = 1;; ++step) {
+        uint32_t f = flag(flags, at);
+        if (f == flag_empty) {
+            if (p.free < 0) p.free = at;
+            return p;
+        }
+        if (f == flag_deleted) {
+            if (p.free < 0) p.free = at;
+        } else if (match(keys[at])) {
+            p.found = at;
+            return p;
+        }
+        at = (at + step) & mask;
+        if (at == start) return p;
+    }
+}
+
+void take_bucket(NodeId table, int64_t bucket, int32_t key) {
+    Record* r = record(table);
+    uint32_t* flags = flags_of(r);
+    if (flag(flags, uint32_t(bucket)) == flag_empty) ++r->occupied;
+    set_flag(flags, uint32_t(bucket), flag_used);
+    keys_of(r)[bucket] = key;
+    ++r->count;
+}
+
+const char* name_of(const Cell* symbol, uint32_t& length) {
+    SeriesBuffer* b = alloc::buffer_of(symbol->payload3);
+    length = b->tail - b->offset;
+    return reinterpret_cast<const char*>(b->data() + b->offset);
+}
+
+bool same_ignoring_ascii_case(const char* a, const char* b, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = char(x | 0x60);
+        if (y >= 'A' && y <= 'Z') y = char(y | 0x60);
+        if (x != y) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+Record* record(NodeId table) { return reinterpret_cast<Record*>(data_of(table)); }
+
+uint32_t block_length(NodeId table) {
+    SeriesBuffer* b = alloc::buffer_of(record(table)->block);
+    return (b->tail - b->offset) / sizeof(Cell);
+}
+
+NodeId init(uint32_t size, NodeId block, Kind kind, uint32_t mode) {
+    uint64_t n = size;
+    if (kind == words && n >= 4000) n *= 2;
+    if (n < 4) n = 4;
+    uint32_t buckets = pow2_at_least(uint64_t(double(n) / 0.77));
+    NodeId table = filled_bytes(sizeof(Record), 0);
+    Record* r = record(table);
+    r->kind = kind;
+    r->upper = uint32_t(buckets * 0.77);
+    if (kind >= identity) r->width = 16 * mode + 16;
+    make_arrays(table, buckets);
+    if (kind >= identity || !block) {
+        NodeId cells = alloc::alloc_cells(n);
+        record(table)->block = cells;
+    } else {
+        record(table)->block = block;
+    }
+    return table;
+}
+
+NodeId copy_words(NodeId source) {
+    NodeId table = alloc::clone_buffer(alloc::buffer_of(source));
+    NodeId flags = alloc::clone_buffer(alloc::buffer_of(record(source)->flags));
+    NodeId keys = alloc::clone_buffer(alloc::buffer_of(record(source)->keys));
+    NodeId block = alloc::clone_buffer(alloc::buffer_of(record(source)->block));
+    alloc::buffer_of(block)->flags = (alloc::buffer_of(block)->flags & ~alloc::flag::unit_mask) | sizeof(Cell);
+    Record* r = record(table);
+    r->flags = flags;
+    r->keys = keys;
+    r->block = block;
+    return table;
+}
+
+uint32_t find_symbol(NodeId table, const char* name, size_t length, bool any_case) {
+    grow_words_if_full(table);
+    uint32_t h = name_hash(name, length);
+    Record* r = record(table);
+    const Cell* cells = cells_of(r->block);
+    auto exact = [&](int32_t key) {
+        uint32_t n;
+        const char* s = name_of(cells + key, n);
+        return n == length && std::memcmp(s, name, length) == 0;
+    };
+    auto any = [&](int32_t key) {
+        uint32_t n;
+        const char* s = name_of(cells + key, n);
+        return n == length && same_ignoring_ascii_case(s, name, length);
+    };
+    int32_t alias = -1;
+    Probe p = any_case ? probe(r, h, any) : probe(r, h, exact);
+    if (p.found >= 0) return uint32_t(keys_of(r)[p.found]) + 1;
+    if (!any_case) {
+        Probe q = probe(r, h, any);
+        if (q.found >= 0) alias = keys_of(r)[q.found] + 1;
+    }
+
+    // A new symbol: its name in a byte series with a NUL after the tail.
+    NodeId name_node = alloc::alloc_bytes(length + 1);
+    SeriesBuffer* nb = alloc::buffer_of(name_node);
+    std::memcpy(nb->data() + nb->offset, name, length);
+    nb->data()[nb->offset + length] = 0;
+    nb->tail = nb->offset + uint32_t(length);
+
+    NodeId block = record(table)->block;
+    Cell* c = series::bump_tail(alloc::buffer_of(block));
+    c->header = type::symbol;
+    c->payload1 = uint32_t(alias);
+    c->payload2 = 0;
+    c->payload3 = name_node;
+    int32_t position = int32_t(block_length(table)) - 1;
+    take_bucket(table, p.free, position);
+    return uint32_t(position) + 1;
+}
+
+int32_t find_context_word(NodeId table, uint32_t symbol, NodeId context, int32_t* added, bool canonical) {
+    if (context) grow_words_if_full(table);
+    Record* r = record(table);
+    const Cell* cells = cells_of(r->block);
+    uint32_t key = canonical ? symbol::resolve(symbol) : symbol;
+    Probe p = probe(r, word_hash(symbol), [&](int32_t at) {
+        uint32_t s = cells[at].payload2;
+        return (canonical ? symbol::resolve(s) : s) == key;
+    });
+    if (p.found >= 0) return keys_of(r)[p.found];
+    if (!context) return -1;
+    NodeId block = r->block;
+    int32_t position = int32_t(block_length(table));
+    Cell* w = series::bump_tail(alloc::buffer_of(block));
+    w->header = type::word;
+    w->payload1 = context;
+    w->payload2 = symbol;
+    w->payload3 = uint32_t(position);
+    take_bucket(table, p.free, position);
+    if (added) *added = position;
+    return -1;
+}
+
+Cell* get_pointer(NodeId table, NodeId key) {
+    Record* r = record(table);
+    const uint8_t* entries = data_of(r->block);
+    Probe p = probe(r, murmur::fmix32(key), [&](int32_t at) {
+        return reinterpret_cast<const Cell*>(entries + at)->payload2 == key;
+    });
+    if (p.found < 0) return nullptr;
+    return reinterpret_cast<Cell*>(data_of(r->block) + keys_of(r)[p.found]) + 1;
+}
+
+Cell* put_pointer(NodeId table, NodeId key) {
+    if (Cell* values = get_pointer(table, key)) return values;
+    grow_if_full(table);
+    Record* r = record(table);
+    const uint8_t* entries = data_of(r->block);
+    Probe p = probe(r, murmur::fmix32(key), [&](int32_t at) {
+        return reinterpret_cast<const Cell*>(entries + at)->payload2 == key;
+    });
+    uint32_t cells = r->width / sizeof(Cell);
+    SeriesBuffer* b = alloc::buffer_of(r->block);
+    int32_t offset = int32_t(b->tail - b->offset);
+    for (uint32_t i = 0; i < cells; ++i) series::bump_tail(alloc::buffer_of(record(table)->block));
+    Cell* entry = reinterpret_cast<Cell*>(data_of(record(table)->block) + offset);
+    entry->header = type::handle;  // any non-zero header: a live entry
+    entry->payload1 = 0;
+    entry->payload2 = key;
+    entry->payload3 = 0;
+    take_bucket(table, p.free, offset);
+    return entry + 1;
+}
+
+void delete_pointer(NodeId table, NodeId key) {
+    Record* r = record(table);
+    uint8_t* entries = data_of(r->block);
+    Probe p = probe(r, murmur::fmix32(key), [&](int32_t at) {
+        return reinterpret_cast<const Cell*>(entries + at)->payload2 == key;
+    });
+    if (p.found < 0) return;
+    reinterpret_cast<Cell*>(entries + keys_of(r)[p.found])->header = 0;
+    set_flag(flags_of(r), uint32_t(p.found), flag_deleted);
+    --r->count;
+}
+
+void sweep_pointers(NodeId table, bool (*alive)(NodeId), int owner_cell) {
+    Record* r = record(table);
+    uint32_t* flags = flags_of(r);
+    const int32_t* keys = keys_of(r);
+    uint8_t* entries = data_of(r->block);
+    for (uint32_t b = 0; b < r->buckets; ++b) {
+        if (flag(flags, b) != flag_used) continue;
+        auto* entry = reinterpret_cast<Cell*>(entries + keys[b]);
+        bool live = alive(entry->payload2);
+        if (live && owner_cell >= 0) live = alive(entry[1 + owner_cell].payload1);
+        if (live) continue;
+        entry->header = 0;
+        set_flag(flags, b, flag_deleted);
+        --r->count;
+    }
+}
+
+}  // namespace kel::hashtable

@@ -1,0 +1,104 @@
+// Well-known names: made once at start-up and kept in globals, so that the
+// runtime compares a word against a fixed name with one integer comparison.
+// Bare symbols serve names that are only compared; words of the global
+// context serve names that are also used as values.
+#pragma once
+#include <cstdint>
+
+#include "runtime/cell.hpp"
+
+// Symbols, in the order they are made: (member, name).
+#define KEL_WELL_KNOWN_SYMBOLS(X)                                                                              \
+    X(spec, "spec") X(body, "body") X(words, "words") X(class_, "class") X(logic_type, "logic!")                \
+    X(integer_type, "integer!") X(char_type, "char!") X(float_type, "float!") X(percent_type, "percent!")       \
+    X(any_type, "any-type!") X(exit, "exit") X(return_, "return") X(windows, "Windows") X(syllable, "Syllable") \
+    X(macos, "macOS") X(linux_, "Linux") X(netbsd, "NetBSD") X(repeat, "repeat") X(foreach, "foreach")          \
+    X(map_each, "map-each") X(remove_each, "remove-each") X(any, "any") X(break_, "break") X(copy, "copy")     \
+    X(end, "end") X(fail, "fail") X(into, "into") X(opt, "opt") X(not_, "not") X(quote, "quote")               \
+    X(case_, "case") X(reject, "reject") X(set, "set") X(skip, "skip") X(some, "some") X(thru, "thru")         \
+    X(to, "to") X(none, "none") X(bar, "|") X(minus, "-") X(if_, "if") X(remove, "remove") X(while_, "while") \
+    X(insert, "insert") X(only, "only") X(collect, "collect") X(keep, "keep") X(pick, "pick")                  \
+    X(ahead, "ahead") X(after, "after") X(x, "x") X(y, "y") X(z, "z") X(self, "self") X(values, "values")     \
+    X(owner, "owner") X(owned, "owned") X(events_q, "events?") X(true_, "true") X(false_, "false")             \
+    X(yes, "yes") X(no, "no") X(on, "on") X(off, "off") X(type, "type") X(face, "face") X(window, "window")   \
+    X(offset, "offset") X(key, "key") X(flag, "flag") X(code, "code") X(picked, "picked") X(flags, "flags")   \
+    X(away_q, "away?") X(ctrl_q, "ctrl?") X(shift_q, "shift?") X(down_q, "down?") X(mid_down_q, "mid-down?")  \
+    X(alt_down_q, "alt-down?") X(aux_down_q, "aux-down?") X(orientation, "orientation") X(get, "get")          \
+    X(put, "put") X(post, "post") X(head, "head") X(size, "size") X(rgb, "rgb") X(alpha, "alpha")             \
+    X(argb, "argb") X(date, "date") X(year, "year") X(month, "month") X(day, "day") X(zone, "zone")           \
+    X(isoweek, "isoweek") X(week, "week") X(weekday, "weekday") X(yearday, "yearday") X(julian, "julian")     \
+    X(time, "time") X(hour, "hour") X(minute, "minute") X(second, "second") X(timezone, "timezone")           \
+    X(amount, "amount") X(user, "user") X(host, "host") X(system, "system")              \
+    X(system_global, "system-global") X(stack, "stack") X(trace, "trace") X(no_trace, "no-trace")
+
+// Words of the global context made from symbols already made: (member, symbol
+// member). `collect` is made twice into the same global; `code` is made twice
+// as a symbol, which gives the same id: each is listed once.
+#define KEL_WELL_KNOWN_SYMBOL_WORDS(X)                                                                          \
+    X(windows, windows) X(syllable, syllable) X(macos, macos) X(linux_, linux_) X(netbsd, netbsd) X(to, to)      \
+    X(thru, thru) X(not_, not_) X(remove, remove) X(while_, while_) X(collect, collect) X(keep, keep)         \
+    X(ahead, ahead) X(bar, bar) X(any, any) X(some, some) X(copy, copy) X(opt, opt) X(into, into)             \
+    X(insert, insert) X(if_, if_) X(quote, quote) X(set, set) X(case_, case_)
+
+// Words of the global context, in the order they are made: (member, name).
+// `end` is made from its symbol between <not-found> and add.
+#define KEL_WELL_KNOWN_WORDS_1(X)                                                                               \
+    X(at, "at") X(back, "back") X(find, "find") X(head, "head") X(head_q, "head?") X(index_q, "index?")        \
+    X(length_q, "length?") X(next, "next") X(pick, "pick") X(skip, "skip") X(select, "select") X(tail, "tail") \
+    X(tail_q, "tail?") X(change, "change") X(changed, "changed") X(clear, "clear") X(cleared, "cleared")       \
+    X(set_path, "set-path") X(append, "append") X(appended, "appended") X(move, "move") X(moved, "moved")     \
+    X(poke, "poke") X(poked, "poked") X(put, "put") X(put_ed, "put-ed") X(removed, "removed")                  \
+    X(random, "random") X(randomized, "randomized") X(reverse, "reverse") X(reversed, "reversed")             \
+    X(sort, "sort") X(sorted, "sorted") X(swap, "swap") X(swaped, "swaped") X(take, "take") X(taken, "taken") \
+    X(trim, "trim") X(trimmed, "trimmed") X(inserted, "inserted") X(uppercase, "uppercase")                    \
+    X(lowercase, "lowercase") X(checksum, "checksum") X(push, "push") X(pop, "pop") X(fetch, "fetch")         \
+    X(match, "match") X(iterate, "iterate") X(paren, "paren") X(anon, "<anon>") X(body, "<body>")             \
+    X(not_found, "<not-found>")
+#define KEL_WELL_KNOWN_WORDS_2(X)                                                                               \
+    X(add, "add") X(subtract, "subtract") X(divide, "divide") X(on_parse_event, "on-parse-event")              \
+    X(on_change, "on-change*") X(on_deep_change, "on-deep-change*") X(type, "type") X(id, "id") X(try_, "try") \
+    X(catch_, "catch") X(name, "name") X(multiply, "multiply") X(browse, "browse") X(open, "open")             \
+    X(create, "create") X(close, "close") X(delete_, "delete") X(modify, "modify") X(query, "query")          \
+    X(read, "read") X(rename, "rename") X(update, "update") X(write, "write") X(prescan, "prescan")            \
+    X(scan, "scan") X(load, "load") X(error, "error") X(comment, "comment") X(init, "init") X(exec, "exec")   \
+    X(call, "call") X(return_, "return") X(enter, "enter") X(exit, "exit") X(prolog, "prolog")                \
+    X(epilog, "epilog") X(throw_, "throw") X(expr, "expr") X(interp_callback, "<interp-callback>")            \
+    X(lexer_callback, "<lexer-callback>") X(parse_callback, "<parse-callback>")                                \
+    X(compare_callback, "<compare-callback>") X(throw_category, "throw") X(note, "note") X(syntax, "syntax")  \
+    X(script, "script") X(math, "math") X(access, "access") X(user, "user") X(internal, "internal")           \
+    X(invalid_error, "invalid-error") X(local, "local") X(applied, "<applied>")
+
+#define KEL_WELL_KNOWN_REFINEMENTS(X) \
+    X(local, "local") X(extern_, "extern") X(compare, "compare") X(part, "part") X(skip, "skip") X(with, "with")
+
+namespace kel::words {
+
+#define KEL_MEMBER(member, ...) uint32_t member = 0;
+struct Symbols {
+    KEL_WELL_KNOWN_SYMBOLS(KEL_MEMBER)
+};
+#undef KEL_MEMBER
+
+// Word globals point at copies in the root block: they never move.
+#define KEL_MEMBER(member, ...) const Cell* member = nullptr;
+struct Words {
+    KEL_WELL_KNOWN_SYMBOL_WORDS(KEL_MEMBER)
+    const Cell* end = nullptr;
+    KEL_WELL_KNOWN_WORDS_1(KEL_MEMBER)
+    KEL_WELL_KNOWN_WORDS_2(KEL_MEMBER)
+};
+struct Refinements {
+    KEL_WELL_KNOWN_REFINEMENTS(KEL_MEMBER)
+};
+#undef KEL_MEMBER
+
+extern Symbols symbols;
+extern Words words;
+extern Refinements refinements;
+extern const Cell* issue_ooo;
+
+void init();
+void init_refinements();
+void init_extra();
+
+}  // namespace kel::words
