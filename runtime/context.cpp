@@ -5,15 +5,12 @@
 #include "runtime/error.hpp"
 #include "runtime/hashtable.hpp"
 #include "runtime/root.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
 #include "runtime/system.hpp"
 #include "runtime/words.hpp"
 
 namespace kel {
-
-namespace stack {
-Cell* cells = nullptr;
-}
 
 namespace context {
 

@@ -78,8 +78,3 @@ namespace kel::word {
 Cell* fetch(const Cell* word);
 Cell* set(Cell* word, const Cell* value);
 }  // namespace kel::word
-
-namespace kel::stack {
-// The argument stack's cells, where stack contexts keep their values.
-extern Cell* cells;
-}  // namespace kel::stack

@@ -8,6 +8,7 @@
 #include "runtime/output.hpp"
 #include "runtime/platform/platform.hpp"
 #include "runtime/slots.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/context.hpp"
 #include "runtime/root.hpp"
 #include "runtime/symbol.hpp"
@@ -17,9 +18,6 @@
 
 namespace kel::runtime {
 namespace {
-
-constexpr uint32_t stack_cells = 20000;  // the argument stack
-constexpr uint32_t frame_cells = 15000;  // the call-frame stack
 
 struct TypeInit {
     uint8_t type;
@@ -119,12 +117,11 @@ void init_values() {
     register_datatypes();
     alloc::make_first_frames();
     root::init();
-    NodeId args = root::make_fixed_block(stack_cells);
-    root::make_fixed_block(frame_cells);
+    NodeId args = root::make_fixed_block(stack::argument_cells);
+    NodeId frames = root::make_fixed_block(stack::frame_records * sizeof(stack::Frame) / sizeof(Cell) + 1);
     NodeId symbols = alloc::alloc_cells(4000);
     Cell symbols_holder{type::block, 0, symbols, 0};
     root::record(&symbols_holder);
-    stack::cells = reinterpret_cast<Cell*>(alloc::buffer_of(args)->data());
     context::global = context::make(4000, false, false, 0, 0);
     Cell global_holder{type::context, context::global, 0, 0};
     root::record(&global_holder);
@@ -134,6 +131,8 @@ void init_values() {
     words::init();
     words::init_refinements();
     words::init_extra();
+    stack::init(reinterpret_cast<Cell*>(alloc::buffer_of(args)->data() + alloc::buffer_of(args)->offset),
+                reinterpret_cast<stack::Frame*>(alloc::buffer_of(frames)->data() + alloc::buffer_of(frames)->offset));
     value_slots::init();
 }
 
