@@ -71,6 +71,38 @@ void append_ascii(Cell* str, const char* text, size_t n) {
     b->tail += uint32_t(n * unit);
 }
 
+namespace {
+// A buffer wide enough for the code point.
+SeriesBuffer* wide_enough(NodeId node, uint32_t cp) {
+    SeriesBuffer* b = alloc::buffer_of(node);
+    uint32_t unit = b->unit();
+    if (cp <= 0xFF || (cp <= 0xFFFF && unit >= 2) || unit == 4) return b;
+    if (cp <= 0xFFFF) return unicode::widen_1_to_2(b);
+    return unit == 1 ? unicode::widen_1_to_4(b) : unicode::widen_2_to_4(b);
+}
+}  // namespace
+
+void append_char(Cell* str, uint32_t cp) {
+    wide_enough(str->payload2, cp);
+    SeriesBuffer* b = reserve(str->payload2, 1);
+    uint32_t unit = b->unit();
+    uint8_t* p = b->data() + b->tail;
+    for (uint32_t k = 0; k < unit; ++k) p[k] = uint8_t(cp >> (8 * k));
+    b->tail += unit;
+}
+
+void append_utf8(Cell* str, const char* text, size_t n) {
+    std::string_view s(text, n);
+    for (size_t i = 0; i < n;) append_char(str, unicode::next_utf8(s, i));
+}
+
+void truncate(Cell* str, uint32_t n) {
+    SeriesBuffer* b = alloc::buffer_of(str->payload2);
+    uint32_t unit = b->unit();
+    uint64_t end = uint64_t(b->offset) + (uint64_t(str->payload1) + n) * unit;
+    if (end < b->tail) b->tail = uint32_t(end);
+}
+
 int32_t append_indent(Cell* str, int32_t n, int32_t limit) {
     for (int32_t i = 0; i < n; ++i) append_ascii(str, "    ", 4);
     return limit - 4 * n;

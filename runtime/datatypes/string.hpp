@@ -25,6 +25,13 @@ int32_t append_indent(Cell* str, int32_t n, int32_t limit);
 
 uint32_t length(const Cell* str);
 
+// Appends UTF-8 text, widening the string when a character needs it.
+void append_utf8(Cell* str, const char* text, size_t n);
+void append_char(Cell* str, uint32_t cp);
+
+// Cuts the string to at most n characters from its head.
+void truncate(Cell* str, uint32_t n);
+
 // The code points from the string's head, as UTF-8 (for tests and diagnostics).
 std::string to_utf8(const Cell* str);
 
