@@ -2,6 +2,8 @@
 
 #include <initializer_list>
 
+#include "runtime/exits.hpp"
+#include "runtime/stack.hpp"
 #include "runtime/throws.hpp"
 
 namespace kel::error {
@@ -17,6 +19,7 @@ void fire(Id id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
         p.args[p.arg_count++] = *a;
     }
     pending = p;
+    if (stack::frames) stack::throw_error();
     throws::throw_code(throws::error);
 }
 

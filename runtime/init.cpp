@@ -10,6 +10,7 @@
 #include "runtime/slots.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/context.hpp"
+#include "runtime/random.hpp"
 #include "runtime/root.hpp"
 #include "runtime/symbol.hpp"
 #include "runtime/value_slots.hpp"
@@ -108,6 +109,7 @@ void init() {
     sys::record.root_recording = true;
     output::init_print_hooks();
     platform::init();
+    random::init();
     init_values();
 }
 

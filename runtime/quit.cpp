@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "runtime/exits.hpp"
 #include "runtime/heap.hpp"
+#include "runtime/throws.hpp"
 #include "runtime/output.hpp"
 #include "runtime/platform/platform.hpp"
 #include "runtime/system.hpp"
@@ -118,6 +120,7 @@ void quit_from_fault(int32_t code, uint32_t at) {
 
 void top_catch_handler(uint32_t code) {
     if (code == 0x0BADCAFE) quit(0, 0);
+    if (code == throws::error) exits::report_uncaught();
     quit(95, image_offset(reinterpret_cast<const void*>(&top_catch_handler)));
 }
 

@@ -38,16 +38,20 @@ TEST_F(Stack, ArgumentOverflowLeavesRoomForTheError) {
     EXPECT_EQ(stack::top, stack::cells);  // never below the first cell
 }
 
-TEST_F(Stack, FrameOverflowChangesNoFrame) {
+TEST_F(Stack, FrameOverflowIsAnErrorTheTryFrameTakes) {
     Cell w = named("deep");
+    stack::mark_native(&w);
+    Cell* outer = stack::args;
+    stack::mark_try(&w);
     uint32_t opened = 0;
     uint32_t code = throws::protect(throws::error, [&] {
         for (;; ++opened) stack::mark_native(&w);
     });
     EXPECT_EQ(code, throws::error);
     EXPECT_STREQ(error::pending.id, "stack-overflow");
-    EXPECT_EQ(opened, stack::frame_records - 1);  // the bottom record takes one
-    EXPECT_EQ(stack::depth(), opened);
+    EXPECT_EQ(opened, stack::frame_records - 3);  // the bottom record, the caller and the try frame
+    EXPECT_EQ(stack::depth(), 1u);                // unwound to the try frame, which is popped
+    EXPECT_EQ(stack::args, outer);
 }
 
 TEST_F(Stack, ClosingACallLeavesItsResult) {

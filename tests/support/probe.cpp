@@ -5,6 +5,8 @@
 #include <string>
 
 #include "runtime/datatype.hpp"
+#include "runtime/error.hpp"
+#include "runtime/init.hpp"
 #include "runtime/heap.hpp"
 #include "runtime/output.hpp"
 #include "runtime/platform/platform.hpp"
@@ -58,7 +60,12 @@ int main(int argc, char** argv) {
     else if (mode == "throw") sys::run_top_level([] { throws::throw_code(0x1234); });
     else if (mode == "quiet") sys::run_top_level([] { throws::throw_code(throws::quiet_exit); });
     else if (mode == "unit") stdio::write("x", 1, 3, false);
-    else if (mode == "badtype") {
+    else if (mode == "uncaught") {
+        sys::run_top_level([] {
+            runtime::init_values();
+            error::fire(error::id::no_value);
+        });
+    } else if (mode == "badtype") {
         datatype::Row row(datatype::unsupported);
         datatype::register_type({55, 0, "short!", std::span(row.handlers, 61)});
     }

@@ -1,0 +1,169 @@
+#include "runtime/exits.hpp"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "runtime/actions.hpp"
+#include "runtime/context.hpp"
+#include "runtime/cycles.hpp"
+#include "runtime/datatype.hpp"
+#include "runtime/datatypes/string.hpp"
+#include "runtime/error.hpp"
+#include "runtime/platform/platform.hpp"
+#include "runtime/stack.hpp"
+#include "runtime/symbol.hpp"
+#include "runtime/throws.hpp"
+
+namespace kel {
+
+namespace stack {
+namespace {
+
+// The arguments base of frame f: the arguments of the frame above it, or the
+// current ones for the top frame.
+Cell* own_base(const Frame* f) { return f + 1 < frame_top ? cells + (f + 1)->prev : args; }
+
+void restore_function(const Frame* f) {
+    if ((f->header & kind::mask) == kind::function && f->function)
+        context::context_cell(f->function)->payload2 = f->saved;
+}
+
+// Pops every frame above f, restoring function contexts on the way.
+void pop_above(const Frame* f) {
+    while (frame_top - 1 > f) restore_function(--frame_top);
+}
+
+// The frame below the caller's own frame for which receives(frame) holds,
+// or null when a barrier or the bottom comes first.
+template <class Receives>
+Frame* receiver(Receives receives) {
+    for (Frame* f = frame_top - 2; f > frames; --f) {
+        if ((f->header & kind::mask) == kind::barrier) return nullptr;
+        if (receives(f)) return f;
+    }
+    return nullptr;
+}
+
+[[noreturn]] void throw_category(const char* id, const Cell* argument = nullptr) {
+    error::fire(error::Id{error::Category::throw_, id}, argument);
+}
+
+// Puts the carried value in the receiving frame's first argument and resumes there.
+[[noreturn]] void deliver(Frame* target, const Cell& value, uint32_t code) {
+    Cell* base = own_base(target);
+    pop_above(target);
+    args = base;
+    top = base;
+    *base = value;
+    throws::throw_code(code);
+}
+
+}  // namespace
+
+void throw_error() {
+    Cell* kept_top = top;
+    for (;;) {
+        if (frame_top - 1 == frames) break;  // only the bottom record: nothing catches
+        Frame* f = frame_top - 1;
+        uint8_t k = f->header & kind::mask;
+        Cell* base = own_base(f);
+        --frame_top;
+        restore_function(f);
+        args = cells + f->prev;
+        if (k == kind::try_ || k == kind::barrier) {
+            top = kept_top < base ? base : kept_top;
+            break;
+        }
+    }
+    throws::throw_code(throws::error);
+}
+
+void throw_break(bool has_value, bool is_continue) {
+    Frame* loop = receiver([](const Frame* f) { return (f->header & kind::mask) == kind::loop; });
+    if (!loop) throw_category(is_continue ? "continue" : "break");
+    Cell value;
+    if (has_value && !is_continue) value = *args;
+    else cell::set_unset(&value);
+    deliver(loop, value, is_continue ? throws::continue_ : throws::break_);
+}
+
+void throw_return(bool has_value) {
+    Frame* body = receiver([](const Frame* f) { return (f->header & kind::body_flag) != 0; });
+    if (!body) throw_category("return");
+    Cell value;
+    if (has_value) value = *args;
+    else cell::set_unset(&value);
+    deliver(body, value, has_value ? throws::return_ : throws::exit_);
+}
+
+void throw_user(uint32_t code) {
+    if (!throw_origin) throw_origin = frame_top;
+    Cell value = args[0], name = args[1];
+    Frame* target = receiver([](const Frame* f) { return (f->header & kind::mask) == kind::catch_; });
+    if (!target) throw_category("throw", &value);
+    Cell* base = own_base(target);
+    pop_above(target);
+    args = base;
+    top = base;
+    push(&value);
+    push(&name);
+    throws::throw_code(code);
+}
+
+}  // namespace stack
+
+namespace exits {
+
+namespace {
+const char* category_name(error::Category c) {
+    static const char* names[] = {"Throw", "Note", "Syntax", "Script", "Math",
+                                  "Access", "Reserved1", "Reserved2", "User", "Internal"};
+    return names[int(c)];
+}
+}  // namespace
+
+void form_pending(Cell* out) {
+    const error::Pending& e = error::pending;
+    string::append_ascii(out, "*** ", 4);
+    const char* category = category_name(e.category);
+    string::append_ascii(out, category, std::strlen(category));
+    string::append_ascii(out, " Error: ", 8);
+    const char* id = e.id ? e.id : "unknown";
+    string::append_ascii(out, id, std::strlen(id));
+    for (int i = 0; i < e.arg_count; ++i) {
+        string::append_ascii(out, " ", 1);
+        const Cell* a = &e.args[i];
+        if (datatype::handler(cell::type_of(a), action::form)) {
+            actions::form(a, out, nullptr, 2147483647);
+        } else if (const char* name = datatype::names[cell::type_of(a)].name) {
+            string::append_ascii(out, name, std::strlen(name));
+        }
+    }
+}
+
+void report_uncaught() {
+    std::string text = "*** Error";
+    if (symbol::table) {
+        Cell out;
+        string::make(&out, 64);
+        form_pending(&out);
+        text = string::to_utf8(&out);
+    }
+    const char* v = std::getenv("KEL_FATAL_TO_STDERR");
+#ifdef _WIN32
+    bool to_stderr = v && *v && std::strcmp(v, "0") != 0;
+#else
+    bool to_stderr = true;
+    (void)v;
+#endif
+    if (to_stderr) {
+        text += '\n';
+        os::write_stderr(text.data(), text.size());
+    } else {
+        gui::show_message("Kel NoName App", text.c_str());
+    }
+    std::exit(-2);
+}
+
+}  // namespace exits
+}  // namespace kel
