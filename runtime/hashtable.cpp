@@ -3,8 +3,12 @@
 #include <cstring>
 #include <string>
 
+#include "runtime/actions.hpp"
+#include "runtime/case_folding.hpp"
 #include "runtime/murmur.hpp"
 #include "runtime/symbol.hpp"
+
+#include <string_view>
 
 namespace kel::hashtable {
 namespace {
@@ -76,6 +80,7 @@ uint32_t key_hash(const Record* r, int32_t key) {
         return murmur::fmix32(c->payload2);
     }
     const Cell* c = cells_of(r->block) + key;
+    if (r->kind <= map_keys) return hash_cell(c);
     if (cell::is(c, type::symbol)) {
         SeriesBuffer* name = alloc::buffer_of(c->payload3);
         return name_hash(reinterpret_cast<const char*>(name->data() + name->offset), name->tail - name->offset);
@@ -87,7 +92,7 @@ uint32_t key_hash(const Record* r, int32_t key) {
 // that put and delete churn does not grow it without bound.
 void compact_entries(NodeId table) {
     Record* r = record(table);
-    NodeId fresh = alloc::alloc_cells(uint64_t(r->count) * (r->width / sizeof(Cell)) + 1);
+    NodeId fresh = alloc::alloc_cells(uint64_t(r->count) * (r->aux / sizeof(Cell)) + 1);
     r = record(table);
     SeriesBuffer* out = alloc::buffer_of(fresh);
     const uint8_t* old = data_of(r->block);
@@ -95,9 +100,9 @@ void compact_entries(NodeId table) {
     int32_t* keys = keys_of(r);
     for (uint32_t b = 0; b < r->buckets; ++b) {
         if (flag(flags, b) != flag_used) continue;
-        std::memcpy(out->data() + out->tail, old + keys[b], r->width);
+        std::memcpy(out->data() + out->tail, old + keys[b], r->aux);
         keys[b] = int32_t(out->tail - out->offset);
-        out->tail += r->width;
+        out->tail += r->aux;
     }
     r->block = fresh;
 }
@@ -121,6 +126,7 @@ void resize(NodeId table, uint64_t target) {
     uint32_t mask = buckets - 1;
     for (uint32_t b = 0; b < old_buckets; ++b) {
         if (flag(of, b) != flag_used) continue;
+        if (r->kind == map_keys && cells_of(r->block)[ok[b] + 1].header == 0) continue;  // a removed pair
         uint32_t at = key_hash(r, ok[b]) & mask;
         for (uint32_t step = 1; flag(nf, at) != flag_empty; ++step) at = (at + step) & mask;
         set_flag(nf, at, flag_used);
@@ -216,13 +222,20 @@ NodeId init(uint32_t size, NodeId block, Kind kind, uint32_t mode) {
     Record* r = record(table);
     r->kind = kind;
     r->upper = uint32_t(buckets * 0.77);
-    if (kind >= identity) r->width = 16 * mode + 16;
+    if (kind >= identity) r->aux = 16 * mode + 16;
     make_arrays(table, buckets);
+    if (kind == hash_cells) {
+        NodeId index = filled_bytes(n * 4, 0xFF);
+        record(table)->aux = index;
+        NodeId dups = alloc::alloc_bytes(16);
+        record(table)->dups = dups;
+    }
     if (kind >= identity || !block) {
         NodeId cells = alloc::alloc_cells(n);
         record(table)->block = cells;
     } else {
         record(table)->block = block;
+        if (kind <= map_keys) load_block(table, 0, kind == map_keys ? 2 : 1);
     }
     return table;
 }
@@ -322,7 +335,7 @@ Cell* put_pointer(NodeId table, NodeId key) {
     Probe p = probe(r, murmur::fmix32(key), [&](int32_t at) {
         return reinterpret_cast<const Cell*>(entries + at)->payload2 == key;
     });
-    uint32_t cells = r->width / sizeof(Cell);
+    uint32_t cells = r->aux / sizeof(Cell);
     SeriesBuffer* b = alloc::buffer_of(r->block);
     int32_t offset = int32_t(b->tail - b->offset);
     for (uint32_t i = 0; i < cells; ++i) series::bump_tail(alloc::buffer_of(record(table)->block));
@@ -361,6 +374,264 @@ void sweep_pointers(NodeId table, bool (*alive)(NodeId), int owner_cell) {
         entry->header = 0;
         set_flag(flags, b, flag_deleted);
         --r->count;
+    }
+}
+
+// ---- hash! and map! tables
+
+namespace {
+
+// Growable series of 32-bit items (positions, nodes).
+uint32_t item_count(NodeId node) {
+    SeriesBuffer* b = alloc::buffer_of(node);
+    return (b->tail - b->offset) / 4;
+}
+int32_t* items(NodeId node) { return reinterpret_cast<int32_t*>(data_of(node)); }
+void append_item(NodeId node, int32_t v) {
+    uint8_t* p = series::bump_tail_bytes(alloc::buffer_of(node), 4);
+    std::memcpy(p, &v, 4);
+}
+void remove_item(NodeId node, uint32_t i) {
+    SeriesBuffer* b = alloc::buffer_of(node);
+    uint8_t* at = b->data() + b->offset + 4 * i;
+    std::memmove(at, at + 4, b->tail - (b->offset + 4 * (i + 1)));
+    b->tail -= 4;
+}
+
+bool word_family(uint8_t t) {
+    return t == type::word || t == type::set_word || t == type::lit_word || t == type::get_word ||
+           t == type::refinement || t == type::issue;
+}
+
+bool equal_keys(const Cell* a, const Cell* b, int32_t op) {
+    return cell::type_of(a) == cell::type_of(b) && actions::compare_raw(a, b, op) == 0;
+}
+
+// A hash! bucket's positions: one, or a duplicate list.
+struct Positions {
+    const int32_t* at;
+    uint32_t count;
+    int32_t single;
+};
+
+Positions positions_of(const Record* r, int32_t key) {
+    if (key >= 0) return {nullptr, 1, key};
+    NodeId list = NodeId(items(r->dups)[-key - 1]);
+    return {items(list), item_count(list), 0};
+}
+
+int32_t position_at(const Positions& p, uint32_t i) { return p.at ? p.at[i] : p.single; }
+
+void set_cell_bucket(NodeId table, uint32_t position, int32_t bucket) {
+    Record* r = record(table);
+    SeriesBuffer* b = alloc::buffer_of(r->aux);
+    uint32_t need = (position + 1) * 4;
+    if (b->tail - b->offset < need) {
+        uint32_t old = (b->tail - b->offset) / 4;
+        while ((b->tail - b->offset) / 4 < position + 1) {
+            series::bump_tail_bytes(alloc::buffer_of(record(table)->aux), 4);
+            b = alloc::buffer_of(record(table)->aux);
+        }
+        std::memset(b->data() + b->offset + old * 4, 0xFF, (position + 1 - old) * 4);
+    }
+    items(record(table)->aux)[position] = bucket < 0 ? -1 : bucket + 1;
+}
+
+uint32_t hash_string(const Cell* s) {
+    SeriesBuffer* b = alloc::buffer_of(s->payload2);
+    uint32_t unit = b->unit(), h = murmur::seed, count = 0;
+    for (uint32_t at = b->offset + s->payload1 * unit; at < b->tail; at += unit, ++count) {
+        const uint8_t* p = b->data() + at;
+        uint32_t cp = unit == 1 ? p[0] : unit == 2 ? uint32_t(p[0] | p[1] << 8)
+                                                   : uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24);
+        h = murmur::mix_block(h, case_folding::change_case(cp, true));
+    }
+    return murmur::finish(h, size_t(count) * 4);
+}
+
+}  // namespace
+
+uint32_t hash_cell(const Cell* c) {
+    auto words = [&](int first, int n) {
+        return murmur::hash(&c->payload1 + (first - 1), size_t(n) * 4, murmur::seed);
+    };
+    switch (cell::type_of(c)) {
+        case type::datatype: case type::logic: case type::object: case type::error: case type::port:
+            return murmur::fmix32(c->payload1);
+        case type::unset: return uint32_t(-2);
+        case type::none: return uint32_t(-1);
+        case type::block: case type::paren: case type::path: case type::lit_path: case type::set_path:
+        case type::get_path: case type::hash: case type::point2d: case type::image:
+            return words(1, 2);
+        case type::string: case type::file: case type::url: case type::tag: case type::email: case type::ref:
+            return hash_string(c);
+        case type::char_: case type::integer: case type::map: case type::handle: case type::event:
+            return murmur::fmix32(c->payload2);
+        case type::float_: case type::pair: case type::percent: case type::time: return words(2, 2);
+        case type::symbol: {
+            std::string_view n = symbol::name(uint32_t(c - cells_of(symbol::symbols)) + 1);
+            return name_hash(n.data(), n.size());
+        }
+        case type::word: case type::set_word: case type::lit_word: case type::get_word: case type::refinement:
+        case type::issue:
+            return word_hash(c->payload2);
+        case type::native: case type::action: return murmur::fmix32(c->payload3);
+        case type::op: case type::function: case type::triple: case type::typeset: case type::date:
+        case type::point3d:
+            return words(1, 3);
+        case type::tuple:
+            return murmur::hash(&c->payload1, (c->header >> 19) & 0xF, murmur::seed);
+        case type::binary: {
+            SeriesBuffer* b = alloc::buffer_of(c->payload2);
+            uint32_t from = b->offset + c->payload1;
+            return murmur::hash(b->data() + from, from < b->tail ? b->tail - from : 0, murmur::seed);
+        }
+        case type::money: {
+            Cell copy = *c;
+            copy.header = type::money | (c->header & 0x4000);
+            return murmur::hash(&copy, sizeof copy, murmur::seed);
+        }
+        default: return 0;
+    }
+}
+
+Cell* put(NodeId table, uint32_t position) {
+    Record* r = record(table);
+    if (r->kind == hash_cells && r->occupied >= r->upper) {
+        rebuild(table, 2 * r->count >= r->buckets ? r->buckets + 1 : r->buckets - 1);
+        return cells_of(record(table)->block) + position;  // the rebuild indexed it
+    }
+    if (r->kind == map_keys) grow_if_full(table);
+    r = record(table);
+    const Cell* cells = cells_of(r->block);
+    const Cell* key = cells + position;
+    int32_t op = r->kind == map_keys ? 2 : 0;
+    Probe p = probe(r, hash_cell(key), [&](int32_t at) {
+        Positions ps = positions_of(r, at);
+        return equal_keys(cells + position_at(ps, 0), key, op);
+    });
+    if (p.found >= 0) {
+        if (r->kind == map_keys) return cells_of(r->block) + keys_of(r)[p.found];
+        // A hash! keeps equal keys: the bucket holds a list of their positions.
+        int32_t k = keys_of(r)[p.found];
+        if (k >= 0) {
+            NodeId list = alloc::alloc_bytes(8);
+            append_item(list, k);
+            append_item(list, int32_t(position));
+            append_item(record(table)->dups, int32_t(list));
+            keys_of(record(table))[p.found] = -int32_t(item_count(record(table)->dups));
+        } else {
+            append_item(NodeId(items(record(table)->dups)[-k - 1]), int32_t(position));
+        }
+        set_cell_bucket(table, position, int32_t(p.found));
+        return cells_of(record(table)->block) + position;
+    }
+    take_bucket(table, p.free, int32_t(position));
+    if (record(table)->kind == hash_cells) set_cell_bucket(table, position, int32_t(p.free));
+    return cells_of(record(table)->block) + position;
+}
+
+Cell* get(NodeId table, const Cell* key, int32_t start, int32_t skip, int32_t op, bool last, bool reverse) {
+    Record* r = record(table);
+    Cell k = *key;
+    if (r->kind == map_keys && word_family(cell::type_of(&k))) cell::set_type(&k, type::set_word);
+    const Cell* cells = cells_of(r->block);
+    Probe p = probe(r, hash_cell(&k), [&](int32_t at) {
+        Positions ps = positions_of(r, at);
+        int32_t first = position_at(ps, 0);
+        if (r->kind == map_keys && cells[first + 1].header == 0) return false;  // a removed pair
+        return equal_keys(cells + first, &k, op);
+    });
+    if (p.found < 0) return nullptr;
+    Positions ps = positions_of(r, keys_of(r)[p.found]);
+    if (skip < 1) skip = 1;
+    int32_t chosen = -1;
+    for (uint32_t i = 0; i < ps.count; ++i) {
+        int32_t at = position_at(ps, i);
+        if (last) {
+            if ((at - start) % skip == 0) chosen = at;
+        } else if (reverse) {
+            if (at < start && (start - at) % skip == 0) chosen = at;
+        } else if (at >= start && (at - start) % skip == 0) {
+            chosen = at;
+            break;
+        }
+    }
+    return chosen < 0 ? nullptr : const_cast<Cell*>(cells) + chosen;
+}
+
+void remove(NodeId table, uint32_t position) {
+    Record* r = record(table);
+    if (r->kind == map_keys) {
+        Cell* value = cells_of(r->block) + position + 1;
+        if (value->header == 0) return;
+        value->header = 0;
+        --r->count;
+        return;
+    }
+    SeriesBuffer* index = alloc::buffer_of(r->aux);
+    if ((index->tail - index->offset) / 4 <= position) return;
+    int32_t bucket = items(r->aux)[position] - 1;
+    if (bucket < 0) return;
+    items(r->aux)[position] = -1;
+    int32_t k = keys_of(r)[bucket];
+    if (k < 0) {
+        NodeId list = NodeId(items(r->dups)[-k - 1]);
+        int32_t* at = items(list);
+        for (uint32_t i = 0, n = item_count(list); i < n; ++i)
+            if (at[i] == int32_t(position)) {
+                remove_item(list, i);
+                break;
+            }
+        if (item_count(list) > 0) return;
+    }
+    set_flag(flags_of(r), uint32_t(bucket), flag_deleted);
+    --r->count;
+}
+
+void clear(NodeId table) {
+    Record* r = record(table);
+    r->count = r->occupied = 0;
+    std::memset(flags_of(r), 0xAA, r->buckets / 4);
+    SeriesBuffer* b = alloc::buffer_of(r->block);
+    b->tail = b->offset;
+    if (r->kind == hash_cells) {
+        alloc::buffer_of(r->dups)->tail = alloc::buffer_of(r->dups)->offset;
+        alloc::buffer_of(r->aux)->tail = alloc::buffer_of(r->aux)->offset;
+    }
+}
+
+void rebuild(NodeId table, uint32_t size) {
+    uint32_t buckets = pow2_at_least(uint64_t(1.5 * double(size)));
+    make_arrays(table, buckets);
+    Record* r = record(table);
+    r->upper = uint32_t(buckets * 0.77 + 0.5);
+    r->count = r->occupied = 0;
+    if (r->kind == hash_cells) {
+        alloc::buffer_of(r->dups)->tail = alloc::buffer_of(r->dups)->offset;
+        alloc::buffer_of(r->aux)->tail = alloc::buffer_of(r->aux)->offset;
+    }
+    load_block(table, 0, r->kind == map_keys ? 2 : 1);
+}
+
+void load_block(NodeId table, uint32_t start, uint32_t step) {
+    for (uint32_t i = start; i < block_length(table); i += step) {
+        if (record(table)->kind != map_keys) {
+            put(table, i);
+            continue;
+        }
+        if (i + 1 >= block_length(table)) break;
+        Cell* kept = put(table, i);
+        Cell* cells = cells_of(record(table)->block);
+        if (kept == cells + i) continue;
+        // A repeated key: the earlier key takes the later value, and the
+        // later pair leaves the block.
+        kept[1] = cells[i + 1];
+        SeriesBuffer* b = alloc::buffer_of(record(table)->block);
+        uint8_t* at = b->data() + b->offset + i * sizeof(Cell);
+        std::memmove(at, at + 2 * sizeof(Cell), b->tail - (b->offset + (i + 2) * uint32_t(sizeof(Cell))));
+        b->tail -= 2 * sizeof(Cell);
+        i -= step;
     }
 }
 

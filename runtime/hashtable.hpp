@@ -32,8 +32,9 @@ enum Kind : uint32_t {
 
 struct Record {
     uint32_t count;     // live keys
-    uint32_t width;     // identity kinds: bytes per entry, 16 x (1 + value cells)
-    uint32_t dups;      // unused by the kinds built here
+    uint32_t aux;       // hash!: node of the cell-to-bucket index (bucket + 1 per cell, -1 none);
+                        // identity kinds: bytes per entry, 16 x (1 + value cells)
+    NodeId dups;        // hash!: the duplicate lists, a series of nodes of position series
     NodeId flags;       // 2 bits per bucket, 16 buckets per word
     NodeId keys;        // one signed word per bucket
     NodeId block;       // the indexed block, or the entries series
@@ -76,5 +77,27 @@ void sweep_pointers(NodeId table, bool (*alive)(NodeId), int owner_cell);
 
 // The table's cell count in the block (kinds 0 to 2: the block length).
 uint32_t block_length(NodeId table);
+
+// hash! and map! tables over the cells of their block.
+// The hash of a value as a key; keys that differ only in letter case share it.
+uint32_t hash_cell(const Cell* value);
+// Indexes the block's cells from `start`, every cell (hash!) or every second
+// one (map! keys; a repeated key keeps its first place and takes the later
+// value, the later pair leaving the block).
+void load_block(NodeId table, uint32_t start, uint32_t step);
+// Indexes the block cell at `position`; answers the key cell indexed (for a
+// map!, an equal key already indexed is answered instead and nothing added).
+Cell* put(NodeId table, uint32_t position);
+// The block cell matching the key under comparison code `op`, or null. A
+// hash! keeps equal keys: among them the first at or after `start` whose
+// distance from it is a multiple of `skip` (the last before it with
+// `reverse`, the last overall with `last`).
+Cell* get(NodeId table, const Cell* key, int32_t start, int32_t skip, int32_t op, bool last, bool reverse);
+// Takes the block cell at `position` out of the index (a map! pair is kept
+// in the block with its value's header cleared).
+void remove(NodeId table, uint32_t position);
+void clear(NodeId table);
+// A new bucket count for about `size` keys; every cell indexed again.
+void rebuild(NodeId table, uint32_t size);
 
 }  // namespace kel::hashtable

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "runtime/datatype.hpp"
+#include "runtime/datatypes/string.hpp"
 #include "runtime/hashtable.hpp"
 #include "tests/support/runtime.hpp"
 
@@ -75,4 +77,121 @@ TEST_F(HashTables, SweepDropsDeadKeysAndDeadOwners) {
     hashtable::sweep_pointers(t, even_alive, 1);
     for (NodeId key = 2; key <= 20; ++key)
         EXPECT_EQ(hashtable::get_pointer(t, key) != nullptr, key % 2 == 0 && key != 4) << key;
+}
+
+namespace {
+
+// Integer keys compare through their own handler in these tables.
+int32_t compare_integers(const Cell* a, const Cell* b, int32_t) {
+    int32_t x = cell::integer(a), y = cell::integer(b);
+    return x < y ? -1 : x > y ? 1 : 0;
+}
+
+struct KeyedTables : test::WithRuntime {
+    void SetUp() override {
+        WithRuntime::SetUp();
+        datatype::Row row(datatype::unsupported);
+        row.set(action::compare, &compare_integers);
+        datatype::register_type({type::integer, 0, "integer!", row.handlers});
+    }
+    NodeId block_of(std::initializer_list<int32_t> values) {
+        NodeId node = alloc::alloc_cells(values.size());
+        for (int32_t v : values) cell::set_integer(series::bump_tail(alloc::buffer_of(node)), v);
+        return node;
+    }
+    static Cell key(int32_t v) {
+        Cell c;
+        cell::set_integer(&c, v);
+        return c;
+    }
+    static int32_t position(NodeId block, const Cell* found) {
+        SeriesBuffer* b = alloc::buffer_of(block);
+        return found ? int32_t(found - reinterpret_cast<const Cell*>(b->data() + b->offset)) : -1;
+    }
+};
+
+}  // namespace
+
+TEST_F(KeyedTables, HashFindsEachOfEqualValuesInTurn) {
+    NodeId block = block_of({7, 1, 7, 2, 7, 3});
+    NodeId t = hashtable::init(6, block, hashtable::hash_cells, 0);
+    Cell seven = key(7);
+    struct Case {
+        int32_t start, skip;
+        bool last, reverse;
+        int32_t found;
+    } cases[] = {
+        {0, 1, false, false, 0}, {1, 1, false, false, 2}, {3, 1, false, false, 4}, {5, 1, false, false, -1},
+        {1, 2, false, false, -1},  // from 1 in steps of 2 only odd positions qualify
+        {0, 2, false, false, 0},  {0, 4, true, false, 4},  {5, 1, false, true, 4}, {2, 1, false, true, 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(position(block, hashtable::get(t, &seven, c.start, c.skip, 0, c.last, c.reverse)), c.found)
+            << c.start << " " << c.skip << " " << c.last << " " << c.reverse;
+    hashtable::remove(t, 2);
+    EXPECT_EQ(position(block, hashtable::get(t, &seven, 1, 1, 0, false, false)), 4);
+    hashtable::remove(t, 0);
+    hashtable::remove(t, 4);
+    EXPECT_EQ(hashtable::get(t, &seven, 0, 1, 0, false, false), nullptr);
+    Cell two = key(2);
+    EXPECT_EQ(position(block, hashtable::get(t, &two, 0, 1, 0, false, false)), 3);
+}
+
+TEST_F(KeyedTables, MapKeepsOnePairPerKey) {
+    NodeId block = block_of({1, 10, 2, 20, 1, 30});
+    NodeId t = hashtable::init(3, block, hashtable::map_keys, 0);
+    EXPECT_EQ(hashtable::block_length(t), 4u);  // the repeated key's pair left the block
+    Cell one = key(1);
+    const Cell* found = hashtable::get(t, &one, 0, 1, 2, false, false);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(position(block, found), 0);   // the first key's place
+    EXPECT_EQ(cell::integer(found + 1), 30);  // with the last value
+}
+
+// A map with steady size under put and remove churn stays bounded.
+TEST_F(KeyedTables, MapChurnStaysBounded) {
+    NodeId block = block_of({});
+    NodeId t = hashtable::init(8, block, hashtable::map_keys, 0);
+    for (int32_t k = 0; k < 20000; ++k) {
+        SeriesBuffer* b = alloc::buffer_of(block);
+        uint32_t at = (b->tail - b->offset) / 16;
+        cell::set_integer(series::bump_tail(alloc::buffer_of(block)), k);
+        cell::set_integer(series::bump_tail(alloc::buffer_of(block)), -k);
+        hashtable::put(t, at);
+        if (k >= 8) {
+            Cell old = key(k - 8);
+            Cell* gone = hashtable::get(t, &old, 0, 1, 2, false, false);
+            ASSERT_NE(gone, nullptr) << k;
+            hashtable::remove(t, uint32_t(position(block, gone)));
+        }
+    }
+    EXPECT_EQ(hashtable::record(t)->count, 8u);
+    EXPECT_LE(hashtable::record(t)->buckets, 32u);
+    Cell newest = key(19999), oldest = key(19991);
+    EXPECT_NE(hashtable::get(t, &newest, 0, 1, 2, false, false), nullptr);
+    EXPECT_EQ(hashtable::get(t, &oldest, 0, 1, 2, false, false), nullptr);
+}
+
+TEST_F(KeyedTables, GrowingHashKeepsEveryPosition) {
+    NodeId block = block_of({});
+    NodeId t = hashtable::init(0, block, hashtable::hash_cells, 0);
+    for (int32_t k = 0; k < 5000; ++k) {
+        cell::set_integer(series::bump_tail(alloc::buffer_of(block)), k % 1000);
+        hashtable::put(t, uint32_t(k));
+    }
+    for (int32_t k = 0; k < 1000; k += 37) {
+        Cell v = key(k);
+        EXPECT_EQ(position(block, hashtable::get(t, &v, 0, 1, 0, false, false)), k);
+        EXPECT_EQ(position(block, hashtable::get(t, &v, 0, 1, 0, true, false)), 4000 + k);
+    }
+}
+
+TEST_F(KeyedTables, CaseVariantsOfAStringShareABucket) {
+    Cell a, b;
+    string::make_from_utf8(&a, "Hello \xc3\xa9", 7);
+    string::make_from_utf8(&b, "hELLO \xc3\x89", 7);
+    EXPECT_EQ(hashtable::hash_cell(&a), hashtable::hash_cell(&b));
+    Cell c;
+    string::make_from_utf8(&c, "hello!", 6);
+    EXPECT_NE(hashtable::hash_cell(&a), hashtable::hash_cell(&c));
 }
