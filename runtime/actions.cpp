@@ -1,11 +1,13 @@
 #include "runtime/actions.hpp"
 
+#include "runtime/checks.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/error.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
 #include "runtime/system.hpp"
+#include "runtime/words.hpp"
 
 namespace kel::actions {
 
@@ -178,6 +180,261 @@ uint32_t clear_star(const Call&) {
     return 0;
 }
 
+// ---- Typed dispatch wrappers: each converts its refinement stack indices
+// into cell pointers and flags and calls the handler of its first argument.
+
+template <class Fn>
+Fn of(action::Slot slot) {
+    return handler<Fn>(cell::type_of(stack::args), slot, stack::args);
+}
+
+uint32_t random_star(const Call& c) {
+    of<Random>(action::random)(stack::args, flag(c, 0), flag(c, 1), flag(c, 2));
+    stack::keep();
+    return 0;
+}
+
+uint32_t reflect_star(const Call&) {
+    of<Reflect>(action::reflect)(stack::args, stack::args[1].payload2);
+    stack::keep();
+    return 0;
+}
+
+uint32_t negate_star(const Call&) {
+    of<Negate>(action::negate)(stack::args);
+    stack::keep();
+    return 0;
+}
+
+uint32_t round_star(const Call& c) {
+    of<Round>(action::round)(stack::args, arg(c, 0), flag(c, 1), flag(c, 2), flag(c, 3), flag(c, 4), flag(c, 5),
+                             flag(c, 6));
+    stack::keep();
+    return 0;
+}
+
+uint32_t complement_star(const Call&) {
+    stack::set_result(of<Complement>(action::complement)(stack::args));
+    return 0;
+}
+
+bool series_type(uint8_t t) {
+    switch (t) {
+        case type::block: case type::paren: case type::hash: case type::path: case type::lit_path:
+        case type::set_path: case type::get_path: case type::string: case type::file: case type::url:
+        case type::tag: case type::email: case type::ref: case type::binary: case type::vector:
+        case type::image: case type::map:
+            return true;
+        default: return false;
+    }
+}
+
+uint32_t series_length(const Cell* v) {
+    SeriesBuffer* b = alloc::buffer_of(v->payload2);
+    uint32_t unit = b->unit() ? b->unit() : 1;
+    return (b->tail - b->offset) / unit;
+}
+
+void clamp_index(Cell* v) {
+    uint32_t n = series_length(v);
+    if (v->payload1 > n) v->payload1 = n;
+}
+
+[[noreturn]] void invalid_part_refinement(const Cell* p) {
+    Cell refinement = *words::refinements.part, value = *p;
+    error::fire(error::Id{error::Category::script, "invalid-refine-arg"}, &refinement, &value);
+}
+
+// The /part count of an argument: an integer!, or a position in the same series.
+int64_t part_count(const Cell* p, Cell* series) {
+    if (cell::is(p, type::integer)) return cell::integer(p);
+    if (cell::type_of(p) != cell::type_of(series) || p->payload2 != series->payload2 ||
+        cell::is(series, type::port))
+        invalid_part_refinement(p);
+    Cell q = *p;
+    clamp_index(&q);
+    return int64_t(q.payload1) - int64_t(series->payload1);
+}
+
+// A negative count takes that many units from before the position.
+int64_t step_back(Cell* v, int64_t count) {
+    if (count >= 0) return count;
+    uint32_t back = uint32_t(-count) > v->payload1 ? v->payload1 : uint32_t(-count);
+    v->payload1 -= back;
+    return back;
+}
+
+template <bool Append>
+uint32_t insert_star(const Call& c) {
+    Cell* series = stack::args;
+    Cell* value = stack::args + 1;
+    if (!Append && !cell::is(series, type::port) && series_type(cell::type_of(series))) clamp_index(series);
+    int64_t count = -1;
+    if (const Cell* p = arg(c, 0)) {
+        if (!series_type(cell::type_of(value)) || !value->payload2) {
+            Cell bad = *p;
+            error::fire(error::Id{error::Category::script, "invalid-part"}, &bad);
+        }
+        clamp_index(value);
+        count = part_count(p, value);
+        if (count == 0 || (count < 0 && value->payload1 == 0)) return 0;
+        count = step_back(value, count);
+    }
+    int32_t dup = 1;
+    if (const Cell* n = arg(c, 2)) {
+        dup = integer::check_float_range(n);
+        if (dup < 1) return 0;
+    }
+    of<Insert>(Append ? action::append : action::insert)(series, value, int32_t(count), flag(c, 1), dup, Append);
+    stack::keep();
+    return 0;
+}
+
+uint32_t change_star(const Call& c) {
+    Cell* series = stack::args;
+    Cell* value = stack::args + 1;
+    bool fixed = cell::is(series, type::port) || cell::is(series, type::image);
+    int64_t count = -1;
+    if (const Cell* p = arg(c, 0)) {
+        if (!fixed && series_type(cell::type_of(series))) clamp_index(series);
+        if (cell::is(p, type::integer)) count = cell::integer(p);
+        else if (fixed) invalid_part_refinement(p);
+        else count = part_count(p, series);
+        if (count < 0) count = fixed ? 0 : step_back(series, count);
+    }
+    int32_t dup = 1;
+    if (const Cell* n = arg(c, 2)) {
+        dup = integer::check_float_range(n);
+        if (dup < 1) {
+            stack::keep();
+            return 0;
+        }
+    }
+    of<Change>(action::change)(series, value, int32_t(count), flag(c, 1), dup);
+    stack::keep();
+    return 0;
+}
+
+uint32_t copy_star(const Call& c) {
+    const Cell* kind = arg(c, 2);
+    if (kind && !cell::is(kind, type::datatype) && !cell::is(kind, type::typeset)) {
+        Cell where = stack::get_call_word();
+        Cell datatype;
+        cell::set_datatype(&datatype, cell::type_of(kind));
+        Cell argument{type::word, context::global, symbol::make("kind"), uint32_t(-1)};
+        error::fire(error::id::expect_arg, &where, &datatype, &argument);
+    }
+    Cell* result = stack::push_slot();
+    cell::set_unset(result);
+    stack::set_result(of<Copy>(action::copy)(stack::args, result, arg(c, 0), flag(c, 1), kind));
+    return 0;
+}
+
+uint32_t find_star(const Call& c) {
+    Cell* r = of<Find>(action::find)(stack::args, stack::args + 1, arg(c, 0), flag(c, 1), flag(c, 2), flag(c, 3),
+                                     flag(c, 4), arg(c, 5), arg(c, 6), flag(c, 7), flag(c, 8), flag(c, 9),
+                                     flag(c, 10));
+    stack::set_result(r);
+    return 0;
+}
+
+uint32_t select_star(const Call& c) {
+    Cell* r = of<Select>(action::select)(stack::args, stack::args + 1, arg(c, 0), flag(c, 1), flag(c, 2),
+                                         flag(c, 3), flag(c, 4), arg(c, 5), arg(c, 6), flag(c, 7), flag(c, 8));
+    stack::set_result(r);
+    return 0;
+}
+
+uint32_t move_star(const Call& c) {
+    stack::set_result(of<Move>(action::move)(stack::args, stack::args + 1, arg(c, 0)));
+    return 0;
+}
+
+uint32_t put_star(const Call& c) {
+    stack::set_result(of<Put>(action::put)(stack::args, stack::args + 1, stack::args + 2, flag(c, 0)));
+    return 0;
+}
+
+uint32_t remove_star(const Call& c) {
+    of<Remove>(action::remove)(stack::args, arg(c, 0), arg(c, 1));
+    stack::keep();
+    return 0;
+}
+
+uint32_t reverse_star(const Call& c) {
+    of<Reverse>(action::reverse)(stack::args, arg(c, 0), arg(c, 1));
+    stack::keep();
+    return 0;
+}
+
+uint32_t sort_star(const Call& c) {
+    stack::set_result(of<Sort>(action::sort)(stack::args, flag(c, 0), arg(c, 1), arg(c, 2), arg(c, 3), flag(c, 4),
+                                             flag(c, 5), flag(c, 6)));
+    return 0;
+}
+
+uint32_t swap_star(const Call&) {
+    of<Swap>(action::swap)(stack::args, stack::args + 1);
+    stack::keep();
+    return 0;
+}
+
+uint32_t take_star(const Call& c) {
+    stack::set_result(of<Take>(action::take)(stack::args, arg(c, 0), flag(c, 1), flag(c, 2)));
+    return 0;
+}
+
+uint32_t trim_star(const Call& c) {
+    of<Trim>(action::trim)(stack::args, flag(c, 0), flag(c, 1), flag(c, 2), flag(c, 3), flag(c, 4), arg(c, 5));
+    stack::keep();
+    return 0;
+}
+
+template <action::Slot S>
+uint32_t port_star(const Call&) {
+    stack::set_result(of<Port>(S)(stack::args));
+    return 0;
+}
+
+uint32_t modify_star(const Call& c) {
+    of<Modify>(action::modify)(stack::args, stack::args + 1, stack::args + 2, flag(c, 0));
+    stack::keep();
+    return 0;
+}
+
+uint32_t open_star(const Call& c) {
+    stack::set_result(of<Open>(action::open)(stack::args, flag(c, 0), flag(c, 1), flag(c, 2), flag(c, 3), arg(c, 4)));
+    return 0;
+}
+
+uint32_t read_star(const Call& c) {
+    stack::set_result(of<Read>(action::read)(stack::args, arg(c, 0), arg(c, 1), flag(c, 2), flag(c, 3), flag(c, 4),
+                                             arg(c, 5)));
+    return 0;
+}
+
+uint32_t rename_star(const Call&) {
+    stack::set_result(of<Rename>(action::rename)(stack::args, stack::args + 1));
+    return 0;
+}
+
+uint32_t write_star(const Call& c) {
+    stack::set_result(of<Write>(action::write)(stack::args, stack::args + 1, flag(c, 0), flag(c, 1), flag(c, 2),
+                                               flag(c, 3), arg(c, 4), arg(c, 5), arg(c, 6), arg(c, 7)));
+    return 0;
+}
+
+// The path wrapper: no path, parent or previous element; the value to set,
+// when given, is the third argument.
+uint32_t eval_path_star(const Call& c) {
+    Cell* v = stack::args;
+    const Cell* store = flag(c, 0) ? v + 2 : nullptr;
+    Cell* r = of<EvalPath>(action::eval_path)(v, v + 1, store, nullptr, nullptr, nullptr, -1, false, false, true,
+                                              false);
+    stack::set_result(r);
+    return 0;
+}
+
 }  // namespace
 
 void init() {
@@ -210,6 +467,37 @@ void init() {
     table[action::pick - 1] = pick_star;
     table[action::poke - 1] = poke_star;
     table[action::clear - 1] = clear_star;
+    table[action::random - 1] = random_star;
+    table[action::reflect - 1] = reflect_star;
+    table[action::eval_path - 1] = eval_path_star;
+    table[action::negate - 1] = negate_star;
+    table[action::round - 1] = round_star;
+    table[action::complement - 1] = complement_star;
+    table[action::append - 1] = insert_star<true>;
+    table[action::insert - 1] = insert_star<false>;
+    table[action::change - 1] = change_star;
+    table[action::copy - 1] = copy_star;
+    table[action::find - 1] = find_star;
+    table[action::select - 1] = select_star;
+    table[action::move - 1] = move_star;
+    table[action::put - 1] = put_star;
+    table[action::remove - 1] = remove_star;
+    table[action::reverse - 1] = reverse_star;
+    table[action::sort - 1] = sort_star;
+    table[action::swap - 1] = swap_star;
+    table[action::take - 1] = take_star;
+    table[action::trim - 1] = trim_star;
+    table[action::create - 1] = port_star<action::create>;
+    table[action::close - 1] = port_star<action::close>;
+    table[action::delete_ - 1] = port_star<action::delete_>;
+    table[action::open_q - 1] = port_star<action::open_q>;
+    table[action::query - 1] = port_star<action::query>;
+    table[action::update - 1] = port_star<action::update>;
+    table[action::modify - 1] = modify_star;
+    table[action::open - 1] = open_star;
+    table[action::read - 1] = read_star;
+    table[action::rename - 1] = rename_star;
+    table[action::write - 1] = write_star;
 }
 
 }  // namespace kel::actions

@@ -2,6 +2,7 @@
 // earlier ones leave.
 #include "runtime/init.hpp"
 
+#include "runtime/actions.hpp"
 #include "runtime/alloc.hpp"
 #include "runtime/case_folding.hpp"
 #include "runtime/datatype.hpp"
@@ -117,6 +118,7 @@ void init_values() {
     alloc::init();
     slots::init();
     register_datatypes();
+    actions::init();
     alloc::make_first_frames();
     root::init();
     NodeId args = root::make_fixed_block(stack::argument_cells);
