@@ -43,6 +43,7 @@ namespace kel::alloc {
 
 MemoryRecord memory;
 CollectHook collect_hook = nullptr;
+bool stress = false;
 
 namespace {
 
@@ -301,6 +302,7 @@ SeriesFrame* find_series_frame(uint64_t need) {
 // ---- buffers
 
 SeriesBuffer* alloc_buffer(uint64_t n, uint32_t unit, int32_t head) {
+    if (stress) [[unlikely]] collect();
     uint64_t size = data_size(n, unit);
     uint64_t need = footprint(size);
     uint32_t flags = unit | flag::in_use | flag::made;

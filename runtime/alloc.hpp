@@ -111,6 +111,8 @@ constexpr uint64_t footprint(uint64_t size) { return sizeof(SeriesBuffer) + size
 // exists; called only while sys::record.collector_enabled is set.
 using CollectHook = void (*)();
 extern CollectHook collect_hook;
+// Stress mode: a collection before every buffer (tests of the root rules).
+extern bool stress;
 
 // The hot path: one id, one buffer. Re-read it after any call that can allocate.
 inline SeriesBuffer* buffer_of(NodeId id) { return memory.nodes[id]; }

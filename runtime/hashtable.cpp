@@ -340,7 +340,7 @@ Cell* put_pointer(NodeId table, NodeId key) {
     int32_t offset = int32_t(b->tail - b->offset);
     for (uint32_t i = 0; i < cells; ++i) series::bump_tail(alloc::buffer_of(record(table)->block));
     Cell* entry = reinterpret_cast<Cell*>(data_of(record(table)->block) + offset);
-    entry->header = type::handle;  // any non-zero header: a live entry
+    entry->header = type::integer;  // any non-zero header: a live entry
     entry->payload1 = 0;
     entry->payload2 = key;
     entry->payload3 = 0;

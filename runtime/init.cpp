@@ -5,6 +5,7 @@
 #include "runtime/actions.hpp"
 #include "runtime/alloc.hpp"
 #include "runtime/case_folding.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/datatype.hpp"
 #include "runtime/output.hpp"
 #include "runtime/platform/platform.hpp"
@@ -138,6 +139,7 @@ void init_values() {
     stack::init(reinterpret_cast<Cell*>(alloc::buffer_of(args)->data() + alloc::buffer_of(args)->offset),
                 reinterpret_cast<stack::Frame*>(alloc::buffer_of(frames)->data() + alloc::buffer_of(frames)->offset));
     value_slots::init();
+    collector::init();
 }
 
 }  // namespace kel::runtime

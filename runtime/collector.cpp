@@ -1,0 +1,266 @@
+#include "runtime/collector.hpp"
+
+#include <cstring>
+#include <vector>
+
+#include "runtime/context.hpp"
+#include "runtime/error.hpp"
+#include "runtime/hashtable.hpp"
+#include "runtime/root.hpp"
+#include "runtime/slots.hpp"
+#include "runtime/stack.hpp"
+#include "runtime/symbol.hpp"
+#include "runtime/system.hpp"
+#include "runtime/value_slots.hpp"
+#include "runtime/words.hpp"
+
+namespace kel::collector {
+
+Counters counters;
+
+namespace {
+
+bool collecting = false;
+std::vector<Callback> callbacks;
+std::vector<Cell*> roots;
+std::vector<NodeId> pending_blocks;         // marked blocks whose cells are still to be marked
+std::vector<SeriesBuffer*> marked_fixed;     // fixed buffers never pass through compaction
+
+bool mark_buffer(NodeId node) {
+    if (!node) return false;
+    SeriesBuffer* b = alloc::buffer_of(node);
+    if (!b || (b->flags & alloc::flag::mark)) return false;
+    b->flags |= alloc::flag::mark;
+    if (b->flags & alloc::flag::fixed) marked_fixed.push_back(b);
+    return true;
+}
+
+void mark_cell(const Cell* c);
+
+void mark_cells_of(NodeId node) {
+    // Index by position: marking never moves or grows a buffer.
+    SeriesBuffer* b = alloc::buffer_of(node);
+    for (uint32_t at = b->offset; at + sizeof(Cell) <= b->tail; at += sizeof(Cell))
+        mark_cell(reinterpret_cast<const Cell*>(alloc::buffer_of(node)->data() + at));
+}
+
+void drain() {
+    while (!pending_blocks.empty()) {
+        NodeId node = pending_blocks.back();
+        pending_blocks.pop_back();
+        mark_cells_of(node);
+    }
+}
+
+void mark_cell(const Cell* c) {
+    uint8_t t = cell::type_of(c);
+    switch (t) {
+        case type::word: case type::set_word: case type::lit_word: case type::get_word: case type::refinement:
+            if (!c->payload1) return;
+            if (c->payload2 == words::symbols.self) mark_block(c->payload1);
+            else mark_context(c->payload1);
+            return;
+        case type::block: case type::paren: case type::path: case type::lit_path: case type::set_path:
+        case type::get_path:
+            mark_block(c->payload2);
+            return;
+        case type::symbol:
+            mark_buffer(c->payload3);
+            mark_buffer(c->payload2);
+            return;
+        case type::string: case type::file: case type::url: case type::tag: case type::email: case type::ref:
+            mark_buffer(c->payload2);
+            mark_buffer(c->payload3);
+            return;
+        case type::bitset: case type::vector: case type::binary:
+            mark_buffer(c->payload2);
+            return;
+        case type::object: case type::error: case type::port:
+            mark_context(c->payload1);
+            mark_buffer(c->payload3);
+            return;
+        case type::context:
+            mark_table(c->payload1);
+            if (!(c->header & cell::stack_values_flag)) mark_block(c->payload2);
+            return;
+        case type::map: case type::hash:
+            mark_block(c->payload2);
+            mark_table(c->payload3);
+            return;
+        case type::function: case type::routine:
+            mark_context(c->payload1);
+            mark_block(c->payload2);
+            mark_block(c->payload3);
+            return;
+        case type::native: case type::action: case type::op: {
+            mark_block(c->payload2);
+            mark_block(c->payload3);
+            uint8_t source = uint8_t(c->header >> 16);
+            if (t == type::op && (source == type::function || source == type::routine)) mark_context(c->payload1);
+            return;
+        }
+        case type::image:
+            mark_buffer(c->payload2);
+            return;
+        case type::handle:
+            if (int32_t(c->payload3) >= 0) slots::mark(int32_t(c->payload3), 0);
+            return;
+        case type::event:
+            if ((c->header & 0x1000) && c->payload2) mark_block(c->payload2);
+            return;
+        default:
+            return;
+    }
+}
+
+void mark_frames() {
+    for (const stack::Frame* f = stack::frames; f < stack::frame_top; ++f) {
+        if (f->context) {
+            if (f->symbol == words::symbols.self) mark_block(f->context);
+            else mark_context(f->context);
+        }
+        if (f->function) {
+            mark_context(f->function);
+            if (f->saved && !context::on_stack(f->function)) mark_block(f->saved);
+        }
+    }
+}
+
+void mark_roots() {
+    mark_block(root::block);
+    mark_table(symbol::table);
+    if (stack::cells) {
+        mark_cells(stack::cells, stack::top);
+        mark_frames();
+    }
+    if (context::global) mark_context(context::global);
+    if (value_slots::block) mark_block(value_slots::block);
+    mark_cells(error::pending.args, error::pending.args + error::pending.arg_count);
+    for (Cell* c : roots) mark_cell(c);
+    drain();
+    for (Callback cb : callbacks)
+        if (cb) cb();
+    drain();
+}
+
+// Slides the live buffers of a frame down over the dead ones; frees the
+// nodes of the dead. A frame left empty is released unless it is the last.
+void compact(SeriesFrame* f) {
+    uint8_t* dest = f->data();
+    for (uint8_t* p = f->data(); p < f->heap_top;) {
+        auto* b = reinterpret_cast<SeriesBuffer*>(p);
+        size_t size = alloc::footprint(b->size);
+        if (b->flags & alloc::flag::mark) {
+            b->flags &= ~alloc::flag::mark;
+            if (dest != p) {
+                std::memmove(dest, p, size);
+                auto* moved = reinterpret_cast<SeriesBuffer*>(dest);
+                alloc::memory.nodes[moved->node] = moved;
+            }
+            dest += size;
+        } else if ((b->flags & alloc::flag::in_use) && b->node) {
+            alloc::free_node(b->node);
+            ++counters.freed_nodes;
+        }
+        p += size;
+    }
+    f->heap_top = dest;
+    if (dest == f->data() && f != alloc::memory.series_tail) alloc::free_series_frame(f);
+}
+
+}  // namespace
+
+void init() {
+    counters = {};
+    callbacks.clear();
+    alloc::collect_hook = collect;
+}
+
+bool in_collection() { return collecting; }
+
+void collect_now() {
+    if (sys::record.collector_enabled) collect();
+}
+
+void collect() {
+    if (collecting) return;
+    collecting = true;
+    mark_roots();
+    slots::sweep();
+    for (SeriesFrame* f = alloc::memory.series_head; f;) {
+        SeriesFrame* next = f->next;
+        compact(f);
+        f = next;
+    }
+    for (SeriesBuffer* b : marked_fixed) b->flags &= ~alloc::flag::mark;
+    marked_fixed.clear();
+    alloc::sweep_big_frames();
+    alloc::sweep_node_frames();
+    ++alloc::memory.collections;
+    ++counters.collections;
+    collecting = false;
+}
+
+void add_callback(Callback proc) { callbacks.push_back(proc); }
+
+void remove_callback(Callback proc) {
+    for (Callback& cb : callbacks)
+        if (cb == proc) {
+            cb = nullptr;
+            return;
+        }
+}
+
+void mark_series(NodeId node) { mark_buffer(node); }
+
+void mark_block(NodeId node) {
+    if (mark_buffer(node)) pending_blocks.push_back(node);
+}
+
+void mark_context(NodeId ctx) {
+    if (!mark_buffer(ctx)) return;
+    SeriesBuffer* b = alloc::buffer_of(ctx);
+    const Cell* cells = reinterpret_cast<const Cell*>(b->data() + b->offset);
+    Cell context = cells[0], owner = cells[1];
+    mark_cell(&context);
+    mark_cell(&owner);
+}
+
+void mark_cells(const Cell* first, const Cell* last) {
+    for (const Cell* c = first; c < last; ++c) mark_cell(c);
+}
+
+void mark_table(NodeId table) {
+    if (!mark_buffer(table)) return;
+    const hashtable::Record r = *hashtable::record(table);
+    mark_buffer(r.flags);
+    mark_buffer(r.keys);
+    switch (r.kind) {
+        case hashtable::hash_cells: {
+            mark_buffer(r.aux);
+            if (mark_buffer(r.dups)) {
+                SeriesBuffer* d = alloc::buffer_of(r.dups);
+                for (uint32_t at = d->offset; at + 4 <= d->tail; at += 4) {
+                    uint32_t list;
+                    std::memcpy(&list, d->data() + at, 4);
+                    mark_buffer(list);
+                }
+            }
+            mark_block(r.block);
+            break;
+        }
+        case hashtable::identity:
+            mark_block(r.block);  // entries keep their values alive
+            break;
+        case hashtable::ownership:
+            mark_buffer(r.block);  // weak: the entries keep nothing alive
+            break;
+        default:
+            mark_block(r.block);
+    }
+}
+
+Root::Root(Cell* cell) { roots.push_back(cell); }
+Root::~Root() { roots.pop_back(); }
+
+}  // namespace kel::collector

@@ -1,0 +1,66 @@
+// The garbage collector: stop-the-world mark and compact.
+//
+// Roots: the root block (words recorded at start-up, the stacks' holders, the
+// symbols block, the global context), the symbol table, the argument stack
+// from its first cell to its top, the call frames, the global context, the
+// value-slot block, the error in flight, the cells that C++ code registers
+// for the time it holds them (collector::Root), and the mark callbacks of
+// other modules. Marking uses an explicit work list, so data nested to any
+// depth cannot overflow the native stack.
+//
+// What moves: the live buffers of each series frame slide down over the dead
+// ones, and the node table follows them. Node ids never move. So C++ code
+// holds a series as (node id, index) across anything that can allocate and
+// re-reads the buffer address afterwards; raw addresses are good only in
+// stretches that cannot allocate. Fixed buffers (the stacks, the root block)
+// and big buffers never move.
+#pragma once
+#include <cstdint>
+
+#include "runtime/alloc.hpp"
+#include "runtime/cell.hpp"
+
+namespace kel::collector {
+
+struct Counters {
+    uint64_t collections = 0;
+    uint64_t freed_nodes = 0;  // over all collections
+};
+extern Counters counters;
+
+void init();
+void collect();
+// A collection when the enabled flag is set.
+void collect_now();
+bool in_collection();
+
+// Mark callbacks: procedures that mark what their module holds outside the
+// value graph with the services below.
+using Callback = void (*)();
+void add_callback(Callback proc);
+void remove_callback(Callback proc);
+
+// Marking services for callbacks.
+void mark_series(NodeId node);        // the buffer only
+void mark_block(NodeId node);         // the buffer and its cells
+void mark_context(NodeId context);
+void mark_cells(const Cell* first, const Cell* last);
+void mark_table(NodeId table);        // a hash table's buffers (and entries it keeps alive)
+
+// Registers a cell held in C++ storage as a root while the guard lives.
+// Guards nest: they are released in reverse order.
+class Root {
+public:
+    explicit Root(Cell* cell);
+    ~Root();
+    Root(const Root&) = delete;
+    Root& operator=(const Root&) = delete;
+};
+
+// A cell that is a root for its lifetime.
+struct RootCell {
+    Cell cell{};
+    Root root{&cell};
+};
+
+}  // namespace kel::collector
