@@ -43,7 +43,7 @@ int32_t form(const Cell* value, Cell* out, const Cell*, int32_t limit) {
     return limit - int32_t(n.length);
 }
 
-int32_t mold(const Cell* value, Cell* out, bool, bool all, bool, const Cell*, int32_t, int32_t limit) {
+int32_t mold(const Cell* value, Cell* out, bool, bool all, bool, const Cell*, int32_t limit, int32_t) {
     const TypeName& n = names[value->payload1];
     uint32_t len = n.length + 1;
     if (all) string::append_ascii(out, "#(", 2);

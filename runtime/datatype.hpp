@@ -82,8 +82,8 @@ inline Handler handler(uint8_t t, action::Slot s) { return actions[t][s - 1]; }
 // The datatype! type itself.
 void register_datatype();
 int32_t form(const Cell* value, Cell* out, const Cell* arg, int32_t limit);
-int32_t mold(const Cell* value, Cell* out, bool only, bool all, bool flat, const Cell* arg, int32_t indent,
-             int32_t limit);
+int32_t mold(const Cell* value, Cell* out, bool only, bool all, bool flat, const Cell* part, int32_t limit,
+             int32_t indent);
 int32_t compare(const Cell* a, const Cell* b, int32_t op);
 
 }  // namespace datatype

@@ -73,7 +73,7 @@ TEST_F(DatatypeValues, FormAndMold) {
     };
     for (const Case& c : cases) {
         string::make(&out, 4);
-        int32_t left = c.mold ? datatype::mold(&v, &out, false, c.all, false, nullptr, 0, 100)
+        int32_t left = c.mold ? datatype::mold(&v, &out, false, c.all, false, nullptr, 100, 0)
                               : datatype::form(&v, &out, nullptr, 100);
         EXPECT_EQ(string::to_utf8(&out), c.text);
         EXPECT_EQ(left, c.remaining) << c.text;
