@@ -56,13 +56,15 @@ Handler lookup(uint8_t type, action::Slot slot, const Cell* value) {
 int32_t compare_raw(const Cell* a, const Cell* b, int32_t op) {
     uint8_t t = cell::type_of(a);
     auto sign = [](uint32_t x, uint32_t y) { return x < y ? -1 : x > y ? 1 : 0; };
+    // The short cuts read the second value's payload: only for the same type.
+    bool same = cell::type_of(b) == t;
     switch (t) {
-        case type::logic: return int32_t(a->payload1) - int32_t(b->payload1);
+        case type::logic: return same ? int32_t(a->payload1) - int32_t(b->payload1) : -2;
         case type::op:
         case type::action:
-        case type::native: return sign(a->payload1, b->payload1);
+        case type::native: return same ? sign(a->payload1, b->payload1) : -2;
         case type::function:
-        case type::routine: return sign(a->payload3, b->payload3);
+        case type::routine: return same ? sign(a->payload3, b->payload3) : -2;
         default: return handler<Compare>(t, action::compare, a)(a, b, op);
     }
 }

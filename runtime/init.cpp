@@ -7,6 +7,11 @@
 #include "runtime/case_folding.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/datatype.hpp"
+#include "runtime/datatypes/block.hpp"
+#include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/path.hpp"
+#include "runtime/datatypes/series.hpp"
+#include "runtime/datatypes/word.hpp"
 #include "runtime/output.hpp"
 #include "runtime/platform/platform.hpp"
 #include "runtime/slots.hpp"
@@ -33,32 +38,32 @@ struct TypeInit {
 // A type's module fixes its parent when it is built.
 constexpr TypeInit types[] = {
     {type::datatype, 0, "datatype!", datatype::register_datatype},
-    {type::unset, 0, "unset!", nullptr},
-    {type::none, 0, "none!", nullptr},
-    {type::logic, 0, "logic!", nullptr},
-    {type::series, 0, "series!", nullptr},
-    {type::block, type::series, "block!", nullptr},
+    {type::unset, 0, "unset!", unset::register_type},
+    {type::none, 0, "none!", none::register_type},
+    {type::logic, 0, "logic!", logic::register_type},
+    {type::series, 0, "series!", series::register_type},
+    {type::block, type::series, "block!", block::register_type},
     {type::string, type::series, "string!", nullptr},
     {type::binary, type::series, "binary!", nullptr},
     {type::integer, 0, "integer!", nullptr},
     {type::symbol, 0, "symbol!", symbol::register_type},
     {type::context, 0, "context!", context::register_type},
-    {type::word, 0, "word!", nullptr},
-    {type::lit_word, 0, "lit-word!", nullptr},
-    {type::set_word, 0, "set-word!", nullptr},
-    {type::get_word, 0, "get-word!", nullptr},
-    {type::refinement, 0, "refinement!", nullptr},
+    {type::word, 0, "word!", word::register_type},
+    {type::lit_word, 0, "lit-word!", lit_word::register_type},
+    {type::set_word, 0, "set-word!", set_word::register_type},
+    {type::get_word, 0, "get-word!", get_word::register_type},
+    {type::refinement, 0, "refinement!", refinement::register_type},
     {type::char_, 0, "char!", nullptr},
     {type::native, 0, "native!", nullptr},
     {type::action, 0, "action!", nullptr},
     {type::op, 0, "op!", nullptr},
-    {type::path, 0, "path!", nullptr},
-    {type::lit_path, 0, "lit-path!", nullptr},
-    {type::set_path, 0, "set-path!", nullptr},
-    {type::get_path, 0, "get-path!", nullptr},
+    {type::path, 0, "path!", path::register_type},
+    {type::lit_path, 0, "lit-path!", lit_path::register_type},
+    {type::set_path, 0, "set-path!", set_path::register_type},
+    {type::get_path, 0, "get-path!", get_path::register_type},
     {type::function, 0, "function!", nullptr},
     {type::routine, 0, "routine!", nullptr},
-    {type::paren, 0, "paren!", nullptr},
+    {type::paren, 0, "paren!", paren::register_type},
     {type::issue, 0, "issue!", nullptr},
     {type::url, type::string, "url!", nullptr},
     {type::file, type::url, "file!", nullptr},

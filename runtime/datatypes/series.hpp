@@ -1,0 +1,71 @@
+// series!: the abstract type behind every series. No value is ever of type
+// series!; its row holds the positional handlers that block!, the path
+// family, paren!, the text types, binary! and vector! reach by inheritance.
+//
+// A series cell holds its head index in payload 1 (units, 0-based, signed,
+// allowed to lie past the tail) and its buffer's node in payload 2. Every
+// handler here looks only at that index, the node and the buffer's unit,
+// and branches on the type where the element kind matters. The one rule
+// everything relies on: an index is only a request. Reads and writes go
+// through a position clamped to 0 .. the buffer's length, so a stale or
+// hostile index never reaches outside the data area.
+#pragma once
+#include <cstdint>
+
+#include "runtime/alloc.hpp"
+#include "runtime/cell.hpp"
+
+namespace kel::series {
+
+// Type groups.
+bool is_any_block(uint8_t t);  // block! paren! the four paths hash!
+bool is_text(uint8_t t);       // string! file! url! tag! email! ref!
+bool is_series(uint8_t t);     // the above, binary!, vector!, image!
+
+inline int32_t index_of(const Cell* s) { return int32_t(s->payload1); }
+
+// Units between the buffer's head and tail, whatever the index.
+int32_t total_length(const Cell* s);
+// Units from the index to the tail (from the head when absolute); 0 past
+// the tail, a negative index counting as 0. get_length also moves an index
+// past the tail back to the tail.
+int32_t length_from(const Cell* s);
+int32_t get_length(Cell* s, bool absolute);
+// The index clamped to 0 .. total length.
+int32_t clamped_index(const Cell* s);
+
+// True when the position is at or past the tail.
+bool ks_tail_q(const Cell* s);
+// Adds n to the index unless that passes the tail; answers ks_tail_q after.
+bool ks_skip(Cell* s, int32_t n);
+// The new index of `at` (one_based) or `skip` with the argument, clamped to
+// 0 .. total length; anything but an integer! raises invalid-arg.
+int32_t index_from_arg(const Cell* s, const Cell* arg, bool one_based);
+
+// Same type and same buffer.
+bool same_series(const Cell* a, const Cell* b);
+
+// Handlers of the series! row. The stack handlers read stack::args (the
+// series, then at's and skip's argument) and leave the result in args[0].
+void at();
+void back();
+void head();
+void head_q();
+void index_q();
+void next();
+void skip();
+void tail();
+void tail_q();
+int32_t length_q(const Cell* s);
+// pick answers the element: a cell of an any-block in place, the shared
+// none out of range; the element of other series is written over `s` itself
+// (the call's result slot) and s is answered.
+Cell* pick(Cell* s, int32_t i, const Cell* index_cell);
+Cell* poke(Cell* s, int32_t i, Cell* value, const Cell* index_cell);
+void clear(Cell* s);
+// A shallow copy of the units from the index, limited by /part, into result.
+Cell* copy(Cell* value, Cell* result, const Cell* part, bool deep, const Cell* kind);
+
+void register_type();
+
+}  // namespace kel::series
