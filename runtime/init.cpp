@@ -8,6 +8,8 @@
 #include "runtime/collector.hpp"
 #include "runtime/datatype.hpp"
 #include "runtime/datatypes/block.hpp"
+#include "runtime/datatypes/float.hpp"
+#include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/path.hpp"
 #include "runtime/datatypes/series.hpp"
@@ -45,7 +47,7 @@ constexpr TypeInit types[] = {
     {type::block, type::series, "block!", block::register_type},
     {type::string, type::series, "string!", nullptr},
     {type::binary, type::series, "binary!", nullptr},
-    {type::integer, 0, "integer!", nullptr},
+    {type::integer, 0, "integer!", integer::register_type},
     {type::symbol, 0, "symbol!", symbol::register_type},
     {type::context, 0, "context!", context::register_type},
     {type::word, 0, "word!", word::register_type},
@@ -70,7 +72,7 @@ constexpr TypeInit types[] = {
     {type::object, 0, "object!", nullptr},
     {type::bitset, 0, "bitset!", nullptr},
     {type::triple, 0, "triple!", nullptr},
-    {type::float_, 0, "float!", nullptr},
+    {type::float_, 0, "float!", float_::register_type},
     {type::typeset, 0, "typeset!", nullptr},
     {type::error, 0, "error!", nullptr},
     {type::vector, 0, "vector!", nullptr},
