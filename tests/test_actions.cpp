@@ -199,3 +199,71 @@ TEST_F(Actions, CopyTypesMustBeATypeOrTypeset) {
     EXPECT_STREQ(error::pending.id, "expect-arg");
     EXPECT_EQ(symbol::name(error::pending.args[2].payload2), "kind");
 }
+
+// The short cuts, with the real number and block types of start-up.
+struct FastPaths : test::WithRuntime {
+    Cell name{type::word, 0, 0, uint32_t(-1)};
+    void SetUp() override {
+        WithRuntime::SetUp();
+        name = Cell{type::word, context::global, symbol::make("op"), uint32_t(-1)};
+        stack::mark_native(&name);
+    }
+    Cell pop() {
+        Cell c = *stack::last();
+        stack::pop(1);
+        return c;
+    }
+};
+
+TEST_F(FastPaths, IntegerArithmeticOverflowsToFloat) {
+    struct Case {
+        int op;
+        int32_t a, b;
+        bool is_float;
+        double result;
+    } cases[] = {
+        {0, 2147483647, 1, true, 2147483648.0}, {2, 65536, 65536, true, 4294967296.0},
+        {1, INT32_MIN, 1, true, -2147483649.0}, {0, 2, 3, false, 5}, {7, 6, 3, false, 5},
+        {3, 7, 2, true, 3.5},  // divide runs the action: an inexact quotient is a float
+    };
+    for (const Case& c : cases) {
+        Cell a, b;
+        cell::set_integer(&a, c.a);
+        cell::set_integer(&b, c.b);
+        actions::math_op_cells(c.op, &name, &a, &b);
+        Cell r = pop();
+        ASSERT_EQ(cell::is(&r, type::float_), c.is_float) << c.op << " " << c.a << " " << c.b;
+        EXPECT_EQ(c.is_float ? cell::real(&r) : cell::integer(&r), c.result) << c.op;
+    }
+    Cell x;
+    cell::set_real(&x, type::float_, 1.5);
+    actions::math_op_int(2, &name, &x, 4);  // mixed: the action
+    EXPECT_EQ(cell::real(stack::last()), 6.0);
+    EXPECT_TRUE(actions::compare_int(3, &name, &x, 2));
+    Cell i;
+    cell::set_integer(&i, 5);
+    EXPECT_TRUE(actions::compare_int(6, &name, &i, 5));
+    EXPECT_FALSE(actions::compare_int(1, &name, &i, 5));
+}
+
+TEST_F(FastPaths, BlockPicksAndPositions) {
+    NodeId node = alloc::alloc_cells(3);
+    for (int32_t v : {10, 20, 30}) cell::set_integer(series::bump_tail(alloc::buffer_of(node)), v);
+    Cell b{type::block, 1, node, 0};
+    actions::eval_path_fast(&b, 2, &name);
+    EXPECT_EQ(cell::integer(stack::last()), 30);
+    actions::eval_path_fast(&b, 3, &name);
+    EXPECT_TRUE(cell::is(stack::last(), type::none));
+    actions::eval_path_fast(&b, 0, &name);
+    EXPECT_TRUE(cell::is(stack::last(), type::none));
+
+    Cell head{type::block, 0, node, 0}, tail{type::block, 3, node, 0};
+    actions::series_query_fast(&head, 6, &name);  // back at the head stays
+    EXPECT_EQ(stack::last()->payload1, 0u);
+    actions::series_query_fast(&tail, 5, &name);  // next at the tail stays
+    EXPECT_EQ(stack::last()->payload1, 3u);
+    actions::series_query_fast(&b, 1, &name);
+    EXPECT_EQ(cell::integer(stack::last()), 2);
+    actions::series_query_fast(&tail, 4, &name);
+    EXPECT_TRUE(stack::last()->payload1);
+}
