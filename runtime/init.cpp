@@ -7,6 +7,7 @@
 #include "runtime/case_folding.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/datatype.hpp"
+#include "runtime/error.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/integer.hpp"
@@ -123,6 +124,7 @@ void init() {
 }
 
 void init_values() {
+    error::pending = {};
     alloc::init();
     slots::init();
     register_datatypes();
