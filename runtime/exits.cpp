@@ -48,14 +48,15 @@ Frame* receiver(Receives receives) {
     error::fire(error::Id{error::Category::throw_, id}, argument);
 }
 
-// Puts the carried value in the receiving frame's first argument and resumes there.
-[[noreturn]] void deliver(Frame* target, const Cell& value, uint32_t code) {
+// Puts the carried value in the receiving frame's first argument and leaves
+// the code pending for the natives on the way back to it.
+uint32_t deliver(Frame* target, const Cell& value, uint32_t code) {
     Cell* base = own_base(target);
     pop_above(target);
     args = base;
     top = base;
     *base = value;
-    throws::throw_code(code);
+    return sys::record.throw_code = code;
 }
 
 }  // namespace
@@ -78,25 +79,25 @@ void throw_error() {
     throws::throw_code(throws::error);
 }
 
-void throw_break(bool has_value, bool is_continue) {
+uint32_t throw_break(bool has_value, bool is_continue) {
     Frame* loop = receiver([](const Frame* f) { return (f->header & kind::mask) == kind::loop; });
     if (!loop) throw_category(is_continue ? "continue" : "break");
     Cell value;
     if (has_value && !is_continue) value = *args;
     else cell::set_unset(&value);
-    deliver(loop, value, is_continue ? throws::continue_ : throws::break_);
+    return deliver(loop, value, is_continue ? throws::continue_ : throws::break_);
 }
 
-void throw_return(bool has_value) {
+uint32_t throw_return(bool has_value) {
     Frame* body = receiver([](const Frame* f) { return (f->header & kind::body_flag) != 0; });
     if (!body) throw_category("return");
     Cell value;
     if (has_value) value = *args;
     else cell::set_unset(&value);
-    deliver(body, value, has_value ? throws::return_ : throws::exit_);
+    return deliver(body, value, has_value ? throws::return_ : throws::exit_);
 }
 
-void throw_user(uint32_t code) {
+uint32_t throw_user(uint32_t code) {
     if (!throw_origin) throw_origin = frame_top;
     Cell value = args[0], name = args[1];
     Frame* target = receiver([](const Frame* f) { return (f->header & kind::mask) == kind::catch_; });
@@ -107,12 +108,16 @@ void throw_user(uint32_t code) {
     top = base;
     push(&value);
     push(&name);
-    throws::throw_code(code);
+    return sys::record.throw_code = code;
 }
 
 }  // namespace stack
 
 namespace exits {
+
+void consume() { sys::record.throw_code = 0; }
+
+void raise_pending() { throws::throw_code(sys::record.throw_code); }
 
 namespace {
 const char* category_name(error::Category c) {

@@ -21,13 +21,20 @@ Cell integer(int32_t v) {
     return c;
 }
 
-// Calls a native that does `exit` with the value on its stack, as the
-// interpreter will: a frame, the arguments, the call.
-uint32_t call(void (*native)(), std::initializer_list<Cell> arguments) {
+// Calls a native that makes an exit with the values on its stack, as the
+// interpreter will: a frame, the arguments, the call. Answers the pending
+// code it returns, or the code of the error it raises.
+uint32_t call(uint32_t (*native)(), std::initializer_list<Cell> arguments) {
     Cell w = named("native");
     stack::mark_native(&w);
     for (const Cell& a : arguments) stack::push(&a);
-    return throws::protect(throws::top_level, native);
+    uint32_t pending = 0;
+    uint32_t raised = throws::protect(throws::top_level, [&] { pending = native(); });
+    if (pending) {
+        EXPECT_EQ(exits::pending(), pending);
+        exits::consume();
+    }
+    return raised ? raised : pending;
 }
 
 }  // namespace
@@ -41,26 +48,26 @@ TEST_F(Exits, BreakReachesTheLoopFrameWithItsValue) {
     stack::mark_native(&w);  // a call inside the loop body
     Cell* inside = stack::args;
     (void)inside;
-    uint32_t code = call([] { stack::throw_break(true, false); }, {integer(42)});
+    uint32_t code = call([] { return stack::throw_break(true, false); }, {integer(42)});
     EXPECT_EQ(code, throws::break_);
     EXPECT_EQ(stack::depth(), 1u);  // the loop frame stays
     EXPECT_EQ(stack::args, loop_base);
     EXPECT_EQ(cell::integer(loop_base), 42);
 
-    code = call([] { stack::throw_break(false, true); }, {integer(7)});
+    code = call([] { return stack::throw_break(false, true); }, {integer(7)});
     EXPECT_EQ(code, throws::continue_);
     EXPECT_TRUE(cell::is(loop_base, type::unset));
 }
 
 TEST_F(Exits, ExitsWithoutAReceiverBecomeThrowErrors) {
     struct Case {
-        void (*native)();
+        uint32_t (*native)();
         const char* id;
     } cases[] = {
-        {[] { stack::throw_break(false, false); }, "break"},
-        {[] { stack::throw_break(false, true); }, "continue"},
-        {[] { stack::throw_return(true); }, "return"},
-        {[] { stack::throw_user(throws::throw_); }, "throw"},
+        {[] { return stack::throw_break(false, false); }, "break"},
+        {[] { return stack::throw_break(false, true); }, "continue"},
+        {[] { return stack::throw_return(true); }, "return"},
+        {[] { return stack::throw_user(throws::throw_); }, "throw"},
     };
     for (const Case& c : cases) {
         Cell w = named("outer");
@@ -81,14 +88,14 @@ TEST_F(Exits, ABarrierStopsABreakFromAFunctionInALoop) {
     stack::mark_loop(&w);
     stack::mark_try(&w);      // the error's receiver
     stack::mark_barrier(&w);  // between the loop and the break
-    uint32_t code = call([] { stack::throw_break(false, false); }, {});
+    uint32_t code = call([] { return stack::throw_break(false, false); }, {});
     EXPECT_EQ(code, throws::error);
     EXPECT_STREQ(error::pending.id, "break");
     EXPECT_EQ(stack::depth(), 2u);  // the error stopped at the barrier, which it popped
 
     stack::revert();
     stack::mark_native(&w);  // no barrier now: the caller's loop ends
-    code = call([] { stack::throw_break(false, false); }, {});
+    code = call([] { return stack::throw_break(false, false); }, {});
     EXPECT_EQ(code, throws::break_);
     EXPECT_EQ(stack::depth(), 1u);
 }
@@ -98,16 +105,16 @@ TEST_F(Exits, ReturnAndThrowReachTheirFrames) {
     stack::mark(&w, stack::kind::native | stack::kind::body_flag);
     Cell* body = stack::args;
     stack::mark_native(&w);
-    EXPECT_EQ(call([] { stack::throw_return(true); }, {integer(9)}), throws::return_);
+    EXPECT_EQ(call([] { return stack::throw_return(true); }, {integer(9)}), throws::return_);
     EXPECT_EQ(stack::args, body);
     EXPECT_EQ(cell::integer(body), 9);
-    EXPECT_EQ(call([] { stack::throw_return(false); }, {integer(9)}), throws::exit_);
+    EXPECT_EQ(call([] { return stack::throw_return(false); }, {integer(9)}), throws::exit_);
     EXPECT_TRUE(cell::is(body, type::unset));
 
     stack::mark_catch(&w);
     Cell* caught = stack::args;
     Cell name = named("tag");
-    EXPECT_EQ(call([] { stack::throw_user(throws::throw_); }, {integer(3), name}), throws::throw_);
+    EXPECT_EQ(call([] { return stack::throw_user(throws::throw_); }, {integer(3), name}), throws::throw_);
     EXPECT_EQ(cell::integer(caught), 3);
     EXPECT_EQ(caught[1].payload2, name.payload2);
     EXPECT_EQ(stack::top, caught + 2);
