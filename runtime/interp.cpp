@@ -1,0 +1,339 @@
+#include "runtime/interp.hpp"
+
+#include <array>
+
+#include "runtime/actions.hpp"
+#include "runtime/context.hpp"
+#include "runtime/datatype.hpp"
+#include "runtime/error.hpp"
+#include "runtime/exits.hpp"
+#include "runtime/stack.hpp"
+#include "runtime/symbol.hpp"
+#include "runtime/system.hpp"
+#include "runtime/words.hpp"
+
+namespace kel::interp {
+
+namespace {
+
+constexpr uint32_t class_shift = 20;
+constexpr uint32_t class_mask = 3u << class_shift;
+
+Cell* cells_of(NodeId node) {
+    SeriesBuffer* b = alloc::buffer_of(node);
+    return reinterpret_cast<Cell*>(b->data() + b->offset);
+}
+
+uint32_t length_of(NodeId node) {
+    SeriesBuffer* b = alloc::buffer_of(node);
+    return (b->tail - b->offset) / sizeof(Cell);
+}
+
+Cell at(NodeId node, uint32_t i) { return cells_of(node)[i]; }
+
+[[noreturn]] void script_error(const char* id, const Cell* a = nullptr, const Cell* b = nullptr,
+                               const Cell* c = nullptr) {
+    error::fire(error::Id{error::Category::script, id}, a, b, c);
+}
+
+bool callable(uint8_t t) {
+    return t == type::native || t == type::action || t == type::function || t == type::routine;
+}
+
+// The value of a word; a word bound to nothing is not defined.
+Cell* fetch(const Cell* word) {
+    if (!word->payload1) script_error("not-defined", word);
+    return word::fetch(word);
+}
+
+// Places an expression's result: pushed, or into args[0] with the top above it.
+void place(const Cell& value, bool push) {
+    if (push) stack::push(&value);
+    else stack::set_result(&value);
+}
+
+// ---- parsed specs
+
+// The types a type block admits: datatypes and typesets by value, type names
+// by their name while the words have no values yet; anything unknown admits
+// everything.
+void add_types(Cell* typeset, const Cell* types) {
+    NodeId node = types->payload2;
+    for (uint32_t i = types->payload1; i < length_of(node); ++i) {
+        Cell t = at(node, i);
+        if (cell::is(&t, type::word) && t.payload1) {
+            const Cell* v = word::fetch(&t);
+            if (cell::is(v, type::datatype) || cell::is(v, type::typeset)) t = *v;
+        }
+        if (cell::is(&t, type::datatype)) {
+            cell::typeset_add(typeset, uint8_t(t.payload1));
+        } else if (cell::is(&t, type::typeset)) {
+            typeset->payload1 |= t.payload1;
+            typeset->payload2 |= t.payload2;
+            typeset->payload3 |= t.payload3;
+        } else if (cell::is(&t, type::word)) {
+            std::string_view name = symbol::name(t.payload2);
+            bool known = false;
+            for (int k = 1; k < type::count; ++k)
+                if (datatype::names[k].name && name == datatype::names[k].name) {
+                    cell::typeset_add(typeset, uint8_t(k));
+                    known = true;
+                }
+            if (!known) typeset->payload1 = typeset->payload2 = typeset->payload3 = ~0u;
+        }
+    }
+}
+
+Cell everything_but_unset() {
+    Cell ts{type::typeset, ~0u, ~0u, ~0u};
+    reinterpret_cast<uint8_t*>(&ts.payload1)[type::unset >> 3] &= uint8_t(~(0x80 >> (type::unset & 7)));
+    return ts;
+}
+
+NodeId build_parsed_spec(NodeId spec) {
+    NodeId out = alloc::alloc_cells(length_of(spec) * 2 + 1);
+    auto append = [&](const Cell& c) { *series::bump_tail(alloc::buffer_of(out)) = c; };
+    uint32_t refinements = 0;
+    for (uint32_t i = 0; i < length_of(spec); ++i) {
+        Cell c = at(spec, i);
+        uint8_t t = cell::type_of(&c);
+        if (t == type::word || t == type::get_word || t == type::lit_word) {
+            Cell ts{type::typeset, 0, 0, 0};
+            if (i + 1 < length_of(spec) && cell::is(&cells_of(spec)[i + 1], type::block) &&
+                length_of(cells_of(spec)[i + 1].payload2) > cells_of(spec)[i + 1].payload1) {
+                Cell types = at(spec, i + 1);
+                add_types(&ts, &types);
+            } else {
+                ts = everything_but_unset();
+            }
+            uint32_t cls = t == type::word ? 0 : t == type::get_word ? 1 : 2;
+            ts.header |= cls << class_shift;
+            append(c);
+            append(ts);
+        } else if (t == type::set_word) {
+            if (c.payload2 != words::symbols.return_) script_error("bad-func-def", &c);
+        } else if (t == type::refinement) {
+            c.payload3 = ++refinements;
+            append(c);
+        }
+    }
+    Cell count;
+    cell::set_integer(&count, int32_t(refinements));
+    append(count);
+    return out;
+}
+
+// ---- calls
+
+struct Refinements {
+    std::array<int32_t, 32> index;
+    uint32_t count = 0;
+};
+
+// Pushes one argument by its class; answers the pending code.
+uint32_t fetch_argument(NodeId code, uint32_t& pos, uint32_t end, uint32_t cls, bool no_infix) {
+    Cell c = at(code, pos);
+    if (cls == 0) return eval_expression(code, pos, end, no_infix, true, false, &pos);
+    ++pos;
+    if (cls == 2) {
+        if (cell::is(&c, type::paren)) {
+            Cell block = c;
+            cell::set_type(&block, type::block);
+            return eval_block(&block, false);
+        }
+        if (cell::is(&c, type::get_word)) c = *fetch(&c);
+    }
+    stack::push(&c);
+    return 0;
+}
+
+void check_type(const Cell& typeset, const Cell* value, const Cell& name, const Cell& word) {
+    if (cell::typeset_has(&typeset, cell::type_of(value))) return;
+    Cell kind;
+    cell::set_datatype(&kind, cell::type_of(value));
+    Cell argument = word;
+    cell::set_type(&argument, type::word);
+    script_error("expect-arg", &name, &kind, &argument);
+}
+
+// Calls a native, action or op value whose frame is open; args are fetched
+// from the code at *pos.
+uint32_t call_entry(const Cell& fn, const Cell& name, NodeId code, uint32_t& pos, uint32_t end, bool left_done) {
+    NodeId spec = parsed_spec(&fn);
+    Refinements refs;
+    bool active = true;
+    for (uint32_t i = 0, n = length_of(spec); i < n; ++i) {
+        Cell s = at(spec, i);
+        uint8_t t = cell::type_of(&s);
+        if (t == type::refinement) {
+            active = false;
+            refs.index[refs.count++] = -1;
+            continue;
+        }
+        if (t != type::word && t != type::get_word && t != type::lit_word) continue;
+        Cell ts = at(spec, ++i);
+        if (!active) continue;
+        uint32_t cls = (ts.header & class_mask) >> class_shift;
+        if (left_done && stack::top - stack::args == 1 && i == 1) {
+            check_type(ts, stack::args, name, s);
+            continue;
+        }
+        if (pos >= end) {
+            if (cls == 2 && cell::typeset_has(&ts, type::unset)) {
+                Cell u;
+                cell::set_unset(&u);
+                stack::push(&u);
+                continue;
+            }
+            Cell argument = s;
+            cell::set_type(&argument, type::word);
+            script_error("no-arg", &name, &argument);
+        }
+        if (uint32_t code_pending = fetch_argument(code, pos, end, cls, left_done)) return code_pending;
+        check_type(ts, stack::last(), name, s);
+    }
+    Entry entry = nullptr;
+    uint8_t kind = cell::type_of(&fn);
+    if (kind == type::action && fn.payload1 >= 1 && fn.payload1 <= uint32_t(action::count))
+        entry = actions::table[fn.payload1 - 1];
+    if (!entry) sys::quit(101, KEL_CALLER_ADDRESS());
+    return entry(Call{false, refs.index.data()});
+}
+
+// Calls the callable value fn; *pos is the position after the value (or
+// after the op word for an infix call, whose left operand is args[0]).
+uint32_t eval_code(Cell fn, NodeId code, uint32_t& pos, uint32_t end, bool push, const Cell* name_word,
+                   bool left_done) {
+    Cell name = name_word && cell::is(name_word, type::word) ? *name_word : *words::words.anon;
+    Cell* base = stack::top;
+    if (left_done) {
+        // The left operand, the last result, becomes the first argument.
+        Cell left = *stack::last();
+        stack::top = stack::last();
+        base = stack::top;
+        stack::mark_interp_call(&name);
+        stack::push(&left);
+    } else {
+        stack::push(&fn);  // kept safe on the stack during the call
+        base = stack::top - 1;
+        stack::mark_interp_call(&name);
+    }
+    uint8_t t = cell::type_of(&fn);
+    if (t != type::native && t != type::action) sys::quit(101, KEL_CALLER_ADDRESS());
+    if (uint32_t pending = call_entry(fn, name, code, pos, end, left_done)) return pending;
+    Cell result = *stack::args;
+    stack::unwind();
+    stack::top = base;
+    place(result, push);
+    return 0;
+}
+
+bool next_is_op(NodeId code, uint32_t pos, uint32_t end, Cell* op) {
+    if (pos >= end) return false;
+    Cell w = at(code, pos);
+    if (!cell::is(&w, type::word) || !w.payload1) return false;
+    if (context::context_cell(w.payload1)->payload2 == 0) return false;
+    const Cell* v = word::fetch(&w);
+    if (!cell::is(v, type::op)) return false;
+    *op = *v;
+    return true;
+}
+
+}  // namespace
+
+NodeId parsed_spec(const Cell* fn) {
+    // Kept in the second cell of the value's extra series.
+    Cell* extra = cells_of(fn->payload3);
+    if (cell::is(&extra[1], type::block)) return extra[1].payload2;
+    NodeId parsed = build_parsed_spec(fn->payload2);
+    extra = cells_of(fn->payload3);
+    extra[1] = Cell{type::block, 0, parsed, 0};
+    return parsed;
+}
+
+uint32_t eval_block(const Cell* block, bool into_result) {
+    NodeId code = block->payload2;
+    uint32_t pos = block->payload1;
+    stack::mark_interp_eval(words::words.body);
+    if (pos >= length_of(code)) cell::set_unset(stack::args), stack::keep();
+    while (pos < length_of(code)) {
+        if (uint32_t pending = eval_expression(code, pos, length_of(code), false, false, false, &pos)) return pending;
+        if (pos < length_of(code)) stack::reset();
+    }
+    if (into_result) stack::unwind_last();
+    else stack::unwind();
+    return 0;
+}
+
+uint32_t eval_expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix, bool push, bool keep_callables,
+                         uint32_t* next) {
+    Cell value = at(code, pos++);
+    uint32_t pending = 0;
+    switch (cell::type_of(&value)) {
+        case type::paren: {
+            Cell block = value;
+            cell::set_type(&block, type::block);
+            if ((pending = eval_block(&block, false))) return pending;
+            if (!push) stack::set_result(stack::last());  // into args[0]
+            break;
+        }
+        case type::set_word: {
+            stack::mark_interp_call(&value);
+            stack::push(&value);
+            if (pos >= end) script_error("need-value", &value);
+            if ((pending = eval_expression(code, pos, end, false, true, false, &pos))) return pending;
+            Cell v = stack::args[1];
+            if (cell::is(&v, type::unset)) script_error("need-value", &value);
+            if (!value.payload1) script_error("not-defined", &value);
+            word::set(stack::args, &v);
+            stack::args[0] = v;
+            if (push) stack::unwind();
+            else stack::unwind_last(), stack::keep();
+            break;
+        }
+        case type::get_word:
+            place(*fetch(&value), push);
+            break;
+        case type::lit_word:
+            cell::set_type(&value, type::word);
+            place(value, push);
+            break;
+        case type::word: {
+            Cell v = *fetch(&value);
+            uint8_t t = cell::type_of(&v);
+            if (t == type::unset) script_error("no-value", &value);
+            if (t == type::op) script_error("no-op-arg", &value);
+            if (callable(t)) {
+                if ((pending = eval_code(v, code, pos, end, push, &value, false))) return pending;
+            } else {
+                place(v, push);
+            }
+            break;
+        }
+        case type::lit_path:
+            cell::set_type(&value, type::path);
+            value.payload3 = 0;
+            place(value, push);
+            break;
+        case type::op:
+            error::fire(error::Id{error::Category::internal, "not-done"});
+        default:
+            if (callable(cell::type_of(&value)) && !keep_callables) {
+                if ((pending = eval_code(value, code, pos, end, push, nullptr, false))) return pending;
+            } else {
+                place(value, push);
+            }
+    }
+    Cell op;
+    while (!no_infix && next_is_op(code, pos, end, &op)) {
+        Cell name = at(code, pos++);
+        Cell fn = op;
+        cell::set_type(&fn, uint8_t(op.header >> 16));
+        fn.header &= 0xFF;
+        if ((pending = eval_code(fn, code, pos, end, push, &name, true))) return pending;
+    }
+    *next = pos;
+    return 0;
+}
+
+}  // namespace kel::interp

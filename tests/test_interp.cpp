@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "runtime/context.hpp"
+#include "runtime/datatype.hpp"
+#include "runtime/error.hpp"
+#include "runtime/interp.hpp"
+#include "runtime/stack.hpp"
+#include "runtime/symbol.hpp"
+#include "runtime/throws.hpp"
+#include "tests/support/runtime.hpp"
+
+using namespace kel;
+
+namespace {
+
+Cell integer(int32_t v) {
+    Cell c;
+    cell::set_integer(&c, v);
+    return c;
+}
+
+// A word of the global context.
+Cell global(const char* name, uint8_t t = type::word) {
+    Cell w = *context::find_or_add_global(symbol::make(name));
+    cell::set_type(&w, t);
+    return w;
+}
+
+Cell block_of(std::initializer_list<Cell> cells, uint8_t t = type::block) {
+    NodeId node = alloc::alloc_cells(cells.size());
+    for (const Cell& c : cells) *series::bump_tail(alloc::buffer_of(node)) = c;
+    return Cell{t, 0, node, 0};
+}
+
+// An action! value for an action slot, with a spec of two plain arguments.
+Cell action_value(action::Slot slot) {
+    Cell spec = block_of({Cell{type::word, 0, symbol::make("value1"), uint32_t(-1)},
+                          Cell{type::word, 0, symbol::make("value2"), uint32_t(-1)}});
+    NodeId extra = alloc::alloc_cells(2);
+    for (int i = 0; i < 2; ++i) cell::set_none(series::bump_tail(alloc::buffer_of(extra)));
+    return Cell{type::action, slot, spec.payload2, extra};
+}
+
+Cell op_of(const Cell& fn) {
+    Cell op = fn;
+    op.header = type::op | uint32_t(cell::type_of(&fn)) << 16;
+    return op;
+}
+
+void define(const char* name, const Cell& value) {
+    Cell w = global(name);
+    word::set(&w, &value);
+}
+
+struct Interp : test::WithRuntime {
+    void SetUp() override {
+        WithRuntime::SetUp();
+        define("add", action_value(action::add));
+        define("+", op_of(action_value(action::add)));
+        define("*", op_of(action_value(action::multiply)));
+        define("-", op_of(action_value(action::subtract)));
+    }
+
+    // Evaluates the block; answers its result, and checks that nothing else
+    // was left on the stack.
+    Cell run(const Cell& block) {
+        Cell* top = stack::top;
+        uint32_t pending = interp::eval_block(&block, false);
+        EXPECT_EQ(pending, 0u);
+        EXPECT_EQ(stack::top, top + 1) << "one result cell";
+        Cell r = *stack::last();
+        stack::top = top;
+        return r;
+    }
+
+    std::string error_of(const Cell& block) {
+        Cell* top = stack::top;
+        uint32_t code = throws::protect(throws::error, [&] { interp::eval_block(&block, false); });
+        stack::top = top;
+        return code == throws::error ? error::pending.id : "no error";
+    }
+};
+
+}  // namespace
+
+TEST_F(Interp, ValuesAndTheLastResult) {
+    Cell r = run(block_of({}));
+    EXPECT_TRUE(cell::is(&r, type::unset));
+    r = run(block_of({integer(1), integer(2), integer(3)}));
+    EXPECT_EQ(cell::integer(&r), 3);
+}
+
+TEST_F(Interp, OperatorsChainLeftToRight) {
+    Cell r = run(block_of({integer(1), global("+"), integer(2), global("*"), integer(3)}));
+    EXPECT_EQ(cell::integer(&r), 9);
+    r = run(block_of({integer(10), global("-"), integer(2), global("-"), integer(3)}));
+    EXPECT_EQ(cell::integer(&r), 5);
+    Cell paren = block_of({integer(1), global("+"), integer(2)}, type::paren);
+    r = run(block_of({integer(2), global("*"), paren}));
+    EXPECT_EQ(cell::integer(&r), 6);
+}
+
+TEST_F(Interp, PrefixCallsTakeWholeExpressionsAsArguments) {
+    // add 1 add 2 3 * 2: the second add's last argument absorbs the op.
+    Cell r = run(block_of({global("add"), integer(1), global("add"), integer(2), integer(3), global("*"), integer(2)}));
+    EXPECT_EQ(cell::integer(&r), 9);
+}
+
+TEST_F(Interp, SetWordsAndWordKinds) {
+    Cell r = run(block_of({global("x", type::set_word), integer(5), global("x"), global("+"), integer(1)}));
+    EXPECT_EQ(cell::integer(&r), 6);
+    r = run(block_of({global("y", type::set_word), global("z", type::set_word), integer(7), global("y")}));
+    EXPECT_EQ(cell::integer(&r), 7);  // chained assignment
+    r = run(block_of({global("unknown", type::get_word)}));
+    EXPECT_TRUE(cell::is(&r, type::unset));
+    r = run(block_of({global("x", type::lit_word)}));
+    EXPECT_TRUE(cell::is(&r, type::word));
+    EXPECT_EQ(symbol::name(r.payload2), "x");
+}
+
+TEST_F(Interp, ErrorsOfEvaluation) {
+    struct Case {
+        const char* name;
+        Cell block;
+        const char* error;
+    } cases[] = {
+        {"set-word at the end", block_of({global("x", type::set_word)}), "need-value"},
+        {"unset value", block_of({global("never-set")}), "no-value"},
+        {"op first", block_of({global("+"), integer(1)}), "no-op-arg"},
+        {"missing argument", block_of({global("add"), integer(1)}), "no-arg"},
+        {"assigning unset", block_of({global("x", type::set_word), global("never-set", type::get_word)}),
+         "need-value"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(error_of(c.block), c.error) << c.name;
+}
