@@ -156,9 +156,55 @@ void check_type(const Cell& typeset, const Cell* value, const Cell& name, const 
     script_error("expect-arg", &name, &kind, &argument);
 }
 
+// Makes the refinements named by path elements from `from` on active, in
+// path order, and fetches their arguments after the mandatory ones.
+uint32_t path_refinements(NodeId spec, Refinements& refs, const Cell& name, const Cell* path, uint32_t from,
+                          NodeId code, uint32_t& pos, uint32_t end) {
+    NodeId elements = path->payload2;
+    for (uint32_t e = from; e < length_of(elements); ++e) {
+        Cell element = at(elements, e);
+        bool get = cell::is(&element, type::get_word);
+        if (!get && !cell::is(&element, type::word)) script_error("bad-refine", &element);
+        uint32_t wanted = symbol::resolve(element.payload2);
+        uint32_t i = 0, n = length_of(spec);
+        for (; i < n; ++i) {
+            Cell s = at(spec, i);
+            if (cell::is(&s, type::refinement) && symbol::resolve(s.payload2) == wanted) break;
+        }
+        if (i == n) script_error("no-refine", &name, &element);
+        Cell refinement = at(spec, i);
+        int32_t& slot = refs.index[refinement.payload3 - 1];
+        if (slot >= 0) script_error("dup-refine", path);
+        bool active = true;
+        if (get) {
+            const Cell* v = fetch(&element);
+            if (cell::is(v, type::unset)) script_error("no-value", &element);
+            active = !(cell::is(v, type::none) || (cell::is(v, type::logic) && !v->payload1));
+        }
+        Cell* kept_top = stack::top;
+        if (active) slot = int32_t(stack::top - stack::args);
+        for (++i; i + 1 < n; i += 2) {
+            Cell w = at(spec, i);
+            if (!cell::is(&w, type::word) && !cell::is(&w, type::get_word) && !cell::is(&w, type::lit_word)) break;
+            Cell ts = at(spec, i + 1);
+            if (pos >= end) {
+                Cell argument = w;
+                cell::set_type(&argument, type::word);
+                script_error("no-arg", &name, &argument);
+            }
+            uint32_t cls = (ts.header & class_mask) >> class_shift;
+            if (uint32_t pending = fetch_argument(code, pos, end, cls, false)) return pending;
+            check_type(ts, stack::last(), name, w);
+        }
+        if (!active) stack::top = kept_top;  // evaluated and dropped
+    }
+    return 0;
+}
+
 // Calls a native, action or op value whose frame is open; args are fetched
-// from the code at *pos.
-uint32_t call_entry(const Cell& fn, const Cell& name, NodeId code, uint32_t& pos, uint32_t end, bool left_done) {
+// from the code at *pos, refinements named by the path from element `from`.
+uint32_t call_entry(const Cell& fn, const Cell& name, NodeId code, uint32_t& pos, uint32_t end, bool left_done,
+                    const Cell* path = nullptr, uint32_t from = 0) {
     NodeId spec = parsed_spec(&fn);
     Refinements refs;
     bool active = true;
@@ -192,6 +238,8 @@ uint32_t call_entry(const Cell& fn, const Cell& name, NodeId code, uint32_t& pos
         if (uint32_t code_pending = fetch_argument(code, pos, end, cls, left_done)) return code_pending;
         check_type(ts, stack::last(), name, s);
     }
+    if (path)
+        if (uint32_t pending = path_refinements(spec, refs, name, path, from, code, pos, end)) return pending;
     Entry entry = nullptr;
     uint8_t kind = cell::type_of(&fn);
     if (kind == type::action && fn.payload1 >= 1 && fn.payload1 <= uint32_t(action::count))
@@ -203,7 +251,7 @@ uint32_t call_entry(const Cell& fn, const Cell& name, NodeId code, uint32_t& pos
 // Calls the callable value fn; *pos is the position after the value (or
 // after the op word for an infix call, whose left operand is args[0]).
 uint32_t eval_code(Cell fn, NodeId code, uint32_t& pos, uint32_t end, bool push, const Cell* name_word,
-                   bool left_done) {
+                   bool left_done, const Cell* path = nullptr, uint32_t from = 0) {
     Cell name = name_word && cell::is(name_word, type::word) ? *name_word : *words::words.anon;
     Cell* base = stack::top;
     if (left_done) {
@@ -220,10 +268,78 @@ uint32_t eval_code(Cell fn, NodeId code, uint32_t& pos, uint32_t end, bool push,
     }
     uint8_t t = cell::type_of(&fn);
     if (t != type::native && t != type::action) sys::quit(101, KEL_CALLER_ADDRESS());
-    if (uint32_t pending = call_entry(fn, name, code, pos, end, left_done)) return pending;
+    if (uint32_t pending = call_entry(fn, name, code, pos, end, left_done, path, from)) return pending;
     Cell result = *stack::args;
     stack::unwind();
     stack::top = base;
+    place(result, push);
+    return 0;
+}
+
+// Evaluates or sets a path. A callable reached by a plain path is called with
+// the path's remaining elements as refinements.
+uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, bool set, bool get, bool push) {
+    NodeId elements = path.payload2;
+    uint32_t first = path.payload1, n = length_of(elements);
+    if (first >= n) script_error("empty-path", &path);
+    Cell head = at(elements, first);
+    if (!cell::is(&head, type::word)) script_error("word-first", &path);
+    Cell* kept_top = stack::top;
+    Cell current = *fetch(&head);
+    uint8_t t = cell::type_of(&current);
+    if (callable(t)) {
+        if (set) script_error("invalid-path-set", &path);
+        if (get) script_error("invalid-path-get", &path);
+        return eval_code(current, code, pos, end, push, &head, false, &path, first + 1);
+    }
+    if (t == type::unset) script_error("unset-path", &path, &head);
+    Cell parent;
+    cell::set_none(&parent);
+    if (head.payload1 != context::global) {
+        const Cell* owner = context::owner_cell(head.payload1);
+        if (!cell::is(owner, type::object)) parent = *owner;
+    }
+    Cell previous;
+    cell::set_none(&previous);
+    // The walk's values live on the stack, where the collector sees them.
+    Cell* work = stack::push_slot();
+    Cell* parent_slot = stack::push_slot();
+    *work = current;
+    *parent_slot = parent;
+    for (uint32_t i = first + 1; i < n; ++i) {
+        Cell element = at(elements, i);
+        Cell selector = element;
+        if (cell::is(&element, type::get_word)) {
+            selector = *fetch(&element);
+        } else if (cell::is(&element, type::paren)) {
+            Cell block = element;
+            cell::set_type(&block, type::block);
+            if (uint32_t pending = eval_block(&block, false)) return pending;
+            selector = *stack::last();
+            stack::pop(1);
+        }
+        if (cell::is(&selector, type::unset)) script_error("invalid-path", &path, &element);
+        bool last = i + 1 == n;
+        Cell store;
+        cell::set_none(&store);
+        if (set && last) store = *stack::args;
+        Cell* sel = stack::push(&selector);
+        Cell* st = stack::push(&store);
+        auto handler = actions::handler<actions::EvalPath>(cell::type_of(work), action::eval_path, work);
+        Cell next = *handler(work, sel, set && last ? st : nullptr, &path, cell::is(parent_slot, type::none) ? nullptr : parent_slot,
+                             cell::is(&previous, type::none) ? nullptr : &previous, int32_t(i - first - 1), false, get,
+                             last, false);
+        stack::pop(2);
+        if (!set && !get && callable(cell::type_of(&next))) {
+            stack::top = kept_top;
+            return eval_code(next, code, pos, end, push, &element, false, &path, i + 1);
+        }
+        *parent_slot = *work;
+        *work = next;
+        previous = element;
+    }
+    Cell result = *work;
+    stack::top = kept_top;
     place(result, push);
     return 0;
 }
@@ -308,6 +424,22 @@ uint32_t eval_expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix,
             } else {
                 place(v, push);
             }
+            break;
+        }
+        case type::path:
+        case type::get_path:
+            if ((pending = eval_path(value, code, pos, end, false, cell::is(&value, type::get_path), push)))
+                return pending;
+            break;
+        case type::set_path: {
+            stack::mark_interp_call(words::words.set_path);
+            if (pos >= end) script_error("need-value", &value);
+            if ((pending = eval_expression(code, pos, end, false, true, false, &pos))) return pending;
+            Cell v = *stack::args;
+            if ((pending = eval_path(value, code, pos, end, true, false, true))) return pending;
+            stack::args[0] = v;
+            if (push) stack::unwind();
+            else stack::unwind_last(), stack::keep();
             break;
         }
         case type::lit_path:

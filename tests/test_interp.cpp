@@ -10,6 +10,7 @@
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
 #include "runtime/throws.hpp"
+#include "runtime/words.hpp"
 #include "tests/support/runtime.hpp"
 
 using namespace kel;
@@ -133,6 +134,84 @@ TEST_F(Interp, ErrorsOfEvaluation) {
         {"missing argument", block_of({global("add"), integer(1)}), "no-arg"},
         {"assigning unset", block_of({global("x", type::set_word), global("never-set", type::get_word)}),
          "need-value"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(error_of(c.block), c.error) << c.name;
+}
+
+namespace {
+
+Cell path_of(std::initializer_list<Cell> cells, uint8_t t = type::path) { return block_of(cells, t); }
+
+Cell refinement(const char* name) { return Cell{type::refinement, 0, symbol::make(name), uint32_t(-1)}; }
+
+// copy with its refinements, as the action's spec has them.
+Cell copy_action() {
+    Cell v = action_value(action::copy);
+    Cell spec = block_of({Cell{type::word, 0, symbol::make("value"), uint32_t(-1)}, refinement("part"),
+                          Cell{type::word, 0, symbol::make("length"), uint32_t(-1)}, refinement("deep"),
+                          refinement("types"), Cell{type::word, 0, symbol::make("kind"), uint32_t(-1)}});
+    v.payload2 = spec.payload2;
+    return v;
+}
+
+int32_t length(const Cell& block) {
+    SeriesBuffer* b = alloc::buffer_of(block.payload2);
+    return int32_t((b->tail - b->offset) / sizeof(Cell)) - int32_t(block.payload1);
+}
+
+struct Paths : Interp {
+    void SetUp() override {
+        Interp::SetUp();
+        define("b", block_of({integer(10), integer(20), integer(30)}));
+        define("copy", copy_action());
+        define("n", integer(3));
+    }
+};
+
+}  // namespace
+
+TEST_F(Paths, SelectAndSet) {
+    Cell r = run(block_of({path_of({global("b"), integer(2)})}));
+    EXPECT_EQ(cell::integer(&r), 20);
+    r = run(block_of({path_of({global("b"), global("n", type::get_word)})}));
+    EXPECT_EQ(cell::integer(&r), 30);
+    Cell paren = block_of({integer(1), global("+"), integer(0)}, type::paren);
+    r = run(block_of({path_of({global("b"), paren})}));
+    EXPECT_EQ(cell::integer(&r), 10);
+    r = run(block_of({path_of({global("b"), integer(2)}, type::set_path), integer(99),
+                      path_of({global("b"), integer(2)})}));
+    EXPECT_EQ(cell::integer(&r), 99);
+}
+
+TEST_F(Paths, RefinementsOfACall) {
+    Cell r = run(block_of({path_of({global("copy"), global("part")}), global("b"), integer(2)}));
+    ASSERT_TRUE(cell::is(&r, type::block));
+    EXPECT_EQ(length(r), 2);
+    Cell falsy;
+    cell::set_none(&falsy);
+    define("part", falsy);
+    // A refinement named by a get-word whose value is none stays off: its
+    // argument is evaluated and dropped.
+    r = run(block_of({path_of({global("copy"), global("part", type::get_word)}), global("b"), integer(2)}));
+    EXPECT_EQ(length(r), 3);
+}
+
+TEST_F(Paths, PathErrors) {
+    struct Case {
+        const char* name;
+        Cell block;
+        const char* error;
+    } cases[] = {
+        {"word first", block_of({path_of({integer(1), integer(2)})}), "word-first"},
+        {"unset head", block_of({path_of({global("nothing-here"), integer(1)})}), "unset-path"},
+        {"unknown refinement", block_of({path_of({global("copy"), global("sideways")}), global("b")}), "no-refine"},
+        {"refinement twice",
+         block_of({path_of({global("copy"), global("part"), global("part")}), global("b"), integer(1), integer(1)}),
+         "dup-refine"},
+        {"not a word", block_of({path_of({global("copy"), integer(3)}), global("b")}), "bad-refine"},
+        {"set-path of a call", block_of({path_of({global("copy"), global("part")}, type::set_path), integer(1)}),
+         "invalid-path-set"},
+        {"set-path at the end", block_of({path_of({global("b"), integer(1)}, type::set_path)}), "need-value"},
     };
     for (const Case& c : cases) EXPECT_EQ(error_of(c.block), c.error) << c.name;
 }
