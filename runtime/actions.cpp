@@ -56,15 +56,17 @@ Handler lookup(uint8_t type, action::Slot slot, const Cell* value) {
 int32_t compare_raw(const Cell* a, const Cell* b, int32_t op) {
     uint8_t t = cell::type_of(a);
     auto sign = [](uint32_t x, uint32_t y) { return x < y ? -1 : x > y ? 1 : 0; };
-    // The short cuts read the second value's payload: only for the same type.
+    // The short cuts read the second value's payload: only for the same
+    // type, and functions have no order.
     bool same = cell::type_of(b) == t;
+    bool equality = op <= 2 || op == 7 || op == 8 || op == 9 || op == 12;
     switch (t) {
         case type::logic: return same ? int32_t(a->payload1) - int32_t(b->payload1) : -2;
         case type::op:
         case type::action:
-        case type::native: return same ? sign(a->payload1, b->payload1) : -2;
+        case type::native: return same && equality ? sign(a->payload1, b->payload1) : -2;
         case type::function:
-        case type::routine: return same ? sign(a->payload3, b->payload3) : -2;
+        case type::routine: return same && equality ? sign(a->payload3, b->payload3) : -2;
         default: return handler<Compare>(t, action::compare, a)(a, b, op);
     }
 }

@@ -1,5 +1,6 @@
 #include "runtime/context.hpp"
 
+#include "runtime/collector.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/datatype.hpp"
 #include "runtime/error.hpp"
@@ -61,14 +62,20 @@ NodeId make(uint32_t size, bool stack_values, bool flag24, NodeId source, uint32
     NodeId ctx = alloc::alloc_cells(2);
     series::bump_tail(alloc::buffer_of(ctx));
     series::bump_tail(alloc::buffer_of(ctx));
-    NodeId table = source ? hashtable::copy_words(table_of(source)) : hashtable::init(size, 0, hashtable::words, 0);
-    NodeId values = stack_values ? 0 : alloc::alloc_unset_cells(size);
+    // Each part is stored as soon as it is made, and the context is a root
+    // while it is built, so a collection on the way keeps all of it.
+    collector::RootCell holder;
+    holder.cell = Cell{type::object, ctx, 0, 0};
     Cell* c = context_cell(ctx);
-    c->header = type::context | (stack_values ? cell::stack_values_flag : 0) | (flag24 ? maker_flag : 0) |
-                ((kind & 3) << 11);
-    c->payload1 = table;
-    c->payload2 = values;
-    c->payload3 = 0;
+    *c = Cell{type::context | (stack_values ? cell::stack_values_flag : 0) | (flag24 ? maker_flag : 0) |
+                  ((kind & 3) << 11),
+              0, 0, 0};
+    NodeId table = source ? hashtable::copy_words(table_of(source)) : hashtable::init(size, 0, hashtable::words, 0);
+    context_cell(ctx)->payload1 = table;
+    if (!stack_values) {
+        NodeId values = alloc::alloc_unset_cells(size);
+        context_cell(ctx)->payload2 = values;
+    }
     if (source) {
         // The copied words still name the source: they belong to this context now.
         uint32_t n = word_count(ctx);
@@ -181,6 +188,8 @@ NodeId make_from_block(const Cell* block, bool stack_values, bool flag24, uint32
     NodeId node = block->payload2;
     uint32_t from = block->payload1, length = length_of(node);
     NodeId ctx = make(length > from ? length - from : 0, stack_values, flag24, 0, kind);
+    collector::RootCell holder;
+    holder.cell = Cell{type::object, ctx, 0, 0};
     uint32_t count = 0;
     for (uint32_t i = from; i < length_of(node); ++i) {
         Cell w = cells_of(node)[i];

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "runtime/actions.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/case_folding.hpp"
 #include "runtime/murmur.hpp"
 #include "runtime/symbol.hpp"
@@ -219,6 +220,8 @@ NodeId init(uint32_t size, NodeId block, Kind kind, uint32_t mode) {
     if (n < 4) n = 4;
     uint32_t buckets = pow2_at_least(uint64_t(double(n) / 0.77));
     NodeId table = filled_bytes(sizeof(Record), 0);
+    collector::RootCell holder;  // a root while its parts are made
+    holder.cell = Cell{type::hash, 0, 0, table};
     Record* r = record(table);
     r->kind = kind;
     r->upper = uint32_t(buckets * 0.77);
@@ -242,8 +245,12 @@ NodeId init(uint32_t size, NodeId block, Kind kind, uint32_t mode) {
 
 NodeId copy_words(NodeId source) {
     NodeId table = alloc::clone_buffer(alloc::buffer_of(source));
+    collector::RootCell holder;  // the copy's record still names the source's parts
+    holder.cell = Cell{type::hash, 0, 0, table};
     NodeId flags = alloc::clone_buffer(alloc::buffer_of(record(source)->flags));
+    record(table)->flags = flags;
     NodeId keys = alloc::clone_buffer(alloc::buffer_of(record(source)->keys));
+    record(table)->keys = keys;
     NodeId block = alloc::clone_buffer(alloc::buffer_of(record(source)->block));
     alloc::buffer_of(block)->flags = (alloc::buffer_of(block)->flags & ~alloc::flag::unit_mask) | sizeof(Cell);
     Record* r = record(table);
@@ -276,20 +283,20 @@ uint32_t find_symbol(NodeId table, const char* name, size_t length, bool any_cas
         if (q.found >= 0) alias = keys_of(r)[q.found] + 1;
     }
 
-    // A new symbol: its name in a byte series with a NUL after the tail.
-    NodeId name_node = alloc::alloc_bytes(length + 1);
-    SeriesBuffer* nb = alloc::buffer_of(name_node);
-    std::memcpy(nb->data() + nb->offset, name, length);
-    nb->data()[nb->offset + length] = 0;
-    nb->tail = nb->offset + uint32_t(length);
-
+    // A new symbol: its cell first (so that the name, made next, is reached
+    // from the symbols block), then its name in a byte series with a NUL
+    // after the tail. The name may live in a buffer that this moves: copy it.
+    std::string kept(name, length);
     NodeId block = record(table)->block;
     Cell* c = series::bump_tail(alloc::buffer_of(block));
-    c->header = type::symbol;
-    c->payload1 = uint32_t(alias);
-    c->payload2 = 0;
-    c->payload3 = name_node;
+    *c = Cell{type::symbol, uint32_t(alias), 0, 0};
     int32_t position = int32_t(block_length(table)) - 1;
+    NodeId name_node = alloc::alloc_bytes(length + 1);
+    SeriesBuffer* nb = alloc::buffer_of(name_node);
+    std::memcpy(nb->data() + nb->offset, kept.data(), length);
+    nb->data()[nb->offset + length] = 0;
+    nb->tail = nb->offset + uint32_t(length);
+    cells_of(record(table)->block)[position].payload3 = name_node;
     take_bucket(table, p.free, position);
     return uint32_t(position) + 1;
 }

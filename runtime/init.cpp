@@ -10,6 +10,8 @@
 #include "runtime/error.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/float.hpp"
+#include "runtime/datatypes/function.hpp"
+#include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/path.hpp"
@@ -57,15 +59,15 @@ constexpr TypeInit types[] = {
     {type::get_word, 0, "get-word!", get_word::register_type},
     {type::refinement, 0, "refinement!", refinement::register_type},
     {type::char_, 0, "char!", nullptr},
-    {type::native, 0, "native!", nullptr},
-    {type::action, 0, "action!", nullptr},
-    {type::op, 0, "op!", nullptr},
+    {type::native, 0, "native!", native::register_type},
+    {type::action, 0, "action!", action_::register_type},
+    {type::op, 0, "op!", op::register_type},
     {type::path, 0, "path!", path::register_type},
     {type::lit_path, 0, "lit-path!", lit_path::register_type},
     {type::set_path, 0, "set-path!", set_path::register_type},
     {type::get_path, 0, "get-path!", get_path::register_type},
-    {type::function, 0, "function!", nullptr},
-    {type::routine, 0, "routine!", nullptr},
+    {type::function, 0, "function!", function::register_type},
+    {type::routine, 0, "routine!", routine::register_type},
     {type::paren, 0, "paren!", paren::register_type},
     {type::issue, 0, "issue!", nullptr},
     {type::url, type::string, "url!", nullptr},

@@ -5,11 +5,14 @@
 #include "runtime/actions.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatype.hpp"
+#include "runtime/datatypes/logic.hpp"
 #include "runtime/error.hpp"
 #include "runtime/exits.hpp"
+#include "runtime/natives/natives.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
 #include "runtime/system.hpp"
+#include "runtime/throws.hpp"
 #include "runtime/words.hpp"
 
 namespace kel::interp {
@@ -93,7 +96,7 @@ Cell everything_but_unset() {
 NodeId build_parsed_spec(NodeId spec) {
     NodeId out = alloc::alloc_cells(length_of(spec) * 2 + 1);
     auto append = [&](const Cell& c) { *series::bump_tail(alloc::buffer_of(out)) = c; };
-    uint32_t refinements = 0;
+    uint32_t refinements = 0, locals = 0;
     for (uint32_t i = 0; i < length_of(spec); ++i) {
         Cell c = at(spec, i);
         uint8_t t = cell::type_of(&c);
@@ -113,12 +116,21 @@ NodeId build_parsed_spec(NodeId spec) {
         } else if (t == type::set_word) {
             if (c.payload2 != words::symbols.return_) script_error("bad-func-def", &c);
         } else if (t == type::refinement) {
+            if (c.payload2 == words::refinements.local->payload2) {
+                // Locals are not arguments: counted, up to a set-word or the end.
+                uint32_t j = i + 1;
+                for (; j < length_of(spec) && !cell::is(&cells_of(spec)[j], type::set_word); ++j)
+                    if (cell::is(&cells_of(spec)[j], type::word)) ++locals;
+                i = j;
+                continue;
+            }
             c.payload3 = ++refinements;
             append(c);
         }
     }
     Cell count;
     cell::set_integer(&count, int32_t(refinements));
+    count.payload3 = locals;
     append(count);
     return out;
 }
@@ -156,10 +168,24 @@ void check_type(const Cell& typeset, const Cell* value, const Cell& name, const 
     script_error("expect-arg", &name, &kind, &argument);
 }
 
+// The stack slot of the parsed-spec entry at i in a function's frame: one
+// slot per argument and per refinement, in spec order.
+uint32_t function_slot(NodeId spec, uint32_t i) {
+    uint32_t slot = 0;
+    for (uint32_t k = 0; k < i; ++k) {
+        Cell s = at(spec, k);
+        if (cell::is(&s, type::refinement)) ++slot;
+        else if (cell::is(&s, type::word) || cell::is(&s, type::get_word) || cell::is(&s, type::lit_word)) ++slot, ++k;
+    }
+    return slot;
+}
+
+uint32_t eval_body(const Cell& fn, NodeId spec);
+
 // Makes the refinements named by path elements from `from` on active, in
 // path order, and fetches their arguments after the mandatory ones.
 uint32_t path_refinements(NodeId spec, Refinements& refs, const Cell& name, const Cell* path, uint32_t from,
-                          NodeId code, uint32_t& pos, uint32_t end) {
+                          NodeId code, uint32_t& pos, uint32_t end, bool function) {
     NodeId elements = path->payload2;
     for (uint32_t e = from; e < length_of(elements); ++e) {
         Cell element = at(elements, e);
@@ -183,6 +209,11 @@ uint32_t path_refinements(NodeId spec, Refinements& refs, const Cell& name, cons
         }
         Cell* kept_top = stack::top;
         if (active) slot = int32_t(stack::top - stack::args);
+        // A function's slots stay in spec order: the refinement's slot and
+        // then its arguments' slots.
+        uint32_t slot_of_refinement = function ? function_slot(spec, i) : 0;
+        if (function && active) cell::set_logic(stack::args + slot_of_refinement, true);
+        uint32_t argument = 0;
         for (++i; i + 1 < n; i += 2) {
             Cell w = at(spec, i);
             if (!cell::is(&w, type::word) && !cell::is(&w, type::get_word) && !cell::is(&w, type::lit_word)) break;
@@ -195,6 +226,11 @@ uint32_t path_refinements(NodeId spec, Refinements& refs, const Cell& name, cons
             uint32_t cls = (ts.header & class_mask) >> class_shift;
             if (uint32_t pending = fetch_argument(code, pos, end, cls, false)) return pending;
             check_type(ts, stack::last(), name, w);
+            ++argument;
+            if (function && active) {
+                stack::args[slot_of_refinement + argument] = *stack::last();
+                stack::pop(1);
+            }
         }
         if (!active) stack::top = kept_top;  // evaluated and dropped
     }
@@ -206,6 +242,7 @@ uint32_t path_refinements(NodeId spec, Refinements& refs, const Cell& name, cons
 uint32_t call_entry(const Cell& fn, const Cell& name, NodeId code, uint32_t& pos, uint32_t end, bool left_done,
                     const Cell* path = nullptr, uint32_t from = 0) {
     NodeId spec = parsed_spec(&fn);
+    bool function = cell::is(&fn, type::function);
     Refinements refs;
     bool active = true;
     for (uint32_t i = 0, n = length_of(spec); i < n; ++i) {
@@ -214,11 +251,15 @@ uint32_t call_entry(const Cell& fn, const Cell& name, NodeId code, uint32_t& pos
         if (t == type::refinement) {
             active = false;
             refs.index[refs.count++] = -1;
+            if (function) stack::push(shared::logic(false));
             continue;
         }
         if (t != type::word && t != type::get_word && t != type::lit_word) continue;
         Cell ts = at(spec, ++i);
-        if (!active) continue;
+        if (!active) {
+            if (function) stack::push(shared::none());
+            continue;
+        }
         uint32_t cls = (ts.header & class_mask) >> class_shift;
         if (left_done && stack::top - stack::args == 1 && i == 1) {
             check_type(ts, stack::args, name, s);
@@ -239,13 +280,43 @@ uint32_t call_entry(const Cell& fn, const Cell& name, NodeId code, uint32_t& pos
         check_type(ts, stack::last(), name, s);
     }
     if (path)
-        if (uint32_t pending = path_refinements(spec, refs, name, path, from, code, pos, end)) return pending;
+        if (uint32_t pending = path_refinements(spec, refs, name, path, from, code, pos, end, function))
+            return pending;
+    if (function) return eval_body(fn, spec);
     Entry entry = nullptr;
     uint8_t kind = cell::type_of(&fn);
     if (kind == type::action && fn.payload1 >= 1 && fn.payload1 <= uint32_t(action::count))
         entry = actions::table[fn.payload1 - 1];
+    else if (kind == type::native)
+        entry = natives::entry(fn.payload1);
     if (!entry) sys::quit(101, KEL_CALLER_ADDRESS());
     return entry(Call{false, refs.index.data()});
+}
+
+// Runs a function's body on its arguments: the stack slots of the frame are
+// the values of its context for the call; return and exit end here.
+uint32_t eval_body(const Cell& fn, NodeId spec) {
+    Cell count = at(spec, length_of(spec) - 1);
+    for (uint32_t i = 0; i < count.payload3; ++i) stack::push(shared::none());  // locals
+    NodeId ctx = fn.payload1;
+    Cell* frame_args = stack::args;
+    context::context_cell(ctx)->payload2 = uint32_t(stack::args - stack::cells) + 1;
+    stack::set_body_flag(true);
+    Cell body = *cells_of(fn.payload3);
+    uint32_t pending = 0;
+    if (cell::is(&body, type::block)) {
+        pending = eval_block(&body, true);
+    } else {
+        cell::set_none(stack::args);
+        stack::keep();
+    }
+    if (pending == throws::return_ || pending == throws::exit_) {
+        exits::consume();
+        pending = 0;
+    }
+    if (pending) return pending;
+    (void)frame_args;
+    return 0;
 }
 
 // Calls the callable value fn; *pos is the position after the value (or
@@ -264,13 +335,15 @@ uint32_t eval_code(Cell fn, NodeId code, uint32_t& pos, uint32_t end, bool push,
     } else {
         stack::push(&fn);  // kept safe on the stack during the call
         base = stack::top - 1;
-        stack::mark_interp_call(&name);
+        if (cell::is(&fn, type::function)) stack::mark_interp_func(&name, fn.payload1);
+        else stack::mark_interp_call(&name);
     }
     uint8_t t = cell::type_of(&fn);
-    if (t != type::native && t != type::action) sys::quit(101, KEL_CALLER_ADDRESS());
+    if (t != type::native && t != type::action && t != type::function) sys::quit(101, KEL_CALLER_ADDRESS());
     if (uint32_t pending = call_entry(fn, name, code, pos, end, left_done, path, from)) return pending;
     Cell result = *stack::args;
-    stack::unwind();
+    if (t == type::function) stack::unwind_func();
+    else stack::unwind();
     stack::top = base;
     place(result, push);
     return 0;

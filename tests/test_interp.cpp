@@ -5,6 +5,7 @@
 
 #include "runtime/context.hpp"
 #include "runtime/datatype.hpp"
+#include "runtime/datatypes/function.hpp"
 #include "runtime/error.hpp"
 #include "runtime/interp.hpp"
 #include "runtime/stack.hpp"
@@ -214,4 +215,55 @@ TEST_F(Paths, PathErrors) {
         {"set-path at the end", block_of({path_of({global("b"), integer(1)}, type::set_path)}), "need-value"},
     };
     for (const Case& c : cases) EXPECT_EQ(error_of(c.block), c.error) << c.name;
+}
+
+namespace {
+
+// A function! value made from a spec and a body.
+Cell func(const Cell& spec, const Cell& body) {
+    Cell* top = stack::top;
+    function::push(&spec, &body, 0, 0, 0, 0);
+    Cell f = *stack::last();
+    stack::top = top;
+    return f;
+}
+
+Cell plain(const char* name) { return Cell{type::word, 0, symbol::make(name), uint32_t(-1)}; }
+
+using Functions = Paths;
+
+}  // namespace
+
+TEST_F(Functions, ArgumentsRefinementsAndLocals) {
+    define("f", func(block_of({plain("a"), plain("b")}), block_of({global("a"), global("+"), global("b")})));
+    Cell r = run(block_of({global("f"), integer(2), integer(3)}));
+    EXPECT_EQ(cell::integer(&r), 5);
+
+    // A function calling another, with its arguments as the other's.
+    define("g", func(block_of({plain("x")}), block_of({global("f"), global("x"), global("x")})));
+    r = run(block_of({global("g"), integer(4), global("*"), integer(10)}));
+    EXPECT_EQ(cell::integer(&r), 80);
+
+    // A refinement and its argument: none and false when not used.
+    define("h", func(block_of({plain("a"), refinement("plus"), plain("b")}), block_of({global("b")})));
+    r = run(block_of({path_of({global("h"), global("plus")}), integer(1), integer(7)}));
+    EXPECT_EQ(cell::integer(&r), 7);
+    r = run(block_of({global("h"), integer(1)}));
+    EXPECT_TRUE(cell::is(&r, type::none));
+    define("flag", func(block_of({refinement("on")}), block_of({global("on")})));
+    r = run(block_of({global("flag")}));
+    EXPECT_TRUE(cell::is(&r, type::logic) && !r.payload1);
+
+    // A local, set in the body.
+    define("k", func(block_of({plain("a"), refinement("local"), plain("t")}),
+                     block_of({global("t", type::set_word), global("a"), global("*"), integer(2), global("t")})));
+    r = run(block_of({global("k"), integer(5)}));
+    EXPECT_EQ(cell::integer(&r), 10);
+}
+
+TEST_F(Functions, ACallInsideKeepsTheCallersArguments) {
+    define("id", func(block_of({plain("v")}), block_of({global("v")})));
+    define("outer", func(block_of({plain("v")}), block_of({global("id"), integer(99), global("v")})));
+    Cell r = run(block_of({global("outer"), integer(5)}));
+    EXPECT_EQ(cell::integer(&r), 5);
 }

@@ -4,7 +4,12 @@
 #include <gtest/gtest.h>
 
 #include "runtime/alloc.hpp"
+#include "runtime/context.hpp"
 #include "runtime/heap.hpp"
+#include "runtime/root.hpp"
+#include "runtime/value_slots.hpp"
+#include "runtime/stack.hpp"
+#include "runtime/symbol.hpp"
 #include "runtime/system.hpp"
 
 namespace kel::test {
@@ -18,6 +23,13 @@ public:
         alloc::release_all_frames();
         mem::release_all();
         sys::record.heap_list = saved_;
+        // Nothing may point into what was just released.
+        stack::cells = stack::top = stack::args = nullptr;
+        stack::frames = stack::frame_top = nullptr;
+        symbol::table = symbol::symbols = 0;
+        context::global = 0;
+        root::block = 0;
+        value_slots::block = 0;
     }
 
 private:
