@@ -1,6 +1,7 @@
 // Runtime initialisation: a fixed order of steps, each relying on what the
 // earlier ones leave.
 #include "runtime/init.hpp"
+#include "runtime/natives/control.hpp"
 
 #include "runtime/actions.hpp"
 #include "runtime/alloc.hpp"
@@ -131,6 +132,7 @@ void init_values() {
     slots::init();
     register_datatypes();
     actions::init();
+    natives::init_control();
     alloc::make_first_frames();
     root::init();
     NodeId args = root::make_fixed_block(stack::argument_cells);

@@ -117,8 +117,10 @@ NodeId build_parsed_spec(NodeId spec) {
             if (c.payload2 != words::symbols.return_) script_error("bad-func-def", &c);
         } else if (t == type::refinement) {
             if (c.payload2 == words::refinements.local->payload2) {
-                // Locals are not arguments: counted, up to a set-word or the end.
+                // Locals are not arguments: counted, up to a set-word or the
+                // end, with one more slot for /local itself.
                 uint32_t j = i + 1;
+                locals = 1;
                 for (; j < length_of(spec) && !cell::is(&cells_of(spec)[j], type::set_word); ++j)
                     if (cell::is(&cells_of(spec)[j], type::word)) ++locals;
                 i = j;
@@ -296,8 +298,9 @@ uint32_t call_entry(const Cell& fn, const Cell& name, NodeId code, uint32_t& pos
 // Runs a function's body on its arguments: the stack slots of the frame are
 // the values of its context for the call; return and exit end here.
 uint32_t eval_body(const Cell& fn, NodeId spec) {
+    // The slot of /local itself is false, its words none.
     Cell count = at(spec, length_of(spec) - 1);
-    for (uint32_t i = 0; i < count.payload3; ++i) stack::push(shared::none());  // locals
+    for (uint32_t i = 0; i < count.payload3; ++i) stack::push(i == 0 ? shared::logic(false) : shared::none());
     NodeId ctx = fn.payload1;
     Cell* frame_args = stack::args;
     context::context_cell(ctx)->payload2 = uint32_t(stack::args - stack::cells) + 1;

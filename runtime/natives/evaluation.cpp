@@ -1,0 +1,220 @@
+// do, reduce and compose: evaluation of values and blocks, and the building
+// of blocks from evaluated parts.
+//
+// Blocks under construction live on the argument stack (in a native frame
+// opened above the arguments) so that the collector sees them while the
+// code they are built from runs. A value is evaluated as one expression by
+// walking a one-cell block made for it; values that stand for themselves
+// skip that.
+#include <cstdint>
+
+#include "runtime/actions.hpp"
+#include "runtime/datatypes/block.hpp"
+#include "runtime/datatypes/series.hpp"
+#include "runtime/datatypes/word.hpp"
+#include "runtime/context.hpp"
+#include "runtime/error.hpp"
+#include "runtime/interp.hpp"
+#include "runtime/natives/control.hpp"
+#include "runtime/stack.hpp"
+
+namespace kel::natives {
+
+namespace {
+
+bool used(const Call& call, int i) { return call.refs[i] >= 0; }
+
+bool callable(uint8_t t) {
+    return t == type::function || t == type::native || t == type::action || t == type::op || t == type::routine;
+}
+
+// Values whose evaluation is the value itself.
+bool inert(uint8_t t) {
+    return !word::any_word_q(t) && t != type::paren && t != type::path && t != type::lit_path &&
+           t != type::set_path && t != type::get_path && !callable(t);
+}
+
+// Evaluates the value as one expression and pushes the result.
+uint32_t push_evaluated(const Cell& value) {
+    if (inert(cell::type_of(&value))) {
+        stack::push(&value);
+        return 0;
+    }
+    Cell* code = stack::push_slot();
+    cell::set_none(code);
+    block::make_at(code, 1);
+    block::ks_append(code, &value);
+    NodeId node = code->payload2;
+    uint32_t next = 0;
+    if (uint32_t pending = guarded([&] { return interp::eval_expression(node, 0, 1, false, true, false, &next); }))
+        return pending;
+    *code = *stack::last();
+    stack::pop(1);
+    return 0;
+}
+
+// Puts what was built into a /into target: appended when out is a block! at
+// its tail, else inserted at out's position by the insert action (which also
+// keeps a hash!'s table). `values` is spliced, or put as one value with only.
+void put_into(Cell* out, Cell* values, bool only) {
+    if (cell::is(out, type::block) && series::ks_tail_q(out)) {
+        if (only) block::ks_append(out, values);
+        else block::ks_append_block(out, values);
+        return;
+    }
+    Cell* target = stack::push(out);
+    Cell* value = stack::push(values);
+    actions::handler<actions::Insert>(cell::type_of(target), action::insert, target)(target, value, -1, only, 1,
+                                                                                       false);
+    stack::pop(2);
+}
+
+[[noreturn]] void not_done() { error::fire(error::Id{error::Category::internal, "not-done"}); }
+
+}  // namespace
+
+uint32_t do_(const Call& call) {
+    enum { expand, args, next, trace };
+    // /expand runs the preprocessor and /trace the tracer; neither is built
+    // yet. /args only matters for scripts.
+    if (used(call, expand) || used(call, trace)) not_done();
+    Cell* base = stack::args;
+    const Cell value = base[0];
+    switch (cell::type_of(&value)) {
+        case type::block:
+        case type::paren:
+        case type::hash: {
+            if (!used(call, next)) return eval_into_result(&value);
+            NodeId code = value.payload2;
+            uint32_t pos = uint32_t(series::clamped_index(&value));
+            uint32_t end = uint32_t(series::total_length(&value));
+            stack::top = base + call.refs[next] + 1;
+            if (pos < end) {
+                if (uint32_t pending =
+                        guarded([&] { return interp::eval_expression(code, pos, end, false, true, false, &pos); }))
+                    return pending;
+            } else {
+                cell::set_unset(stack::push_slot());
+            }
+            Cell position = value;
+            position.payload1 = pos;
+            word::set(base + call.refs[next], &position);
+            stack::set_result(stack::last());
+            return 0;
+        }
+        case type::string:
+        case type::file:
+        case type::url:
+            not_done();  // loading text and running scripts come with the lexer
+        default: {
+            stack::top = base + 1;
+            if (uint32_t pending = push_evaluated(value)) return pending;
+            stack::set_result(stack::last());
+            return 0;
+        }
+    }
+}
+
+uint32_t reduce(const Call& call) {
+    Cell* base = stack::args;
+    const Cell value = base[0];
+    int32_t into = call.refs[0];
+    if (!cell::is(&value, type::block)) {
+        stack::top = base + 1 + (into >= 0);
+        if (callable(cell::type_of(&value))) stack::push(&value);
+        else if (uint32_t pending = push_evaluated(value)) return pending;
+        if (into < 0) {
+            stack::set_result(stack::last());
+            return 0;
+        }
+        Cell out = base[into];
+        put_into(base + into, stack::last(), true);
+        stack::set_result(&out);
+        return 0;
+    }
+    NodeId code = value.payload2;
+    uint32_t pos = uint32_t(series::clamped_index(&value));
+    stack::mark_native(nullptr);
+    Cell* frame = stack::args;
+    Cell* result = stack::push_slot();
+    cell::set_none(result);
+    block::make_at(result, series::length_from(&value));
+    while (pos < uint32_t(series::total_length(&value))) {
+        stack::top = frame + 1;
+        uint32_t end = uint32_t(series::total_length(&value));
+        if (uint32_t pending =
+                guarded([&] { return interp::eval_expression(code, pos, end, false, true, false, &pos); }))
+            return pending;
+        cell::clear_newline(frame + 1);
+        block::ks_append(result, frame + 1);
+    }
+    stack::top = frame + 1;
+    if (into >= 0) put_into(base + into, result, false);
+    Cell r = into >= 0 ? base[into] : *result;
+    stack::unwind_drop();
+    stack::set_result(&r);
+    return 0;
+}
+
+namespace {
+
+// Pushes a new block composed from the source block; answers the pending
+// exit code.
+uint32_t compose_block(const Cell& source, bool deep, bool only) {
+    Cell* out = stack::push_slot();
+    cell::set_none(out);
+    block::make_at(out, series::length_from(&source));
+    for (int32_t i = series::clamped_index(&source); i < series::total_length(&source); ++i) {
+        Cell c = *block::ks_abs_at(&source, i);
+        switch (cell::type_of(&c)) {
+            case type::block:
+                if (deep) {
+                    if (uint32_t pending = compose_block(c, deep, only)) return pending;
+                    Cell* nested = stack::last();
+                    nested->header |= c.header & cell::newline_flag;
+                    block::ks_append(out, nested);
+                    stack::pop(1);
+                } else {
+                    block::ks_append(out, &c);
+                }
+                break;
+            case type::paren: {
+                if (series::length_from(&c) == 0) break;
+                cell::set_type(&c, type::block);
+                if (uint32_t pending = guarded([&] { return interp::eval_block(&c, false); })) return pending;
+                Cell* r = stack::last();
+                if (cell::is(r, type::block) && !only) block::ks_append_block(out, r);
+                else if (!cell::is(r, type::unset)) block::ks_append(out, r);
+                stack::pop(1);
+                break;
+            }
+            default:
+                block::ks_append(out, &c);
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+uint32_t compose(const Call& call) {
+    enum { deep, only, into };
+    Cell* base = stack::args;
+    const Cell value = base[0];
+    if (!cell::is(&value, type::block)) {
+        Cell kind, wanted;
+        cell::set_datatype(&kind, cell::type_of(&value));
+        cell::set_datatype(&wanted, type::block);
+        error::fire(error::Id{error::Category::script, "expect-val"}, &kind, &wanted);
+    }
+    stack::mark_native(nullptr);
+    if (uint32_t pending = compose_block(value, used(call, deep), used(call, only))) return pending;
+    Cell* result = stack::last();
+    if (used(call, into)) put_into(base + call.refs[into], result, false);
+    Cell r = used(call, into) ? base[call.refs[into]] : *result;
+    stack::unwind_drop();
+    stack::set_result(&r);
+    return 0;
+}
+
+}  // namespace kel::natives
