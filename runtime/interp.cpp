@@ -4,6 +4,8 @@
 
 #include "runtime/actions.hpp"
 #include "runtime/context.hpp"
+#include "runtime/cycles.hpp"
+#include "runtime/platform/platform.hpp"
 #include "runtime/datatype.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/error.hpp"
@@ -37,6 +39,22 @@ Cell at(NodeId node, uint32_t i) { return cells_of(node)[i]; }
 [[noreturn]] void script_error(const char* id, const Cell* a = nullptr, const Cell* b = nullptr,
                                const Cell* c = nullptr) {
     error::fire(error::Id{error::Category::script, id}, a, b, c);
+}
+
+// The native stack is finite too: evaluation nested deeper than it allows
+// raises stack-overflow as the stacks of values and frames do, well before
+// the thread's guard page. Room kept for the error's own work: 256 KiB.
+uintptr_t native_limit = 0;
+
+void check_native_stack() {
+    if (!native_limit) {
+        uintptr_t low = os::stack_low();
+        native_limit = low ? low + (256u << 10) : 1;
+    }
+    if (reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < native_limit) [[unlikely]] {
+        cycles::reset();
+        error::fire(error::Id{error::Category::internal, "stack-overflow"});
+    }
 }
 
 bool callable(uint8_t t) {
@@ -444,6 +462,7 @@ NodeId parsed_spec(const Cell* fn) {
 }
 
 uint32_t eval_block(const Cell* block, bool into_result) {
+    check_native_stack();
     NodeId code = block->payload2;
     uint32_t pos = block->payload1;
     stack::mark_interp_eval(words::words.body);

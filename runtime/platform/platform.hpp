@@ -35,6 +35,9 @@ bool secure_random(void* buffer, size_t n);
 
 // Base address of the program image, for reporting fault addresses as offsets.
 uintptr_t image_base();
+
+// The lowest address the calling thread's stack may grow to (0 when unknown).
+uintptr_t stack_low();
 }  // namespace os
 
 namespace sysrt {

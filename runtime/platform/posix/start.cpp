@@ -139,6 +139,17 @@ uint32_t image_offset(const void* address) {
 
 namespace os {
 uintptr_t image_base() { return reinterpret_cast<uintptr_t>(&__executable_start); }
+
+uintptr_t stack_low() {
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) != 0) return 0;
+    void* base = nullptr;
+    size_t size = 0;
+    uintptr_t low = 0;
+    if (pthread_attr_getstack(&attr, &base, &size) == 0) low = reinterpret_cast<uintptr_t>(base);
+    pthread_attr_destroy(&attr);
+    return low;
+}
 }  // namespace os
 
 }  // namespace kel

@@ -98,6 +98,12 @@ uint32_t image_offset(const void* address) {
 
 namespace os {
 uintptr_t image_base() { return reinterpret_cast<uintptr_t>(GetModuleHandleW(nullptr)); }
+
+uintptr_t stack_low() {
+    ULONG_PTR low = 0, high = 0;
+    GetCurrentThreadStackLimits(&low, &high);
+    return low;
+}
 }  // namespace os
 
 }  // namespace kel
