@@ -22,6 +22,7 @@
 // integers therefore fit a fixed stack array, and no conversion allocates.
 #include "runtime/float_text.hpp"
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -207,18 +208,6 @@ constexpr uint64_t hidden_bit = uint64_t(1) << 52;
 constexpr uint64_t fraction_mask = hidden_bit - 1;
 constexpr uint64_t infinity_bits = uint64_t(0x7FF) << 52;
 constexpr int min_exponent = -1074;  // of the integer mantissa: d = m x 2^e
-
-uint64_t bits_of(double d) {
-    uint64_t b;
-    std::memcpy(&b, &d, sizeof b);
-    return b;
-}
-
-double double_of(uint64_t b) {
-    double d;
-    std::memcpy(&d, &b, sizeof d);
-    return d;
-}
 
 // A finite positive double (or infinity, as the mantissa 2^52 at exponent 972)
 // as m x 2^e.
@@ -435,7 +424,7 @@ double nearest(const Big& d, int64_t E) {
         double bottom = approximate(fives, fs);
         approx = std::ldexp(top / bottom, int(ds - fs + E));
     }
-    uint64_t b = bits_of(approx);
+    uint64_t b = std::bit_cast<uint64_t>(approx);
     if (b > infinity_bits) b = infinity_bits;
     // Step one unit at a time until the value lies between the halfway points
     // (ties to the even mantissa).
@@ -460,7 +449,7 @@ double nearest(const Big& d, int64_t E) {
                 continue;
             }
         }
-        return double_of(b);
+        return std::bit_cast<double>(b);
     }
 }
 
@@ -492,7 +481,7 @@ bool exact_fast(uint64_t d, int64_t E, double& out) {
 }  // namespace
 
 const char* form_float(double d, int ndigits, int& decpt, int& sign, int& len, bool point) {
-    uint64_t bits = bits_of(d);
+    uint64_t bits = std::bit_cast<uint64_t>(d);
     sign = int(bits >> 63);
     bits &= ~(uint64_t(1) << 63);
     if (bits >= infinity_bits) {
@@ -507,7 +496,7 @@ const char* form_float(double d, int ndigits, int& decpt, int& sign, int& len, b
     uint64_t m;
     int e;
     split(bits, m, e);
-    double v = double_of(bits);
+    double v = std::bit_cast<double>(bits);
     if (v < 1e15 && v == std::floor(v)) {
         integer_digits(uint64_t(v), ndigits, digits_at, len, decpt);
     } else if (ndigits <= 0) {

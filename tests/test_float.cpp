@@ -4,6 +4,7 @@
 // action table. percent! and time! reach these handlers by inheritance.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <algorithm>
 #include <cfloat>
 #include <climits>
@@ -64,12 +65,6 @@ Cell binary_v(std::initializer_list<uint8_t> bytes, uint32_t index = 0) {
 Cell block_v(std::initializer_list<Cell> cells, uint8_t t = type::block) {
     Cell b{t, 0, alloc::alloc_cells(cells.size()), 0};
     for (const Cell& c : cells) *series::alloc_tail(&b) = c;
-    return b;
-}
-
-uint64_t bits_of(double d) {
-    uint64_t b;
-    std::memcpy(&b, &d, sizeof b);
     return b;
 }
 
@@ -247,7 +242,7 @@ TEST_F(FloatType, MoldReadsBack) {
         double back = dtoa::parse_float(t.data(), t.data() + t.size(), 0, unparsed);
         EXPECT_EQ(unparsed, 0u) << t;
         if (std::isnan(c.value)) EXPECT_TRUE(std::isnan(back)) << t;
-        else EXPECT_EQ(bits_of(back), bits_of(c.value)) << t;
+        else EXPECT_EQ(std::bit_cast<uint64_t>(back), std::bit_cast<uint64_t>(c.value)) << t;
     }
 }
 
@@ -537,7 +532,7 @@ TEST_F(FloatType, CellWritersAndBitTests) {
     EXPECT_EQ(show(*pushed), "float! 1.0");
     EXPECT_EQ(show(*float_::push(-2.5)), "float! -2.5");
     stack::top = top;
-    EXPECT_EQ(bits_of(float_::fabs_bits(-0.0)), 0u);
+    EXPECT_EQ(std::bit_cast<uint64_t>(float_::fabs_bits(-0.0)), 0u);
     EXPECT_TRUE(float_::nan_q(NAN));
     EXPECT_FALSE(float_::nan_q(inf));
     EXPECT_TRUE(float_::special_q(-inf));

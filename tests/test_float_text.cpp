@@ -3,6 +3,7 @@
 // over the classic hard cases and large random samples.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cfloat>
 #include <climits>
 #include <cmath>
@@ -22,18 +23,6 @@ using namespace kel;
 
 namespace {
 
-uint64_t bits_of(double d) {
-    uint64_t b;
-    std::memcpy(&b, &d, sizeof b);
-    return b;
-}
-
-double double_of(uint64_t b) {
-    double d;
-    std::memcpy(&d, &b, sizeof d);
-    return d;
-}
-
 struct Parsed {
     double value;
     size_t unparsed;
@@ -47,7 +36,7 @@ Parsed parse(const std::string& text, int adjust = 0) {
 
 std::string hex(double d) {
     char t[32];
-    std::snprintf(t, sizeof t, "%016llx", (unsigned long long)bits_of(d));
+    std::snprintf(t, sizeof t, "%016llx", (unsigned long long)std::bit_cast<uint64_t>(d));
     return t;
 }
 
@@ -66,7 +55,7 @@ struct Mismatches {
     }
 };
 
-const double largest_subnormal = double_of(0x000FFFFFFFFFFFFF);
+const double largest_subnormal = std::bit_cast<double>(0x000FFFFFFFFFFFFF);
 
 }  // namespace
 
@@ -238,7 +227,7 @@ const ParseCase parse_cases[] = {
 TEST(FloatParse, TextsAdjustmentsAndUnparsedCounts) {
     for (const ParseCase& c : parse_cases) {
         Parsed p = parse(c.text, c.adjust);
-        EXPECT_EQ(bits_of(p.value), bits_of(c.value)) << c.text << " adjusted by " << c.adjust << " gave " << p.value;
+        EXPECT_EQ(std::bit_cast<uint64_t>(p.value), std::bit_cast<uint64_t>(c.value)) << c.text << " adjusted by " << c.adjust << " gave " << p.value;
         EXPECT_EQ(p.unparsed, c.unparsed) << c.text;
     }
     Parsed nan = parse("1.#NaN");
@@ -278,12 +267,12 @@ TEST(FloatText, RandomDoublesReadBack) {
     std::mt19937_64 rng(20240601);
     Mismatches m;
     for (int i = 0; i < 40000; ++i) {
-        double d = double_of(rng());
+        double d = std::bit_cast<double>(rng());
         if (!std::isfinite(d)) continue;
         std::string shortest = dtoa::format(d, 0, true);
-        m.check(bits_of(parse(shortest).value) == bits_of(d), hex(d) + " as " + shortest);
+        m.check(std::bit_cast<uint64_t>(parse(shortest).value) == std::bit_cast<uint64_t>(d), hex(d) + " as " + shortest);
         std::string full = dtoa::format(d, 17, false);
-        m.check(bits_of(parse(full).value) == bits_of(d), hex(d) + " as " + full);
+        m.check(std::bit_cast<uint64_t>(parse(full).value) == std::bit_cast<uint64_t>(d), hex(d) + " as " + full);
     }
     EXPECT_TRUE(m.seen.empty()) << m.report();
 }
@@ -328,7 +317,7 @@ TEST(FloatOracle, DigitsAgreeWithPython) {
         std::string bits, digits, field;
         int decpt;
         fields >> bits >> digits >> decpt;
-        double d = double_of(std::strtoull(bits.c_str(), nullptr, 16));
+        double d = std::bit_cast<double>(std::strtoull(bits.c_str(), nullptr, 16));
         int our_decpt, sign, len;
         std::string ours = dtoa::form_float(d, 0, our_decpt, sign, len, true);
         m.check(ours == digits && our_decpt == decpt && sign == std::signbit(d) && len == int(ours.size()),
@@ -355,7 +344,7 @@ void check_against_strtod(Mismatches& m, const std::string& text) {
     char* stop;
     double theirs = std::strtod(text.c_str(), &stop);
     size_t unparsed = text.size() - size_t(stop - text.c_str());
-    m.check(bits_of(ours.value) == bits_of(theirs) && ours.unparsed == unparsed,
+    m.check(std::bit_cast<uint64_t>(ours.value) == std::bit_cast<uint64_t>(theirs) && ours.unparsed == unparsed,
             "\"" + text.substr(0, 80) + "\": " + hex(ours.value) + " leaving " + std::to_string(ours.unparsed) +
                 ", strtod " + hex(theirs) + " leaving " + std::to_string(unparsed));
 }
@@ -420,7 +409,7 @@ TEST(FloatOracle, ParsingAgreesWithStrtod) {
     for (int i = 0; i < 100000; ++i) check_against_strtod(m, random_text(rng));
     // The shortest texts of random doubles: 16 and 17 digits, every exponent.
     for (int i = 0; i < 20000; ++i) {
-        double d = double_of(rng());
+        double d = std::bit_cast<double>(rng());
         if (std::isfinite(d)) check_against_strtod(m, dtoa::format(d, 0, false));
     }
     EXPECT_TRUE(m.seen.empty()) << m.report();

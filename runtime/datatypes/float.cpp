@@ -6,6 +6,7 @@
 // nothing here depends on the C library's printf.
 #include "runtime/datatypes/float.hpp"
 
+#include <bit>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -43,18 +44,6 @@ constexpr error::Id not_done{error::Category::internal, "not-done"};
 constexpr double epsilon = 2.220446049250313e-16;
 constexpr double below_half = 0.49999999999999994;  // the largest double below 0.5
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
-
-uint64_t bits_of(double d) {
-    uint64_t b;
-    std::memcpy(&b, &d, sizeof b);
-    return b;
-}
-
-double double_of(uint64_t b) {
-    double d;
-    std::memcpy(&d, &b, sizeof d);
-    return d;
-}
 
 Cell datatype_of(uint8_t t) {
     Cell c{};
@@ -215,7 +204,7 @@ double from_binary(const Cell* bin) {
     const uint8_t* p = b->data() + b->offset + series::clamped_index(bin);
     uint64_t w = 0;
     for (int32_t i = 0; i < n; ++i) w = w << 8 | p[i];
-    return double_of(w);
+    return std::bit_cast<double>(w);
 }
 
 // ---- rounding
@@ -262,14 +251,14 @@ Cell* make_in(Cell* block, uint32_t low, uint32_t high) {
 
 // ---- bit tests
 
-double fabs_bits(double d) { return double_of(bits_of(d) & ~(uint64_t(1) << 63)); }
+double fabs_bits(double d) { return std::bit_cast<double>(std::bit_cast<uint64_t>(d) & ~(uint64_t(1) << 63)); }
 
 bool nan_q(double d) {
-    uint64_t b = bits_of(d);
+    uint64_t b = std::bit_cast<uint64_t>(d);
     return (b & 0x7FF0000000000000u) == 0x7FF0000000000000u && (b & 0x000FFFFFFFFFFFFFu) != 0;
 }
 
-bool special_q(double d) { return (bits_of(d) & 0x7FF0000000000000u) == 0x7FF0000000000000u; }
+bool special_q(double d) { return (std::bit_cast<uint64_t>(d) & 0x7FF0000000000000u) == 0x7FF0000000000000u; }
 
 bool nan32_q(float f) {
     uint32_t b;
@@ -371,7 +360,7 @@ bool near_equal(double a, double b) {
     // Bit patterns mapped onto one unsigned order: negatives below positives,
     // both zeros at 2^63; neighbouring doubles differ by 1.
     auto key = [](double d) {
-        uint64_t b = bits_of(d);
+        uint64_t b = std::bit_cast<uint64_t>(d);
         return b >> 63 ? 0 - b : b | uint64_t(1) << 63;
     };
     uint64_t ka = key(a), kb = key(b);
@@ -469,7 +458,7 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
     int32_t order = x < y ? -1 : x > y ? 1 : 0;
     switch (op) {
         case 2: return x == y ? 0 : order ? order : 1;
-        case 9: return bits_of(x) == bits_of(y) ? 0 : order ? order : 1;
+        case 9: return std::bit_cast<uint64_t>(x) == std::bit_cast<uint64_t>(y) ? 0 : order ? order : 1;
         case 3: case 4: case 5: case 6: case 7: case 8:
             if (x != x || y != y) return op == 3 || op == 4 ? 1 : op == 5 || op == 6 ? -1 : 0;
             return order;
