@@ -8,6 +8,7 @@
 #include "runtime/datatypes/function.hpp"
 #include "runtime/error.hpp"
 #include "runtime/interp.hpp"
+#include "runtime/natives/natives.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
 #include "runtime/throws.hpp"
@@ -266,4 +267,38 @@ TEST_F(Functions, ACallInsideKeepsTheCallersArguments) {
     define("outer", func(block_of({plain("v")}), block_of({global("id"), integer(99), global("v")})));
     Cell r = run(block_of({global("outer"), integer(5)}));
     EXPECT_EQ(cell::integer(&r), 5);
+}
+
+namespace {
+
+// A native that answers the datatype of its one argument.
+uint32_t type_of_argument(const Call&) {
+    Cell t;
+    cell::set_datatype(&t, cell::type_of(stack::args));
+    stack::set_result(&t);
+    return 0;
+}
+
+}  // namespace
+
+// An escapable last argument that admits unset! receives unset! at the end
+// of the block; any other missing argument is an error.
+TEST_F(Interp, OptionalLastArgument) {
+    constexpr uint32_t slot = 112;
+    natives::table[slot - 1] = type_of_argument;
+    Cell types = block_of({plain("unset!"), plain("integer!")});
+    Cell spec = block_of({Cell{type::lit_word, 0, symbol::make("value"), uint32_t(-1)}, types});
+    NodeId extra = alloc::alloc_cells(2);
+    for (int i = 0; i < 2; ++i) cell::set_none(series::bump_tail(alloc::buffer_of(extra)));
+    define("kind", Cell{type::native, slot, spec.payload2, extra});
+
+    Cell r = run(block_of({global("kind")}));
+    EXPECT_EQ(r.payload1, type::unset);
+    r = run(block_of({global("kind"), integer(3)}));
+    EXPECT_EQ(r.payload1, type::integer);
+    Cell paren = block_of({integer(1), global("+"), integer(1)}, type::paren);
+    r = run(block_of({global("kind"), paren}));  // an escapable argument evaluates a paren
+    EXPECT_EQ(r.payload1, type::integer);
+    EXPECT_EQ(error_of(block_of({global("kind"), global("b")})), "expect-arg");  // a word, unevaluated
+    natives::table[slot - 1] = nullptr;
 }
