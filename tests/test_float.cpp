@@ -24,99 +24,22 @@
 #include "runtime/float_text.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/throws.hpp"
+#include "tests/support/numbers.hpp"
 #include "tests/support/runtime.hpp"
 
 using namespace kel;
+using namespace kel::test;
 
 namespace {
 
 constexpr double inf = INFINITY;
 
-Cell int_v(int32_t v) {
-    Cell c{};
-    cell::set_integer(&c, v);
-    return c;
-}
-Cell real_v(double d, uint8_t t = type::float_) {
-    Cell c{};
-    cell::set_real(&c, t, d);
-    return c;
-}
 Cell pct(double fraction) { return real_v(fraction, type::percent); }
 Cell secs(double s) { return real_v(s, type::time); }
-Cell char_v(uint32_t cp) { return Cell{type::char_, 0, cp, 0}; }
-Cell type_v(uint8_t t) {
-    Cell c{};
-    cell::set_datatype(&c, t);
-    return c;
-}
-Cell bare(uint8_t t) { return Cell{t, 0, 0, 0}; }  // only the type matters to the case
-Cell text_v(const char* s) {
-    Cell c{};
-    string::make_from_utf8(&c, s, std::strlen(s));
-    return c;
-}
-Cell binary_v(std::initializer_list<uint8_t> bytes, uint32_t index = 0) {
-    NodeId n = alloc::alloc_bytes(bytes.size());
-    uint8_t* p = series::bump_tail_bytes(alloc::buffer_of(n), uint32_t(bytes.size()));
-    std::copy(bytes.begin(), bytes.end(), p);
-    return Cell{type::binary, index, n, 0};
-}
 Cell block_v(std::initializer_list<Cell> cells, uint8_t t = type::block) {
     Cell b{t, 0, alloc::alloc_cells(cells.size()), 0};
     for (const Cell& c : cells) *series::alloc_tail(&b) = c;
     return b;
-}
-
-// A value as "type! text", the double by its shortest exact text.
-std::string show(const Cell& c) {
-    uint8_t t = cell::type_of(&c);
-    std::string s = datatype::names[t].name ? datatype::names[t].name : "?";
-    switch (t) {
-        case type::integer: return s + " " + std::to_string(cell::integer(&c));
-        case type::float_:
-        case type::percent:
-        case type::time: return s + " " + dtoa::format(cell::real(&c), 0, true);
-        case type::logic: return s + (c.payload1 ? " true" : " false");
-        default: return s;
-    }
-}
-
-// Runs the body in a native frame of its own; answers show() of its result,
-// or "error <id>" when it raises.
-template <class Body>
-std::string outcome(Body body) {
-    Cell* top = stack::top;
-    Cell* args = stack::args;
-    stack::Frame* frames = stack::frame_top;
-    stack::mark_native(nullptr);
-    Cell result;
-    uint32_t code = throws::protect(throws::error, [&] { result = body(); });
-    stack::top = top, stack::args = args, stack::frame_top = frames;
-    return code == throws::error ? std::string("error ") + error::pending.id : show(result);
-}
-
-// An action's wrapper with the arguments pushed; refs per refinement: -1
-// unused, else the position of its argument (any position for a flag).
-Cell call(action::Slot s, std::initializer_list<Cell> args, std::vector<int32_t> refs = {}) {
-    for (const Cell& a : args) stack::push(&a);
-    refs.resize(16, -1);
-    actions::table[s - 1](Call{false, refs.data()});
-    return *stack::args;
-}
-
-std::string run(action::Slot s, std::initializer_list<Cell> args, std::vector<int32_t> refs = {}) {
-    return outcome([&] { return call(s, args, refs); });
-}
-
-std::string text_of(action::Slot s, const Cell& v) {
-    std::string t;
-    outcome([&] {
-        Cell r = call(s, {v});
-        t = string::to_utf8(&r);
-        return r;
-    });
-    return t;
 }
 
 struct FloatType : test::WithRuntime {
