@@ -190,6 +190,17 @@ inline uint8_t* bump_tail_bytes(SeriesBuffer* b, uint32_t n) {
     return p;
 }
 
+// The cells of a series of cells from its head, and how many there are:
+// good until the next allocation.
+inline Cell* cells_of(NodeId node) {
+    SeriesBuffer* b = alloc::buffer_of(node);
+    return reinterpret_cast<Cell*>(b->data() + b->offset);
+}
+inline uint32_t cell_count(NodeId node) {
+    SeriesBuffer* b = alloc::buffer_of(node);
+    return (b->tail - b->offset) / sizeof(Cell);
+}
+
 // bump_tail on the buffer of a series cell.
 inline Cell* alloc_tail(const Cell* v) { return bump_tail(alloc::buffer_of(v->payload2)); }
 

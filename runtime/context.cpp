@@ -19,16 +19,6 @@ NodeId global = 0;
 
 namespace {
 
-Cell* cells_of(NodeId node) {
-    SeriesBuffer* b = alloc::buffer_of(node);
-    return reinterpret_cast<Cell*>(b->data() + b->offset);
-}
-
-uint32_t length_of(NodeId node) {
-    SeriesBuffer* b = alloc::buffer_of(node);
-    return (b->tail - b->offset) / sizeof(Cell);
-}
-
 NodeId table_of(NodeId ctx) { return context_cell(ctx)->payload1; }
 
 // One more unset value at the tail of a heap context's values.
@@ -50,11 +40,11 @@ bool bindable_block(uint8_t t) {
 
 }  // namespace
 
-Cell* context_cell(NodeId ctx) { return cells_of(ctx); }
-Cell* owner_cell(NodeId ctx) { return cells_of(ctx) + 1; }
+Cell* context_cell(NodeId ctx) { return series::cells_of(ctx); }
+Cell* owner_cell(NodeId ctx) { return series::cells_of(ctx) + 1; }
 NodeId words_block(NodeId ctx) { return hashtable::record(table_of(ctx))->block; }
-uint32_t word_count(NodeId ctx) { return length_of(words_block(ctx)); }
-Cell* word_at(NodeId ctx, uint32_t index) { return cells_of(words_block(ctx)) + index; }
+uint32_t word_count(NodeId ctx) { return series::cell_count(words_block(ctx)); }
+Cell* word_at(NodeId ctx, uint32_t index) { return series::cells_of(words_block(ctx)) + index; }
 bool on_stack(NodeId ctx) { return context_cell(ctx)->header & cell::stack_values_flag; }
 
 NodeId make(uint32_t size, bool stack_values, bool flag24, NodeId source, uint32_t kind) {
@@ -79,7 +69,7 @@ NodeId make(uint32_t size, bool stack_values, bool flag24, NodeId source, uint32
     if (source) {
         // The copied words still name the source: they belong to this context now.
         uint32_t n = word_count(ctx);
-        Cell* w = cells_of(words_block(ctx));
+        Cell* w = series::cells_of(words_block(ctx));
         for (uint32_t i = 0; i < n; ++i) w[i].payload1 = ctx;
     }
     return ctx;
@@ -153,7 +143,7 @@ Cell* value_address(NodeId ctx, uint32_t index) {
     const Cell* c = context_cell(ctx);
     if (c->payload2 == 0) error::fire(error::id::not_defined, word_at(ctx, index));
     if (c->header & cell::stack_values_flag) return stack::cells + (c->payload2 - 1) + index;
-    return cells_of(c->payload2) + index;
+    return series::cells_of(c->payload2) + index;
 }
 
 Cell* store_word(Cell* word, const Cell* value, NodeId ctx, bool notify) {
@@ -186,13 +176,13 @@ Cell* word_value_cell(const Cell* word, NodeId ctx) {
 
 NodeId make_from_block(const Cell* block, bool stack_values, bool flag24, uint32_t kind) {
     NodeId node = block->payload2;
-    uint32_t from = block->payload1, length = length_of(node);
+    uint32_t from = block->payload1, length = series::cell_count(node);
     NodeId ctx = make(length > from ? length - from : 0, stack_values, flag24, 0, kind);
     collector::RootCell holder;
     holder.cell = Cell{type::object, ctx, 0, 0};
     uint32_t count = 0;
-    for (uint32_t i = from; i < length_of(node); ++i) {
-        Cell w = cells_of(node)[i];
+    for (uint32_t i = from; i < series::cell_count(node); ++i) {
+        Cell w = series::cells_of(node)[i];
         uint8_t t = cell::type_of(&w);
         if (t != type::word && t != type::get_word && t != type::lit_word && t != type::refinement) continue;
         int32_t added;
@@ -234,8 +224,8 @@ Cell* bind_block(Cell* block, NodeId ctx, bool self) {
     NodeId node = block->payload2;
     if (cycles::find(node)) return block;
     cycles::push(node);
-    for (uint32_t i = block->payload1; i < length_of(node); ++i) {
-        Cell* c = cells_of(node) + i;
+    for (uint32_t i = block->payload1; i < series::cell_count(node); ++i) {
+        Cell* c = series::cells_of(node) + i;
         uint8_t t = cell::type_of(c);
         if (bindable_word(t)) {
             if (self && t == type::word && c->payload2 == words::symbols.self) {
@@ -254,11 +244,11 @@ Cell* bind_block(Cell* block, NodeId ctx, bool self) {
 }
 
 bool collect_set_words(NodeId ctx, Cell* block) {
-    uint32_t length = length_of(block->payload2);
+    uint32_t length = series::cell_count(block->payload2);
     if (block->payload1 > length) block->payload1 = length;
     uint32_t before = word_count(ctx);
-    for (uint32_t i = block->payload1; i < length_of(block->payload2); ++i) {
-        Cell w = cells_of(block->payload2)[i];
+    for (uint32_t i = block->payload1; i < series::cell_count(block->payload2); ++i) {
+        Cell w = series::cells_of(block->payload2)[i];
         if (cell::is(&w, type::set_word)) add_word_if_absent(ctx, &w);
     }
     return word_count(ctx) > before;

@@ -24,17 +24,7 @@ namespace {
 constexpr uint32_t class_shift = 20;
 constexpr uint32_t class_mask = 3u << class_shift;
 
-Cell* cells_of(NodeId node) {
-    SeriesBuffer* b = alloc::buffer_of(node);
-    return reinterpret_cast<Cell*>(b->data() + b->offset);
-}
-
-uint32_t length_of(NodeId node) {
-    SeriesBuffer* b = alloc::buffer_of(node);
-    return (b->tail - b->offset) / sizeof(Cell);
-}
-
-Cell at(NodeId node, uint32_t i) { return cells_of(node)[i]; }
+Cell at(NodeId node, uint32_t i) { return series::cells_of(node)[i]; }
 
 [[noreturn]] void script_error(const char* id, const Cell* a = nullptr, const Cell* b = nullptr,
                                const Cell* c = nullptr) {
@@ -80,7 +70,7 @@ void place(const Cell& value, bool push) {
 // everything.
 void add_types(Cell* typeset, const Cell* types) {
     NodeId node = types->payload2;
-    for (uint32_t i = types->payload1; i < length_of(node); ++i) {
+    for (uint32_t i = types->payload1; i < series::cell_count(node); ++i) {
         Cell t = at(node, i);
         if (cell::is(&t, type::word) && t.payload1) {
             const Cell* v = word::fetch(&t);
@@ -112,16 +102,16 @@ Cell everything_but_unset() {
 }
 
 NodeId build_parsed_spec(NodeId spec) {
-    NodeId out = alloc::alloc_cells(length_of(spec) * 2 + 1);
+    NodeId out = alloc::alloc_cells(series::cell_count(spec) * 2 + 1);
     auto append = [&](const Cell& c) { *series::bump_tail(alloc::buffer_of(out)) = c; };
     uint32_t refinements = 0, locals = 0;
-    for (uint32_t i = 0; i < length_of(spec); ++i) {
+    for (uint32_t i = 0; i < series::cell_count(spec); ++i) {
         Cell c = at(spec, i);
         uint8_t t = cell::type_of(&c);
         if (t == type::word || t == type::get_word || t == type::lit_word) {
             Cell ts{type::typeset, 0, 0, 0};
-            if (i + 1 < length_of(spec) && cell::is(&cells_of(spec)[i + 1], type::block) &&
-                length_of(cells_of(spec)[i + 1].payload2) > cells_of(spec)[i + 1].payload1) {
+            if (i + 1 < series::cell_count(spec) && cell::is(&series::cells_of(spec)[i + 1], type::block) &&
+                series::cell_count(series::cells_of(spec)[i + 1].payload2) > series::cells_of(spec)[i + 1].payload1) {
                 Cell types = at(spec, i + 1);
                 add_types(&ts, &types);
             } else {
@@ -139,8 +129,8 @@ NodeId build_parsed_spec(NodeId spec) {
                 // end, with one more slot for /local itself.
                 uint32_t j = i + 1;
                 locals = 1;
-                for (; j < length_of(spec) && !cell::is(&cells_of(spec)[j], type::set_word); ++j)
-                    if (cell::is(&cells_of(spec)[j], type::word)) ++locals;
+                for (; j < series::cell_count(spec) && !cell::is(&series::cells_of(spec)[j], type::set_word); ++j)
+                    if (cell::is(&series::cells_of(spec)[j], type::word)) ++locals;
                 i = j;
                 continue;
             }
@@ -207,12 +197,12 @@ uint32_t eval_body(const Cell& fn, NodeId spec);
 uint32_t path_refinements(NodeId spec, Refinements& refs, const Cell& name, const Cell* path, uint32_t from,
                           NodeId code, uint32_t& pos, uint32_t end, bool function) {
     NodeId elements = path->payload2;
-    for (uint32_t e = from; e < length_of(elements); ++e) {
+    for (uint32_t e = from; e < series::cell_count(elements); ++e) {
         Cell element = at(elements, e);
         bool get = cell::is(&element, type::get_word);
         if (!get && !cell::is(&element, type::word)) script_error("bad-refine", &element);
         uint32_t wanted = symbol::resolve(element.payload2);
-        uint32_t i = 0, n = length_of(spec);
+        uint32_t i = 0, n = series::cell_count(spec);
         for (; i < n; ++i) {
             Cell s = at(spec, i);
             if (cell::is(&s, type::refinement) && symbol::resolve(s.payload2) == wanted) break;
@@ -265,7 +255,7 @@ uint32_t call_entry(const Cell& fn, const Cell& name, NodeId code, uint32_t& pos
     bool function = cell::is(&fn, type::function);
     Refinements refs;
     bool active = true;
-    for (uint32_t i = 0, n = length_of(spec); i < n; ++i) {
+    for (uint32_t i = 0, n = series::cell_count(spec); i < n; ++i) {
         Cell s = at(spec, i);
         uint8_t t = cell::type_of(&s);
         if (t == type::refinement) {
@@ -317,13 +307,13 @@ uint32_t call_entry(const Cell& fn, const Cell& name, NodeId code, uint32_t& pos
 // the values of its context for the call; return and exit end here.
 uint32_t eval_body(const Cell& fn, NodeId spec) {
     // The slot of /local itself is false, its words none.
-    Cell count = at(spec, length_of(spec) - 1);
+    Cell count = at(spec, series::cell_count(spec) - 1);
     for (uint32_t i = 0; i < count.payload3; ++i) stack::push(i == 0 ? shared::logic(false) : shared::none());
     NodeId ctx = fn.payload1;
     Cell* frame_args = stack::args;
     context::context_cell(ctx)->payload2 = uint32_t(stack::args - stack::cells) + 1;
     stack::set_body_flag(true);
-    Cell body = *cells_of(fn.payload3);
+    Cell body = *series::cells_of(fn.payload3);
     uint32_t pending = 0;
     if (cell::is(&body, type::block)) {
         pending = eval_block(&body, true);
@@ -374,7 +364,7 @@ uint32_t eval_code(Cell fn, NodeId code, uint32_t& pos, uint32_t end, bool push,
 // the path's remaining elements as refinements.
 uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, bool set, bool get, bool push) {
     NodeId elements = path.payload2;
-    uint32_t first = path.payload1, n = length_of(elements);
+    uint32_t first = path.payload1, n = series::cell_count(elements);
     if (first >= n) script_error("empty-path", &path);
     Cell head = at(elements, first);
     if (!cell::is(&head, type::word)) script_error("word-first", &path);
@@ -453,10 +443,10 @@ bool next_is_op(NodeId code, uint32_t pos, uint32_t end, Cell* op) {
 
 NodeId parsed_spec(const Cell* fn) {
     // Kept in the second cell of the value's extra series.
-    Cell* extra = cells_of(fn->payload3);
+    Cell* extra = series::cells_of(fn->payload3);
     if (cell::is(&extra[1], type::block)) return extra[1].payload2;
     NodeId parsed = build_parsed_spec(fn->payload2);
-    extra = cells_of(fn->payload3);
+    extra = series::cells_of(fn->payload3);
     extra[1] = Cell{type::block, 0, parsed, 0};
     return parsed;
 }
@@ -466,10 +456,10 @@ uint32_t eval_block(const Cell* block, bool into_result) {
     NodeId code = block->payload2;
     uint32_t pos = block->payload1;
     stack::mark_interp_eval(words::words.body);
-    if (pos >= length_of(code)) cell::set_unset(stack::args), stack::keep();
-    while (pos < length_of(code)) {
-        if (uint32_t pending = eval_expression(code, pos, length_of(code), false, false, false, &pos)) return pending;
-        if (pos < length_of(code)) stack::reset();
+    if (pos >= series::cell_count(code)) cell::set_unset(stack::args), stack::keep();
+    while (pos < series::cell_count(code)) {
+        if (uint32_t pending = eval_expression(code, pos, series::cell_count(code), false, false, false, &pos)) return pending;
+        if (pos < series::cell_count(code)) stack::reset();
     }
     if (into_result) stack::unwind_last();
     else stack::unwind();

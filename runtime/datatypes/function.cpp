@@ -32,20 +32,10 @@ constexpr error::Id dup_vars{error::Category::script, "dup-vars"};
 constexpr error::Id bad_func_extern{error::Category::script, "bad-func-extern"};
 constexpr error::Id not_done{error::Category::internal, "not-done"};
 
-Cell* cells_of(NodeId node) {
-    SeriesBuffer* b = alloc::buffer_of(node);
-    return reinterpret_cast<Cell*>(b->data() + b->offset);
-}
-
-uint32_t length_of(NodeId node) {
-    SeriesBuffer* b = alloc::buffer_of(node);
-    return (b->tail - b->offset) / sizeof(Cell);
-}
-
 // Cell i of a block, by value: the buffer may move under the caller.
-Cell item(NodeId node, uint32_t i) { return cells_of(node)[i]; }
+Cell item(NodeId node, uint32_t i) { return series::cells_of(node)[i]; }
 
-uint8_t type_at(NodeId node, uint32_t i) { return cell::type_of(cells_of(node) + i); }
+uint8_t type_at(NodeId node, uint32_t i) { return cell::type_of(series::cells_of(node) + i); }
 
 // Whether a word cell names the symbol, ignoring case.
 bool named(const Cell& w, uint32_t symbol) { return symbol::resolve(w.payload2) == symbol::resolve(symbol); }
@@ -73,7 +63,7 @@ int32_t put(Cell* out, const char* text, int32_t limit) {
 // through a word.
 void check_type_block(const Cell& types) {
     NodeId node = types.payload2;
-    for (uint32_t i = uint32_t(series::clamped_index(&types)); i < length_of(node); ++i) {
+    for (uint32_t i = uint32_t(series::clamped_index(&types)); i < series::cell_count(node); ++i) {
         Cell entry = item(node, i);
         uint8_t t = cell::type_of(&entry);
         if (t == type::datatype || t == type::typeset) continue;
@@ -91,7 +81,7 @@ void check_type_block(const Cell& types) {
 void check_duplicates(const Cell& spec) {
     NodeId node = spec.payload2;
     std::vector<uint32_t> seen;
-    for (uint32_t i = uint32_t(series::clamped_index(&spec)); i < length_of(node); ++i) {
+    for (uint32_t i = uint32_t(series::clamped_index(&spec)); i < series::cell_count(node); ++i) {
         Cell c = item(node, i);
         uint8_t t = cell::type_of(&c);
         if (!is_argument_word(t) && t != type::refinement) continue;
@@ -137,7 +127,7 @@ Cell integer_cell(int32_t v) {
 
 bool in_list(NodeId list, const Cell& w) {
     uint32_t s = symbol::resolve(w.payload2);
-    for (uint32_t i = 0; i < length_of(list); ++i) {
+    for (uint32_t i = 0; i < series::cell_count(list); ++i) {
         Cell c = item(list, i);
         if (cell::is(&c, type::word) && symbol::resolve(c.payload2) == s) return true;
     }
@@ -157,7 +147,7 @@ struct Collection {
     }
 
     void collect_words_of(const Cell& b) {
-        for (uint32_t i = uint32_t(series::clamped_index(&b)); i < length_of(b.payload2); ++i)
+        for (uint32_t i = uint32_t(series::clamped_index(&b)); i < series::cell_count(b.payload2); ++i)
             if (is_argument_word(type_at(b.payload2, i))) collect(item(b.payload2, i));
     }
 
@@ -165,12 +155,12 @@ struct Collection {
         NodeId node = b.payload2;
         if (cycles::find(node)) return;
         cycles::push(node);
-        for (uint32_t i = uint32_t(series::clamped_index(&b)); i < length_of(node); ++i) {
+        for (uint32_t i = uint32_t(series::clamped_index(&b)); i < series::cell_count(node); ++i) {
             Cell v = item(node, i);
             uint8_t t = cell::type_of(&v);
             if (t == type::set_word) {
                 collect(v);
-            } else if (t == type::word && i + 1 < length_of(node)) {
+            } else if (t == type::word && i + 1 < series::cell_count(node)) {
                 bool each = named(v, words::symbols.foreach) || named(v, words::symbols.remove_each);
                 Cell next = item(node, i + 1);
                 uint8_t nt = cell::type_of(&next);
@@ -187,7 +177,7 @@ struct Collection {
 
 // The first cell at or after `from` that is the refinement, or -1.
 int32_t find_refinement(NodeId node, uint32_t from, uint32_t symbol) {
-    for (uint32_t i = from; i < length_of(node); ++i) {
+    for (uint32_t i = from; i < series::cell_count(node); ++i) {
         Cell c = item(node, i);
         if (cell::is(&c, type::refinement) && named(c, symbol)) return int32_t(i);
     }
@@ -208,14 +198,14 @@ namespace function {
 uint32_t check_spec(const Cell* spec_cell) {
     const Cell spec = *spec_cell;
     NodeId node = spec.payload2;
-    uint32_t n = length_of(node), i = uint32_t(series::clamped_index(&spec));
+    uint32_t n = series::cell_count(node), i = uint32_t(series::clamped_index(&spec));
     auto bad = [&]() { fire_with(bad_func_def, spec); };
     uint32_t flags = 0;
 
     if (i < n && type_at(node, i) == type::block) {
         Cell attributes = item(node, i++);
         NodeId a = attributes.payload2;
-        for (uint32_t k = uint32_t(series::clamped_index(&attributes)); k < length_of(a); ++k) {
+        for (uint32_t k = uint32_t(series::clamped_index(&attributes)); k < series::cell_count(a); ++k) {
             Cell w = item(a, k);
             if (!cell::is(&w, type::word)) bad();
             if (named(w, words::symbols.trace)) flags |= trace_flag;
@@ -275,10 +265,10 @@ NodeId push(const Cell* spec, const Cell* body_in, NodeId ctx, uint32_t entry, N
         copy = *block::clone(&body.cell, true, true);
         stack::pop(1);
     }
-    cells_of(fn.cell.payload3)[0] = copy;
+    series::cells_of(fn.cell.payload3)[0] = copy;
     if (made && series::is_any_block(cell::type_of(&copy))) context::bind_block(&copy, ctx, false);
 
-    Cell* more = cells_of(fn.cell.payload3);
+    Cell* more = series::cells_of(fn.cell.payload3);
     if (entry) more[2] = integer_cell(int32_t(entry));
     if (owner) more[4] = integer_cell(int32_t(owner));
     *context::owner_cell(ctx) = fn.cell;
@@ -300,14 +290,14 @@ Cell collect_words(Cell* spec_cell, const Cell* body_cell) {
     if (ext >= 0) {
         int32_t local = find_refinement(node, uint32_t(ext) + 1, words::refinements.local->payload2);
         if (local >= 0)
-            for (uint32_t i = uint32_t(local) + 1; i < length_of(node); ++i)
-                if (type_at(node, i) == type::word) block::ks_append(&result.cell, cells_of(node) + i);
+            for (uint32_t i = uint32_t(local) + 1; i < series::cell_count(node); ++i)
+                if (type_at(node, i) == type::word) block::ks_append(&result.cell, series::cells_of(node) + i);
         block::ks_truncate_at(&spec.cell, ext);
     }
 
     NodeId list = ignore.cell.payload2;
-    for (uint32_t i = 0; i < length_of(list); ++i) {
-        Cell* c = cells_of(list) + i;
+    for (uint32_t i = 0; i < series::cell_count(list); ++i) {
+        Cell* c = series::cells_of(list) + i;
         uint8_t t = cell::type_of(c);
         if (t == type::set_word || t == type::lit_word || t == type::get_word || t == type::refinement)
             cell::set_type(c, type::word);
@@ -325,10 +315,10 @@ Cell collect_words(Cell* spec_cell, const Cell* body_cell) {
             block::ks_append(&spec.cell, words::refinements.local);
         NodeId r = result.cell.payload2;
         uint32_t kept = 0;
-        for (uint32_t i = 0; i < length_of(r); ++i) {
+        for (uint32_t i = 0; i < series::cell_count(r); ++i) {
             Cell w = item(r, i);
             if (named(w, words::words.local->payload2)) continue;
-            cells_of(r)[kept++] = w;
+            series::cells_of(r)[kept++] = w;
         }
         block::ks_truncate_at(&result.cell, int32_t(kept));
         Cell collected = result.cell;
@@ -342,7 +332,7 @@ int32_t count_locals(const Cell* spec, int32_t index, bool must) {
     int32_t at = find_refinement(node, uint32_t(index < 0 ? 0 : index), words::refinements.local->payload2);
     if (at < 0) return must ? -1 : 0;
     int32_t n = 1;
-    for (uint32_t i = uint32_t(at) + 1; i < length_of(node); ++i)
+    for (uint32_t i = uint32_t(at) + 1; i < series::cell_count(node); ++i)
         if (type_at(node, i) == type::word) ++n;
     return n;
 }
@@ -352,7 +342,7 @@ void init_locals(int32_t n) {
     for (int32_t i = 1; i < n; ++i) stack::push(shared::none());
 }
 
-Cell* body_of(const Cell* value) { return cells_of(value->payload3); }
+Cell* body_of(const Cell* value) { return series::cells_of(value->payload3); }
 
 Cell* make(Cell*, Cell* spec, uint8_t) {
     const Cell arg = *spec;
@@ -376,8 +366,8 @@ void reflect(Cell* value, uint32_t field) {
         Cell list{type::block, 0, context::words_block(v.payload1), 0};
         Cell copy = *block::clone(&list, false, false);
         stack::pop(1);
-        Cell* w = cells_of(copy.payload2);
-        for (uint32_t i = 0, n = length_of(copy.payload2); i < n; ++i) {
+        Cell* w = series::cells_of(copy.payload2);
+        for (uint32_t i = 0, n = series::cell_count(copy.payload2); i < n; ++i) {
             cell::set_type(&w[i], type::word);
             w[i].payload1 = v.payload1;
             w[i].payload3 = i;
@@ -440,13 +430,13 @@ Cell* push(const Cell* spec_in, const Cell* body_in, uint32_t entry_index, int32
     // The count lives in five header bits; a longer spec would spill into
     // the new-line marker.
     uint32_t words = 0;
-    for (uint32_t i = uint32_t(series::clamped_index(&spec)); i < length_of(spec.payload2); ++i)
+    for (uint32_t i = uint32_t(series::clamped_index(&spec)); i < series::cell_count(spec.payload2); ++i)
         if (type_at(spec.payload2, i) == type::word) ++words;
     if (words > max_arity) fire_with(bad_func_def, spec);
 
     fn.cell = Cell{type::routine | (flag ? maker_flag : 0) | (words << arity_shift), 0, 0, 0};
     build(fn.cell, spec, 0);
-    Cell* more = cells_of(fn.cell.payload3);
+    Cell* more = series::cells_of(fn.cell.payload3);
     more[0] = body.cell;
     more[2] = integer_cell(int32_t(entry_index));
     more[4] = integer_cell(result_kind);

@@ -26,16 +26,6 @@ constexpr error::Id invalid_type{error::Category::script, "invalid-type"};
 constexpr error::Id bad_op_spec{error::Category::script, "bad-op-spec"};
 constexpr error::Id not_done{error::Category::internal, "not-done"};
 
-Cell* cells_of(NodeId node) {
-    SeriesBuffer* b = alloc::buffer_of(node);
-    return reinterpret_cast<Cell*>(b->data() + b->offset);
-}
-
-uint32_t length_of(NodeId node) {
-    SeriesBuffer* b = alloc::buffer_of(node);
-    return (b->tail - b->offset) / sizeof(Cell);
-}
-
 bool named(const Cell& w, uint32_t symbol) { return symbol::resolve(w.payload2) == symbol::resolve(symbol); }
 
 int32_t put(Cell* out, const char* text, int32_t limit) {
@@ -56,7 +46,7 @@ Cell* make_builtin(Cell* proto, const Cell* arg_in, uint8_t t, uint32_t highest)
     cell::set_datatype(&kind, t);
     if (!cell::is(&arg, type::block) || block::ks_length_q(&arg) != 2) error::fire_bad_make_arg(&kind, &arg);
     uint32_t at = uint32_t(series::clamped_index(&arg));
-    Cell spec = cells_of(arg.payload2)[at], index = cells_of(arg.payload2)[at + 1];
+    Cell spec = series::cells_of(arg.payload2)[at], index = series::cells_of(arg.payload2)[at + 1];
     if (!cell::is(&spec, type::block) || !cell::is(&index, type::integer) || cell::integer(&index) < 1 ||
         uint32_t(cell::integer(&index)) > highest)
         error::fire_bad_make_arg(&kind, &arg);
@@ -72,11 +62,11 @@ Cell* make_builtin(Cell* proto, const Cell* arg_in, uint8_t t, uint32_t highest)
     NodeId extra = alloc::alloc_unset_cells(2);
     SeriesBuffer* b = alloc::buffer_of(extra);
     b->tail = b->offset + 2 * sizeof(Cell);
-    cell::set_none(cells_of(extra) + 1);
+    cell::set_none(series::cells_of(extra) + 1);
     fn.cell.payload3 = extra;
     Cell spec_block{type::block, 0, fn.cell.payload2, 0};
     NodeId ctx = context::make_from_block(&spec_block, true, false, function::context_kind);
-    cells_of(extra)[0] = *context::context_cell(ctx);
+    series::cells_of(extra)[0] = *context::context_cell(ctx);
     *proto = fn.cell;
     return proto;
 }
@@ -86,8 +76,8 @@ Cell* make_builtin(Cell* proto, const Cell* arg_in, uint8_t t, uint32_t highest)
 bool op_spec_ok(NodeId spec) {
     int32_t count = 0;
     bool word_seen = false;
-    for (uint32_t i = 0; i < length_of(spec); ++i) {
-        Cell c = cells_of(spec)[i];
+    for (uint32_t i = 0; i < series::cell_count(spec); ++i) {
+        Cell c = series::cells_of(spec)[i];
         switch (cell::type_of(&c)) {
             case type::word:
                 word_seen = true;
@@ -195,7 +185,7 @@ Cell* make(Cell* proto, Cell* source, uint8_t) {
         error::fire(invalid_type, &kind);
     }
     if (!op_spec_ok(src.payload2)) error::fire(bad_op_spec);
-    if (t == type::function || t == type::routine) cells_of(src.payload3)[3] = src;
+    if (t == type::function || t == type::routine) series::cells_of(src.payload3)[3] = src;
     Cell result = src;
     result.header = type::op | uint32_t(t) << 16;
     *proto = result;
