@@ -4,6 +4,8 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "runtime/cycles.hpp"
 #include "runtime/init.hpp"
 #include "tests/support/memory.hpp"
@@ -17,6 +19,15 @@ struct WithRuntime : ::testing::Test {
         cycles::reset();
         runtime::init_values();
         sys::record.root_recording = false;
+        // KEL_GC_STRESS=1: a collection before every buffer the test makes.
+        if (const char* v = std::getenv("KEL_GC_STRESS"); v && *v == '1') {
+            sys::record.collector_enabled = true;
+            alloc::stress = true;
+        }
+    }
+    void TearDown() override {
+        alloc::stress = false;
+        sys::record.collector_enabled = false;
     }
 };
 
