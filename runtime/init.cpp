@@ -133,6 +133,7 @@ void init_values() {
     register_datatypes();
     actions::init();
     natives::init_control();
+    natives::init_loops();
     alloc::make_first_frames();
     root::init();
     NodeId args = root::make_fixed_block(stack::argument_cells);

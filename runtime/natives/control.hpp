@@ -34,6 +34,11 @@ uint32_t loop(const Call& call);
 uint32_t repeat(const Call& call);
 uint32_t forever(const Call& call);
 
+// Loops over series (loops.cpp).
+uint32_t foreach(const Call& call);
+uint32_t forall(const Call& call);
+uint32_t remove_each(const Call& call);
+
 // Exits and their receivers (control.cpp).
 uint32_t break_(const Call& call);
 uint32_t continue_(const Call& call);
@@ -53,9 +58,12 @@ uint32_t has(const Call& call);
 uint32_t do_(const Call& call);
 uint32_t reduce(const Call& call);
 uint32_t compose(const Call& call);
+uint32_t apply(const Call& call);  // loops.cpp
 
 // Fills the slots of the natives above in the natives table.
 void init_control();
+// Fills the slots of foreach, forall, remove-each and apply.
+void init_loops();
 
 // ---- shared by the natives that evaluate code
 
