@@ -34,33 +34,16 @@ uint32_t eval_into_result(const Cell* block) {
     return 0;
 }
 
-namespace {
-
-bool used(const Call& call, int i) { return call.refs[i] >= 0; }
-
-void set_none_result() {
-    Cell none;
-    cell::set_none(&none);
-    stack::set_result(&none);
-}
-
-// Closes the frame the native opened and makes its first cell the native's
-// result.
-uint32_t close_with_value() {
-    Cell result = *stack::args;
-    stack::unwind_drop();
-    stack::set_result(&result);
-    return 0;
-}
-
 uint32_t close_with(const Cell& result) {
     stack::unwind_drop();
     stack::set_result(&result);
     return 0;
 }
 
-// What a loop does with the code its body answered.
-enum class Step { go_on, stop, pass_on };
+uint32_t close_with_value() {
+    Cell result = *stack::args;
+    return close_with(result);
+}
 
 Step loop_step(uint32_t code) {
     switch (code) {
@@ -71,11 +54,19 @@ Step loop_step(uint32_t code) {
     }
 }
 
-// Evaluates the body for one iteration: the loop frame is the current call,
-// and the body's value (or a break's) lands in its first cell.
 uint32_t run_body(const Cell& body) {
     stack::top = stack::args;
     return eval_into_result(&body);
+}
+
+namespace {
+
+bool used(const Call& call, int i) { return call.refs[i] >= 0; }
+
+void set_none_result() {
+    Cell none;
+    cell::set_none(&none);
+    stack::set_result(&none);
 }
 
 // A loop count: a float! is truncated toward zero; NaN counts as 0 and a

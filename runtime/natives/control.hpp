@@ -18,6 +18,19 @@
 
 namespace kel::natives {
 
+// Shared by the natives that run a body in a loop frame of their own.
+// What a loop does with the code its body answered: go on (continue
+// consumed), stop (break consumed), or pass the code on.
+enum class Step { go_on, stop, pass_on };
+Step loop_step(uint32_t code);
+// One iteration: the loop frame is the current call, and the body's value
+// (or a break's) lands in its first cell.
+uint32_t run_body(const Cell& body);
+// Closes the frame the native opened and makes the value (or the frame's
+// first cell) the native's result.
+uint32_t close_with(const Cell& result);
+uint32_t close_with_value();
+
 // Conditionals (control.cpp).
 uint32_t if_(const Call& call);
 uint32_t unless(const Call& call);

@@ -53,39 +53,12 @@ namespace {
 
 bool used(const Call& call, int i) { return call.refs[i] >= 0; }
 
-// What a loop does with the code its body answered.
-enum class Step { go_on, stop, pass_on };
-
-Step loop_step(uint32_t code) {
-    switch (code) {
-        case 0: return Step::go_on;
-        case throws::break_: exits::consume(); return Step::stop;
-        case throws::continue_: exits::consume(); return Step::go_on;
-        default: return Step::pass_on;
-    }
-}
-
-// One iteration: the loop frame is the current call, and the body's value
-// (or a break's) lands in its first cell.
-uint32_t run_body(const Cell& body) {
-    stack::top = stack::args;
-    return eval_into_result(&body);
-}
-
 // Opens the loop frame above the cells pushed so far; its first cell, the
 // result until the body runs, is unset.
 void open_loop() {
     stack::mark_loop(nullptr);
     cell::set_unset(stack::push_slot());
 }
-
-uint32_t close_with(const Cell& result) {
-    stack::unwind_drop();
-    stack::set_result(&result);
-    return 0;
-}
-
-uint32_t close_with_value() { return close_with(*stack::args); }
 
 bool word_like(uint8_t t) {
     return t == type::word || t == type::set_word || t == type::get_word || t == type::lit_word;
