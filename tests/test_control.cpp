@@ -15,157 +15,46 @@
 #include "runtime/interp.hpp"
 #include "runtime/natives/control.hpp"
 #include "runtime/natives/natives.hpp"
-#include "tests/support/values.hpp"
+#include "tests/support/kel_source.hpp"
 
 using namespace kel;
 using namespace kel::test;
 
 namespace {
 
-Cell type_cell(uint8_t t) {
-    Cell d{};
-    cell::set_datatype(&d, t);
-    return d;
-}
-
-void define(const char* name, const Cell& value) {
-    Cell w = word_of(name);
-    context::put_value(context::global, &w, &value);
-}
-
-Cell as_op(Cell fn) {
-    fn.header = type::op | uint32_t(cell::type_of(&fn)) << 16;
-    return fn;
-}
-
-// Test-only natives in spare slots of the table: comparisons for loop
-// conditions.
-constexpr uint32_t lesser_slot = 110, equal_slot = 111;
-
-template <int Op>
-uint32_t compare_native(const Call&) {
-    bool r = actions::compare_star(stack::args, stack::args + 1, Op);
-    logic::set_last(r);
-    stack::keep();
-    return 0;
-}
-
-struct Spec {
-    const char* name;
-    uint32_t slot;
-    const char* spec;
+const NativeSpec specs[] = {
+    {"if", type::native, 1, "[cond [any-type!] then-blk [block!]]"},
+    {"unless", type::native, 2, "[cond [any-type!] then-blk [block!]]"},
+    {"either", type::native, 3, "[cond [any-type!] true-blk [block!] false-blk [block!]]"},
+    {"any", type::native, 4, "[conds [block!]]"},
+    {"all", type::native, 5, "[conds [block!]]"},
+    {"while", type::native, 6, "[cond [block!] body [block!]]"},
+    {"until", type::native, 7, "[body [block!]]"},
+    {"loop", type::native, 8, "[count [integer! float!] body [block!]]"},
+    {"repeat", type::native, 9, "['word [word!] value [integer! float!] body [block!]]"},
+    {"forever", type::native, 10, "[body [block!]]"},
+    {"func", type::native, 14, "[spec [block!] body [block!]]"},
+    {"function", type::native, 15, "[spec [block!] body [block!] /extern words [block!]]"},
+    {"does", type::native, 16, "[body [block!]]"},
+    {"has", type::native, 17, "[vars [block!] body [block!]]"},
+    {"switch", type::native, 18, "[value [any-type!] cases [block!] /default case [block!]]"},
+    {"case", type::native, 19, "[cases [block!] /all]"},
+    {"do", type::native, 20, "[value [any-type!] /expand /args arg /next position [word!] /trace callback]"},
+    {"reduce", type::native, 35, "[value [any-type!] /into out [block!]]"},
+    {"compose", type::native, 36, "[value [any-type!] /deep /only /into out [block!]]"},
+    {"try", type::native, 70, "[block [block!] /all /keep]"},
+    {"break", type::native, 77, "[/return value [any-type!]]"},
+    {"continue", type::native, 78, "[]"},
+    {"exit", type::native, 79, "[]"},
+    {"return", type::native, 80, "[value [any-type!]]"},
+    {"throw", type::native, 81, "[value [any-type!] /name word [word!]]"},
+    {"catch", type::native, 82, "[block [block!] /name word [word! block!]]"},
+    {"lesser?", type::native, lesser_slot + 1, "[a b]"},
+    {"equal?", type::native, equal_slot + 1, "[a b]"},
 };
 
-const Spec specs[] = {
-    {"if", 0, "[cond [any-type!] then-blk [block!]]"},
-    {"unless", 1, "[cond [any-type!] then-blk [block!]]"},
-    {"either", 2, "[cond [any-type!] true-blk [block!] false-blk [block!]]"},
-    {"any", 3, "[conds [block!]]"},
-    {"all", 4, "[conds [block!]]"},
-    {"while", 5, "[cond [block!] body [block!]]"},
-    {"until", 6, "[body [block!]]"},
-    {"loop", 7, "[count [integer! float!] body [block!]]"},
-    {"repeat", 8, "['word [word!] value [integer! float!] body [block!]]"},
-    {"forever", 9, "[body [block!]]"},
-    {"func", 13, "[spec [block!] body [block!]]"},
-    {"function", 14, "[spec [block!] body [block!] /extern words [block!]]"},
-    {"does", 15, "[body [block!]]"},
-    {"has", 16, "[vars [block!] body [block!]]"},
-    {"switch", 17, "[value [any-type!] cases [block!] /default case [block!]]"},
-    {"case", 18, "[cases [block!] /all]"},
-    {"do", 19, "[value [any-type!] /expand /args arg /next position [word!] /trace callback]"},
-    {"reduce", 34, "[value [any-type!] /into out [block!]]"},
-    {"compose", 35, "[value [any-type!] /deep /only /into out [block!]]"},
-    {"try", 69, "[block [block!] /all /keep]"},
-    {"break", 76, "[/return value [any-type!]]"},
-    {"continue", 77, "[]"},
-    {"exit", 78, "[]"},
-    {"return", 79, "[value [any-type!]]"},
-    {"throw", 80, "[value [any-type!] /name word [word!]]"},
-    {"catch", 81, "[block [block!] /name word [word! block!]]"},
-    {"lesser?", lesser_slot, "[a b]"},
-    {"equal?", equal_slot, "[a b]"},
-};
-
-struct Control : WithSeries {
-    void SetUp() override {
-        WithSeries::SetUp();
-        native::register_type();
-        action_::register_type();
-        op::register_type();
-        function::register_type();
-        routine::register_type();
-        natives::init_control();
-        natives::table[lesser_slot] = compare_native<3>;
-        natives::table[equal_slot] = compare_native<0>;
-        for (const Spec& s : specs) define(s.name, make_callable(type::native, s.spec, s.slot + 1));
-        define("<", as_op(make_callable(type::native, "[a b]", lesser_slot + 1)));
-        define("=", as_op(make_callable(type::native, "[a b]", equal_slot + 1)));
-        define("+", as_op(make_callable(type::action, "[value1 value2]", action::add)));
-        define("-", as_op(make_callable(type::action, "[value1 value2]", action::subtract)));
-        define("*", as_op(make_callable(type::action, "[value1 value2]", action::multiply)));
-        define("true", *shared::logic(true));
-        define("false", *shared::logic(false));
-        define("none", *shared::none());
-    }
-
-    void TearDown() override {
-        natives::table[lesser_slot] = natives::table[equal_slot] = nullptr;
-        WithSeries::TearDown();
-    }
-
-    // make native! or action! [spec index]
-    static Cell make_callable(uint8_t t, const char* spec, uint32_t index) {
-        Cell arg = load(spec);
-        Cell i = num(int32_t(index));
-        block::ks_append(&arg, &i);
-        return run(action::make, {type_cell(t), arg});
-    }
-
-    // Evaluates the source under a try frame: the molded result, or
-    // "error: id". The stacks must come back as they were.
-    static std::string eval(const char* source) {
-        Cell code = load(source);
-        Cell* top = stack::top;
-        Cell* args = stack::args;
-        stack::Frame* frame_top = stack::frame_top;
-        stack::push(&code);  // the collector sees the code
-        stack::mark_try(nullptr);
-        Cell* base = stack::args;
-        uint32_t pending = 0;
-        uint32_t raised = throws::protect(throws::error, [&] { pending = interp::eval_block(&code, true); });
-        std::string result;
-        if (raised) {
-            EXPECT_EQ(raised, throws::error) << source;
-            EXPECT_EQ(stack::frame_top, frame_top) << source << ": the error popped the try frame";
-            EXPECT_EQ(stack::args, args) << source;
-            result = std::string("error: ") + error::pending.id;
-        } else if (pending) {
-            ADD_FAILURE() << source << ": exit " << std::hex << pending << " left the code";
-            exits::consume();
-            stack::frame_top = frame_top;
-        } else {
-            EXPECT_EQ(exits::pending(), 0u) << source;
-            EXPECT_EQ(stack::frame_top, frame_top + 1) << source << ": frames left open";
-            EXPECT_EQ(stack::args, base) << source;
-            EXPECT_EQ(stack::top, base + 1) << source << ": one result cell";
-            Cell value = *base;
-            stack::unwind_drop();
-            result = mold(value);
-        }
-        stack::top = top;
-        stack::args = args;
-        return result;
-    }
-
-    struct Case {
-        const char* source;
-        const char* expected;
-    };
-
-    static void check(std::initializer_list<Case> cases) {
-        for (const Case& c : cases) EXPECT_EQ(eval(c.source), c.expected) << c.source;
-    }
+struct Control : KelSource {
+    std::span<const NativeSpec> natives_used() const override { return specs; }
 };
 
 }  // namespace

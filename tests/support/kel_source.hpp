@@ -1,0 +1,140 @@
+// A fixture for natives run as Kel source: the function and native types
+// registered, the natives of the table given by each suite bound to their
+// words, comparison natives and the arithmetic ops, and `eval`, which reads
+// one line of source, evaluates it under a try frame and answers the molded
+// result or "error: id", checking that the stacks come back as they were.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <span>
+#include <string>
+
+#include "runtime/alloc.hpp"
+#include "runtime/context.hpp"
+#include "runtime/datatypes/function.hpp"
+#include "runtime/datatypes/native.hpp"
+#include "runtime/exits.hpp"
+#include "runtime/interp.hpp"
+#include "runtime/natives/control.hpp"
+#include "runtime/natives/natives.hpp"
+#include "tests/support/values.hpp"
+
+namespace kel::test {
+
+inline Cell type_cell(uint8_t t) {
+    Cell d{};
+    cell::set_datatype(&d, t);
+    return d;
+}
+
+inline void define(const char* name, const Cell& value) {
+    Cell w = word_of(name);
+    context::put_value(context::global, &w, &value);
+}
+
+inline Cell as_op(Cell fn) {
+    fn.header = type::op | uint32_t(cell::type_of(&fn)) << 16;
+    return fn;
+}
+
+// Test-only natives in spare slots of the table: comparisons.
+constexpr uint32_t lesser_slot = 110, equal_slot = 111;
+
+template <int Op>
+uint32_t compare_native(const Call&) {
+    logic::set_last(actions::compare_star(stack::args, stack::args + 1, Op));
+    stack::keep();
+    return 0;
+}
+
+struct NativeSpec {
+    const char* name;
+    uint8_t kind;
+    uint32_t index;  // 1-based: natives table, or action slot
+    const char* spec;
+};
+
+struct KelSource : WithSeries {
+    // The callables the suite binds to words.
+    virtual std::span<const NativeSpec> natives_used() const = 0;
+
+    void SetUp() override {
+        WithSeries::SetUp();
+        native::register_type();
+        action_::register_type();
+        op::register_type();
+        function::register_type();
+        routine::register_type();
+        natives::init_control();
+        natives::init_loops();
+        natives::table[lesser_slot] = compare_native<3>;
+        natives::table[equal_slot] = compare_native<0>;
+        for (const NativeSpec& s : natives_used()) define(s.name, make_callable(s.kind, s.spec, s.index));
+        define("<", as_op(make_callable(type::native, "[a b]", lesser_slot + 1)));
+        define("=", as_op(make_callable(type::native, "[a b]", equal_slot + 1)));
+        define("+", as_op(make_callable(type::action, "[value1 value2]", action::add)));
+        define("-", as_op(make_callable(type::action, "[value1 value2]", action::subtract)));
+        define("*", as_op(make_callable(type::action, "[value1 value2]", action::multiply)));
+        define("true", *shared::logic(true));
+        define("false", *shared::logic(false));
+        define("none", *shared::none());
+    }
+    void TearDown() override {
+        natives::table[lesser_slot] = natives::table[equal_slot] = nullptr;
+        WithSeries::TearDown();
+    }
+
+    // make native! or action! [spec index]
+    static Cell make_callable(uint8_t t, const char* spec, uint32_t index) {
+        Cell arg = load(spec);
+        Cell i = num(int32_t(index));
+        block::ks_append(&arg, &i);
+        return run(action::make, {type_cell(t), arg});
+    }
+
+    // Evaluates the source under a try frame: the molded result, or
+    // "error: id". The stacks must come back as they were.
+    static std::string eval(const char* source) {
+        Cell code = load(source);
+        Cell* top = stack::top;
+        Cell* args = stack::args;
+        stack::Frame* frame_top = stack::frame_top;
+        stack::push(&code);  // the collector sees the code
+        stack::mark_try(nullptr);
+        Cell* base = stack::args;
+        uint32_t pending = 0;
+        uint32_t raised = throws::protect(throws::error, [&] { pending = interp::eval_block(&code, true); });
+        std::string result;
+        if (raised) {
+            EXPECT_EQ(raised, throws::error) << source;
+            EXPECT_EQ(stack::frame_top, frame_top) << source << ": the error popped the try frame";
+            result = std::string("error: ") + error::pending.id;
+        } else if (pending) {
+            ADD_FAILURE() << source << ": exit " << std::hex << pending << " left the code";
+            exits::consume();
+            stack::frame_top = frame_top;
+        } else {
+            EXPECT_EQ(exits::pending(), 0u) << source;
+            EXPECT_EQ(stack::frame_top, frame_top + 1) << source << ": frames left open";
+            EXPECT_EQ(stack::args, base) << source;
+            EXPECT_EQ(stack::top, base + 1) << source << ": one result cell";
+            Cell value = *base;
+            stack::unwind_drop();
+            result = mold(value);
+        }
+        stack::top = top;
+        stack::args = args;
+        return result;
+    }
+
+    struct Case {
+        const char* source;
+        const char* expected;
+    };
+
+    static void check(std::initializer_list<Case> cases) {
+        for (const Case& c : cases) EXPECT_EQ(eval(c.source), c.expected) << c.source;
+    }
+};
+
+}  // namespace kel::test
