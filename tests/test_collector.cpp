@@ -6,6 +6,7 @@
 #include "runtime/context.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/slots.hpp"
+#include "runtime/stats.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
 #include "runtime/value_slots.hpp"
@@ -146,4 +147,30 @@ TEST_F(Collector, StressModeKeepsRootedValuesIntact) {
     sys::record.collector_enabled = false;
     for (int i = 0; i < 300; i += 29) EXPECT_EQ(string::to_utf8(&cells(list.cell)[i]), "item " + std::to_string(i));
     EXPECT_GT(collector::counters.collections, 600u);
+}
+
+TEST_F(Collector, StatisticsShowWhatIsReclaimed) {
+    double start = alloc::stats_block(nullptr, 1);
+    EXPECT_GT(start, 0);
+    for (int i = 0; i < 2000; ++i) alloc::alloc_bytes(500);
+    alloc::alloc_bytes(3 << 20);  // a big frame
+    double grown = alloc::stats_block(nullptr, 1);
+    EXPECT_GT(grown, start + (4 << 20));
+    collector::collect();
+    EXPECT_LT(alloc::stats_block(nullptr, 1), start + 4096);
+
+    collector::RootCell out;
+    out.cell = block_of(5);
+    alloc::stats_block(&out.cell, 2);
+    SeriesBuffer* b = alloc::buffer_of(out.cell.payload2);
+    ASSERT_EQ((b->tail - b->offset) / 16, 5u);
+    Cell* c = cells(out.cell);
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(cell::is(&c[i], type::block)) << i;
+    EXPECT_TRUE(cell::is(&c[3], type::integer));
+    EXPECT_TRUE(cell::is(&c[4], type::integer));
+    Cell* node_frame = cells(c[0]);
+    ASSERT_TRUE(cell::is(&node_frame[0], type::block));
+    EXPECT_TRUE(node_frame[0].header & cell::newline_flag);
+    Cell* triple = cells(node_frame[0]);
+    EXPECT_EQ(cell::integer(&triple[0]) + cell::integer(&triple[1]), cell::integer(&triple[2]));  // free + used
 }
