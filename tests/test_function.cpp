@@ -17,20 +17,9 @@ using namespace kel::test;
 
 namespace {
 
-Cell type_cell(uint8_t t) {
-    Cell d{};
-    cell::set_datatype(&d, t);
-    return d;
-}
-
 struct Function : WithSeries {
     void SetUp() override {
         WithSeries::SetUp();
-        native::register_type();
-        action_::register_type();
-        op::register_type();
-        function::register_type();
-        routine::register_type();
         // The type words that type blocks name.
         for (uint8_t t : {type::integer, type::string, type::block}) {
             Cell w = word_of(datatype::names[t].name);

@@ -37,8 +37,6 @@ namespace {
 struct IntegerType : test::WithRuntime {
     void SetUp() override {
         WithRuntime::SetUp();
-        integer::register_type();
-        float_::register_type();
         // percent! and time! take the float! row, as their own module registers them.
         for (auto [t, name] : {std::pair{type::percent, "percent!"}, std::pair{type::time, "time!"}}) {
             datatype::Row row(datatype::inherit);

@@ -63,14 +63,7 @@ bool same_cell(const Cell& a, const Cell& b) {
     return cell::type_of(&a) == cell::type_of(&b) && (!cell::is(&a, type::logic) || a.payload1 == b.payload1);
 }
 
-struct Logic : test::WithRuntime {
-    void SetUp() override {
-        WithRuntime::SetUp();
-        unset::register_type();
-        none::register_type();
-        logic::register_type();
-    }
-};
+using Logic = test::WithRuntime;
 
 }  // namespace
 

@@ -16,20 +16,9 @@ using namespace kel::test;
 
 namespace {
 
-Cell type_cell(uint8_t t) {
-    Cell d{};
-    cell::set_datatype(&d, t);
-    return d;
-}
-
 struct Native : WithSeries {
     void SetUp() override {
         WithSeries::SetUp();
-        native::register_type();
-        action_::register_type();
-        op::register_type();
-        function::register_type();
-        routine::register_type();
         Cell w = word_of("integer!"), d = type_cell(type::integer);
         context::put_value(context::global, &w, &d);
     }

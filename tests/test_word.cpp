@@ -84,17 +84,6 @@ bool toy_scan(const char* text, size_t n, Cell* out) {
 }
 
 struct Word : test::WithRuntime {
-    void SetUp() override {
-        WithRuntime::SetUp();
-        unset::register_type();
-        none::register_type();
-        logic::register_type();
-        word::register_type();
-        set_word::register_type();
-        lit_word::register_type();
-        get_word::register_type();
-        refinement::register_type();
-    }
     void TearDown() override { word::scanner = nullptr; }
 };
 

@@ -21,12 +21,6 @@
 
 namespace kel::test {
 
-inline Cell type_cell(uint8_t t) {
-    Cell d{};
-    cell::set_datatype(&d, t);
-    return d;
-}
-
 inline void define(const char* name, const Cell& value) {
     Cell w = word_of(name);
     context::put_value(context::global, &w, &value);
@@ -60,13 +54,6 @@ struct KelSource : WithSeries {
 
     void SetUp() override {
         WithSeries::SetUp();
-        native::register_type();
-        action_::register_type();
-        op::register_type();
-        function::register_type();
-        routine::register_type();
-        natives::init_control();
-        natives::init_loops();
         natives::table[lesser_slot] = compare_native<3>;
         natives::table[equal_slot] = compare_native<0>;
         for (const NativeSpec& s : natives_used()) define(s.name, make_callable(s.kind, s.spec, s.index));
