@@ -7,14 +7,17 @@
 #include "runtime/cycles.hpp"
 #include "runtime/platform/platform.hpp"
 #include "runtime/datatype.hpp"
+#include "runtime/datatypes/function.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/error.hpp"
 #include "runtime/exits.hpp"
+#include "runtime/natives/control.hpp"
 #include "runtime/natives/natives.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
 #include "runtime/system.hpp"
 #include "runtime/throws.hpp"
+#include "runtime/trace.hpp"
 #include "runtime/words.hpp"
 
 namespace kel::interp {
@@ -50,6 +53,10 @@ void check_native_stack() {
 bool callable(uint8_t t) {
     return t == type::native || t == type::action || t == type::function || t == type::routine;
 }
+
+// Callables whose arguments fill one slot per spec entry (refinements
+// included): the values of their context while they run.
+bool slotted(uint8_t t) { return t == type::function; }
 
 // The value of a word; a word bound to nothing is not defined.
 Cell* fetch(const Cell* word) {
@@ -147,9 +154,13 @@ NodeId build_parsed_spec(NodeId spec) {
 
 // ---- calls
 
+// Per refinement of a native or action, the stack index of its first
+// argument, -1 while unused. Entries past the spec's refinements stay -1, so
+// an entry reading more refinements than its spec names sees them unused.
 struct Refinements {
     std::array<int32_t, 32> index;
     uint32_t count = 0;
+    Refinements() { index.fill(-1); }
 };
 
 // Pushes one argument by its class; answers the pending code.
@@ -191,6 +202,66 @@ uint32_t function_slot(NodeId spec, uint32_t i) {
 }
 
 uint32_t eval_body(const Cell& fn, NodeId spec);
+
+// A routine whose code is a plain machine function: every argument's type
+// block must start with a word, which the argument must match unless it is
+// any-type!; the result takes the routine's return type.
+uint32_t call_routine(const Cell& fn, NodeId spec, const Cell& name) {
+    Entry entry = routine::entry(series::cells_of(fn.payload3)[2].payload2);
+    if (!entry) sys::quit(101, KEL_CALLER_ADDRESS());
+    if (!(fn.header & routine::maker_flag)) {
+        NodeId source = fn.payload2;
+        uint32_t argument = 0;
+        for (uint32_t i = 0; i < series::cell_count(source); ++i) {
+            Cell w = at(source, i);
+            if (!cell::is(&w, type::word) && !cell::is(&w, type::get_word) && !cell::is(&w, type::lit_word)) continue;
+            Cell types = i + 1 < series::cell_count(source) ? at(source, i + 1) : Cell{type::none, 0, 0, 0};
+            Cell first{type::none, 0, 0, 0};
+            if (cell::is(&types, type::block) && types.payload1 < series::cell_count(types.payload2))
+                first = at(types.payload2, types.payload1);
+            if (!cell::is(&first, type::word)) script_error("invalid-type-spec", &types);
+            const Cell* value = stack::args + argument++;
+            if (symbol::resolve(first.payload2) == symbol::resolve(words::symbols.any_type)) continue;
+            Cell kind = first.payload1 ? *word::fetch(&first) : first;
+            bool ok = cell::is(&kind, type::typeset) ? cell::typeset_has(&kind, cell::type_of(value))
+                      : cell::is(&kind, type::datatype) ? kind.payload1 == cell::type_of(value)
+                                                        : true;
+            if (!ok) {
+                Cell got, arg = w;
+                cell::set_datatype(&got, cell::type_of(value));
+                cell::set_type(&arg, type::word);
+                script_error("expect-arg", &name, &got, &arg);
+            }
+        }
+    }
+    (void)spec;
+    if (uint32_t pending = entry(Call{false, nullptr})) return pending;
+    switch (int32_t(series::cells_of(fn.payload3)[4].payload2)) {
+        case 4:  // a machine truth value: non-zero is true
+            cell::set_logic(stack::args, cell::is(stack::args, type::integer) ? cell::integer(stack::args) != 0
+                                                                               : natives::truthy(stack::args));
+            break;
+        case 11: if (!cell::is(stack::args, type::integer)) cell::set_integer(stack::args, 0); break;
+        default: break;
+    }
+    return 0;
+}
+
+// Runs a callable whose arguments are fetched (a native's or action's
+// refinements by the table refs).
+uint32_t run(const Cell& fn, NodeId spec, Refinements& refs, const Cell& name) {
+    if (tracer.on) report(event::call, NodeId(0), -1, &name, nullptr);
+    uint8_t kind = cell::type_of(&fn);
+    if (kind == type::function) return eval_body(fn, spec);
+    if (kind == type::routine) return call_routine(fn, spec, name);
+    Entry entry = nullptr;
+    if (kind == type::action && fn.payload1 >= 1 && fn.payload1 <= uint32_t(action::count))
+        entry = actions::table[fn.payload1 - 1];
+    else if (kind == type::native)
+        entry = natives::entry(fn.payload1);
+    if (!entry) sys::quit(101, KEL_CALLER_ADDRESS());
+    return entry(Call{false, refs.index.data()});
+}
 
 // Makes the refinements named by path elements from `from` on active, in
 // path order, and fetches their arguments after the mandatory ones.
@@ -292,42 +363,52 @@ uint32_t call_entry(const Cell& fn, const Cell& name, NodeId code, uint32_t& pos
     if (path)
         if (uint32_t pending = path_refinements(spec, refs, name, path, from, code, pos, end, function))
             return pending;
-    if (function) return eval_body(fn, spec);
-    Entry entry = nullptr;
-    uint8_t kind = cell::type_of(&fn);
-    if (kind == type::action && fn.payload1 >= 1 && fn.payload1 <= uint32_t(action::count))
-        entry = actions::table[fn.payload1 - 1];
-    else if (kind == type::native)
-        entry = natives::entry(fn.payload1);
-    if (!entry) sys::quit(101, KEL_CALLER_ADDRESS());
-    return entry(Call{false, refs.index.data()});
+    return run(fn, spec, refs, name);
 }
 
 // Runs a function's body on its arguments: the stack slots of the frame are
-// the values of its context for the call; return and exit end here.
+// the values of its context for the call; return and exit end here. A body
+// built ahead of time runs its entry of the routine table instead.
 uint32_t eval_body(const Cell& fn, NodeId spec) {
     // The slot of /local itself is false, its words none.
     Cell count = at(spec, series::cell_count(spec) - 1);
     for (uint32_t i = 0; i < count.payload3; ++i) stack::push(i == 0 ? shared::logic(false) : shared::none());
-    NodeId ctx = fn.payload1;
-    Cell* frame_args = stack::args;
-    context::context_cell(ctx)->payload2 = uint32_t(stack::args - stack::cells) + 1;
-    stack::set_body_flag(true);
-    Cell body = *series::cells_of(fn.payload3);
+    // The frame keeps the context's previous values word and restores it.
+    context::context_cell(fn.payload1)->payload2 = uint32_t(stack::args - stack::cells) + 1;
+    Cell native = series::cells_of(fn.payload3)[2];
     uint32_t pending = 0;
-    if (cell::is(&body, type::block)) {
-        pending = eval_block(&body, true);
+    if (cell::is(&native, type::integer) && native.payload2) {
+        Entry entry = routine::entry(native.payload2);
+        if (!entry) sys::quit(101, KEL_CALLER_ADDRESS());
+        pending = entry(Call{false, nullptr});
     } else {
-        cell::set_none(stack::args);
-        stack::keep();
+        stack::set_body_flag(true);
+        bool kept_on = tracer.on;
+        if (fn.header & function::no_trace_flag) tracer.on = false;
+        else if (fn.header & function::trace_flag) tracer.on = tracer.installed;
+        Cell name;
+        if (tracer.on) {
+            name = stack::get_call_word();
+            report(event::prolog, NodeId(0), -1, &name, nullptr);
+        }
+        Cell body = *series::cells_of(fn.payload3);
+        if (cell::is(&body, type::block)) {
+            pending = eval_block(&body, true);
+        } else {
+            cell::set_none(stack::args);
+            stack::keep();
+        }
+        if (!pending && tracer.on) {
+            name = stack::get_call_word();
+            report(event::epilog, NodeId(0), -1, &name, stack::args);
+        }
+        tracer.on = kept_on;
     }
     if (pending == throws::return_ || pending == throws::exit_) {
         exits::consume();
         pending = 0;
     }
-    if (pending) return pending;
-    (void)frame_args;
-    return 0;
+    return pending;
 }
 
 // Calls the callable value fn; *pos is the position after the value (or
@@ -335,38 +416,90 @@ uint32_t eval_body(const Cell& fn, NodeId spec) {
 uint32_t eval_code(Cell fn, NodeId code, uint32_t& pos, uint32_t end, bool push, const Cell* name_word,
                    bool left_done, const Cell* path = nullptr, uint32_t from = 0) {
     Cell name = name_word && cell::is(name_word, type::word) ? *name_word : *words::words.anon;
-    Cell* base = stack::top;
+    uint8_t t = cell::type_of(&fn);
+    if (!callable(t)) sys::quit(101, KEL_CALLER_ADDRESS());
+    if (tracer.on) report(event::open, code, int32_t(pos), &name, &fn);
+    Cell* base;
+    Cell left;
     if (left_done) {
         // The left operand, the last result, becomes the first argument.
-        Cell left = *stack::last();
+        left = *stack::last();
         stack::top = stack::last();
-        base = stack::top;
-        stack::mark_interp_call(&name);
-        stack::push(&left);
     } else {
         stack::push(&fn);  // kept safe on the stack during the call
-        base = stack::top - 1;
-        if (cell::is(&fn, type::function)) stack::mark_interp_func(&name, fn.payload1);
-        else stack::mark_interp_call(&name);
     }
-    uint8_t t = cell::type_of(&fn);
-    if (t != type::native && t != type::action && t != type::function) sys::quit(101, KEL_CALLER_ADDRESS());
+    base = left_done ? stack::top : stack::top - 1;
+    if (slotted(t)) stack::mark_interp_func(&name, fn.payload1);
+    else stack::mark_interp_call(&name);
+    if (left_done) stack::push(&left);
     if (uint32_t pending = call_entry(fn, name, code, pos, end, left_done, path, from)) return pending;
     Cell result = *stack::args;
-    if (t == type::function) stack::unwind_func();
+    if (slotted(t)) stack::unwind_func();
     else stack::unwind();
     stack::top = base;
+    if (tracer.on) report(event::return_, code, int32_t(pos), &name, &result);
     place(result, push);
     return 0;
+}
+
+// Where the walk's current value came from, so that it can be found again
+// after a paren element has run: the paren may set the head word, or change,
+// grow or move the series or object holding the value.
+struct Place {
+    enum Kind : uint8_t { head_word, stack_cell, in_block, in_object, copy } kind = copy;
+    uint32_t index = 0;  // cell index in the parent's buffer (in_block, in_object)
+};
+
+// The parent of a head word's value: the owner of a context other than the
+// global one, unless that owner is an object.
+Cell head_parent(const Cell& head) {
+    Cell parent;
+    cell::set_none(&parent);
+    if (head.payload1 != context::global) {
+        const Cell* owner = context::owner_cell(head.payload1);
+        if (!cell::is(owner, type::object)) parent = *owner;
+    }
+    return parent;
+}
+
+bool block_like(uint8_t t) {
+    return t == type::block || t == type::paren || t == type::hash || t == type::map || t == type::path ||
+           t == type::lit_path || t == type::set_path || t == type::get_path;
+}
+
+// The heap series holding an object-like parent's values, 0 when its values
+// live on the stack.
+NodeId object_values(const Cell& parent) {
+    uint8_t t = cell::type_of(&parent);
+    if (t != type::object && t != type::error && t != type::port) return 0;
+    const Cell* c = context::context_cell(parent.payload1);
+    return c->header & cell::stack_values_flag ? 0 : c->payload2;
+}
+
+// The place of the value the path action answered, a cell of the parent's
+// buffer when it lies within the used part of it.
+Place place_of(const Cell* value, const Cell& parent) {
+    NodeId holder = block_like(cell::type_of(&parent)) ? parent.payload2 : object_values(parent);
+    Place p;
+    if (value >= stack::cells && value < stack::top) return {Place::stack_cell, 0};
+    if (!holder) return p;
+    const Cell* first = series::cells_of(holder);
+    if (value >= first && value < first + series::cell_count(holder)) {
+        p.kind = block_like(cell::type_of(&parent)) ? Place::in_block : Place::in_object;
+        p.index = uint32_t(value - first);
+    }
+    return p;
 }
 
 // Evaluates or sets a path. A callable reached by a plain path is called with
 // the path's remaining elements as refinements.
 uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, bool set, bool get, bool push) {
     NodeId elements = path.payload2;
-    uint32_t first = path.payload1, n = series::cell_count(elements);
-    if (first >= n) script_error("empty-path", &path);
+    uint32_t first = path.payload1;
+    if (first >= series::cell_count(elements)) script_error("empty-path", &path);
+    if (tracer.on) report(event::enter, &path, first, nullptr, nullptr);
     Cell head = at(elements, first);
+    if (tracer.on) report(event::fetch, &path, first, nullptr, &head);
     if (!cell::is(&head, type::word)) script_error("word-first", &path);
     Cell* kept_top = stack::top;
     Cell current = *fetch(&head);
@@ -374,55 +507,79 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
     if (callable(t)) {
         if (set) script_error("invalid-path-set", &path);
         if (get) script_error("invalid-path-get", &path);
-        return eval_code(current, code, pos, end, push, &head, false, &path, first + 1);
+        uint32_t pending = eval_code(current, code, pos, end, push, &head, false, &path, first + 1);
+        if (!pending && tracer.on) report(event::exit, &path, series::cell_count(elements), nullptr, stack::last());
+        return pending;
     }
     if (t == type::unset) script_error("unset-path", &path, &head);
-    Cell parent;
-    cell::set_none(&parent);
-    if (head.payload1 != context::global) {
-        const Cell* owner = context::owner_cell(head.payload1);
-        if (!cell::is(owner, type::object)) parent = *owner;
-    }
+    if (tracer.on) report(event::push, &path, first, nullptr, &current);
+    // The walk's values live on the stack, where the collector sees them: the
+    // current value and its parent.
+    Cell* work = stack::push(&current);
+    Cell* parent_slot = stack::push_slot();
+    *parent_slot = head_parent(head);
+    Place where{Place::copy, 0};
     Cell previous;
     cell::set_none(&previous);
-    // The walk's values live on the stack, where the collector sees them.
-    Cell* work = stack::push_slot();
-    Cell* parent_slot = stack::push_slot();
-    *work = current;
-    *parent_slot = parent;
-    for (uint32_t i = first + 1; i < n; ++i) {
+    for (uint32_t i = first + 1; i < series::cell_count(elements); ++i) {
         Cell element = at(elements, i);
+        if (tracer.on) report(event::fetch, &path, i, nullptr, &element);
         Cell selector = element;
         if (cell::is(&element, type::get_word)) {
             selector = *fetch(&element);
         } else if (cell::is(&element, type::paren)) {
+            if (i == first + 1) where.kind = Place::head_word;
             Cell block = element;
             cell::set_type(&block, type::block);
             if (uint32_t pending = eval_block(&block, false)) return pending;
             selector = *stack::last();
-            stack::pop(1);
+            stack::top = parent_slot + 1;
+            // Find the current value again where it was.
+            switch (where.kind) {
+                case Place::head_word:
+                    *work = *fetch(&head);
+                    *parent_slot = head_parent(head);
+                    break;
+                case Place::in_block:
+                case Place::in_object: {
+                    NodeId holder =
+                        where.kind == Place::in_block ? parent_slot->payload2 : object_values(*parent_slot);
+                    if (holder && where.index < series::cell_count(holder)) *work = at(holder, where.index);
+                    break;
+                }
+                default:
+                    break;
+            }
         }
+        if (tracer.on) report(event::push, &path, i, nullptr, &selector);
         if (cell::is(&selector, type::unset)) script_error("invalid-path", &path, &element);
-        bool last = i + 1 == n;
+        bool last = i + 1 == series::cell_count(elements);
         Cell store;
         cell::set_none(&store);
         if (set && last) store = *stack::args;
         Cell* sel = stack::push(&selector);
         Cell* st = stack::push(&store);
         auto handler = actions::handler<actions::EvalPath>(cell::type_of(work), action::eval_path, work);
-        Cell next = *handler(work, sel, set && last ? st : nullptr, &path, cell::is(parent_slot, type::none) ? nullptr : parent_slot,
-                             cell::is(&previous, type::none) ? nullptr : &previous, int32_t(i - first - 1), false, get,
-                             last, false);
-        stack::pop(2);
+        Cell* found = handler(work, sel, set && last ? st : nullptr, &path,
+                              cell::is(parent_slot, type::none) ? nullptr : parent_slot,
+                              cell::is(&previous, type::none) ? nullptr : &previous, int32_t(i - first - 1), false,
+                              get, last, false);
+        Cell next = *found;
+        Place next_place = place_of(found, *work);
+        stack::top = parent_slot + 1;
         if (!set && !get && callable(cell::type_of(&next))) {
             stack::top = kept_top;
-            return eval_code(next, code, pos, end, push, &element, false, &path, i + 1);
+            uint32_t pending = eval_code(next, code, pos, end, push, &element, false, &path, i + 1);
+            if (!pending && tracer.on) report(event::exit, &path, series::cell_count(elements), nullptr, stack::last());
+            return pending;
         }
         *parent_slot = *work;
         *work = next;
+        where = next_place;
         previous = element;
     }
     Cell result = *work;
+    if (tracer.on) report(event::exit, &path, series::cell_count(elements), nullptr, &result);
     stack::top = kept_top;
     place(result, push);
     return 0;
@@ -441,6 +598,44 @@ bool next_is_op(NodeId code, uint32_t pos, uint32_t end, Cell* op) {
 
 }  // namespace
 
+uint32_t call_values(const Cell& fn, const Cell& name, const Cell* values, uint32_t n) {
+    uint8_t t = cell::type_of(&fn);
+    if (!callable(t)) sys::quit(101, KEL_CALLER_ADDRESS());
+    Cell* base = stack::push(&fn);
+    if (slotted(t)) stack::mark_interp_func(&name, fn.payload1);
+    else stack::mark_interp_call(&name);
+    NodeId spec = parsed_spec(&fn);
+    Refinements refs;
+    bool active = true;
+    uint32_t given = 0;
+    for (uint32_t i = 0, count = series::cell_count(spec); i < count; ++i) {
+        Cell s = at(spec, i);
+        uint8_t kind = cell::type_of(&s);
+        if (kind == type::refinement) {
+            active = false;
+            refs.index[refs.count++] = -1;
+            if (slotted(t)) stack::push(shared::logic(false));
+            continue;
+        }
+        if (kind != type::word && kind != type::get_word && kind != type::lit_word) continue;
+        Cell ts = at(spec, ++i);
+        if (!active) {
+            if (slotted(t)) stack::push(shared::none());
+            continue;
+        }
+        if (given < n) stack::push(values + given++);
+        else stack::push(shared::none());
+        check_type(ts, stack::last(), name, s);
+    }
+    if (uint32_t pending = run(fn, spec, refs, name)) return pending;
+    Cell result = *stack::args;
+    if (slotted(t)) stack::unwind_func();
+    else stack::unwind();
+    stack::top = base;
+    stack::push(&result);
+    return 0;
+}
+
 NodeId parsed_spec(const Cell* fn) {
     // Kept in the second cell of the value's extra series.
     Cell* extra = series::cells_of(fn->payload3);
@@ -456,11 +651,13 @@ uint32_t eval_block(const Cell* block, bool into_result) {
     NodeId code = block->payload2;
     uint32_t pos = block->payload1;
     stack::mark_interp_eval(words::words.body);
+    if (tracer.on) report(event::enter, code, int32_t(pos), nullptr, nullptr);
     if (pos >= series::cell_count(code)) cell::set_unset(stack::args), stack::keep();
     while (pos < series::cell_count(code)) {
         if (uint32_t pending = eval_expression(code, pos, series::cell_count(code), false, false, false, &pos)) return pending;
         if (pos < series::cell_count(code)) stack::reset();
     }
+    if (tracer.on) report(event::exit, code, int32_t(series::cell_count(code)), nullptr, stack::args);
     if (into_result) stack::unwind_last();
     else stack::unwind();
     return 0;
@@ -468,7 +665,9 @@ uint32_t eval_block(const Cell* block, bool into_result) {
 
 uint32_t eval_expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix, bool push, bool keep_callables,
                          uint32_t* next) {
-    Cell value = at(code, pos++);
+    Cell value = at(code, pos);
+    if (tracer.on) report(event::fetch, code, int32_t(pos), nullptr, &value);
+    ++pos;
     uint32_t pending = 0;
     switch (cell::type_of(&value)) {
         case type::paren: {
@@ -486,6 +685,7 @@ uint32_t eval_expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix,
             Cell v = stack::args[1];
             if (cell::is(&v, type::unset)) script_error("need-value", &value);
             if (!value.payload1) script_error("not-defined", &value);
+            if (tracer.on) report(event::set, code, int32_t(pos), &value, &v);
             word::set(stack::args, &v);
             stack::args[0] = v;
             if (push) stack::unwind();
@@ -521,6 +721,7 @@ uint32_t eval_expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix,
             if (pos >= end) script_error("need-value", &value);
             if ((pending = eval_expression(code, pos, end, false, true, false, &pos))) return pending;
             Cell v = *stack::args;
+            if (tracer.on) report(event::set, code, int32_t(pos), &value, &v);
             if ((pending = eval_path(value, code, pos, end, true, false, true))) return pending;
             stack::args[0] = v;
             if (push) stack::unwind();
@@ -549,6 +750,7 @@ uint32_t eval_expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix,
         fn.header &= 0xFF;
         if ((pending = eval_code(fn, code, pos, end, push, &name, true))) return pending;
     }
+    if (tracer.on && !push) report(event::expr, code, int32_t(pos), nullptr, stack::args);
     *next = pos;
     return 0;
 }

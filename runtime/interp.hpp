@@ -31,6 +31,10 @@ uint32_t eval_block(const Cell* block, bool into_result);
 uint32_t eval_expression(NodeId code, uint32_t at, uint32_t end, bool no_infix, bool push, bool keep_callables,
                          uint32_t* next);
 
+// Calls a callable with argument values given in spec order (missing ones
+// are none; refinements stay inactive); the result is pushed.
+uint32_t call_values(const Cell& fn, const Cell& name, const Cell* values, uint32_t n);
+
 // The parsed spec of a native, action or op (made once, kept with it): pairs
 // of an argument's word and its typeset (the class of the argument in
 // header bits 20-21), refinement cells, and a last integer! with the number

@@ -289,6 +289,7 @@ TEST_F(Control, FunctionMakers) {
 TEST_F(Control, DeepRecursion) {
     check({
         {"count: func [n] [if n < 1 [return 0] 1 + count n - 1] count 2000", "2000"},
+        {"count: func [n] [if n < 1 [return 0] 1 + count n - 1] count 10000", "error: stack-overflow"},
         {"count: func [n] [if n < 1 [return 0] 1 + count n - 1] count 1000000", "error: stack-overflow"},
         {"count: func [n] [if n < 1 [return 0] 1 + count n - 1] count 10", "10"},  // and afterwards all is well
     });

@@ -5,6 +5,7 @@
 
 #include "runtime/context.hpp"
 #include "runtime/datatype.hpp"
+#include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/function.hpp"
 #include "runtime/error.hpp"
 #include "runtime/interp.hpp"
@@ -71,7 +72,13 @@ struct Interp : test::WithRuntime {
     // was left on the stack.
     Cell run(const Cell& block) {
         Cell* top = stack::top;
-        uint32_t pending = interp::eval_block(&block, false);
+        uint32_t pending = 0;
+        uint32_t raised = throws::protect(throws::error, [&] { pending = interp::eval_block(&block, false); });
+        if (raised) {
+            ADD_FAILURE() << "error: " << error::pending.id;
+            stack::top = top;
+            return Cell{type::none, 0, 0, 0};
+        }
         EXPECT_EQ(pending, 0u);
         EXPECT_EQ(stack::top, top + 1) << "one result cell";
         Cell r = *stack::last();
@@ -301,4 +308,146 @@ TEST_F(Interp, OptionalLastArgument) {
     EXPECT_EQ(r.payload1, type::integer);
     EXPECT_EQ(error_of(block_of({global("kind"), global("b")})), "expect-arg");  // a word, unevaluated
     natives::table[slot - 1] = nullptr;
+}
+
+namespace {
+
+Cell block_value(std::initializer_list<int32_t> values) {
+    NodeId node = alloc::alloc_cells(values.size());
+    for (int32_t v : values) *series::bump_tail(alloc::buffer_of(node)) = integer(v);
+    return Cell{type::block, 0, node, 0};
+}
+
+Cell paren_of(std::initializer_list<Cell> cells) { return block_of(cells, type::paren); }
+
+// An action! with a spec of the named plain arguments.
+Cell action_with(action::Slot slot, std::initializer_list<const char*> names) {
+    Cell v = action_value(slot);
+    NodeId spec = alloc::alloc_cells(names.size());
+    for (const char* n : names) *series::bump_tail(alloc::buffer_of(spec)) = plain(n);
+    v.payload2 = spec;
+    return v;
+}
+
+// Appends a value to a block (blocks have no append action of their own
+// yet).
+uint32_t grow_native(const Call&) {
+    block::ks_append(stack::args, stack::args + 1);
+    return 0;
+}
+constexpr uint32_t grow_slot = 113;
+
+struct PathParens : Paths {
+    void SetUp() override {
+        Paths::SetUp();
+        natives::table[grow_slot - 1] = grow_native;
+        Cell grow = action_with(action::append, {"series", "value"});
+        grow.header = type::native;
+        grow.payload1 = grow_slot;
+        define("append", grow);
+        define("clear", action_with(action::clear, {"series"}));
+    }
+    void TearDown() override {
+        natives::table[grow_slot - 1] = nullptr;
+        Paths::TearDown();
+    }
+};
+
+}  // namespace
+
+// A paren in a path may change what holds the walk's current value: the
+// walk finds the value again where it was before going on.
+TEST_F(PathParens, TheCurrentValueIsFoundAgainAfterAParen) {
+    // The paren right after the head sets the head word: it is read again.
+    define("a", block_value({1, 2}));
+    Cell r = run(block_of({path_of({global("a"), paren_of({global("a", type::set_word), block_value({10, 20}),
+                                                            integer(2)})})}));
+    EXPECT_EQ(cell::integer(&r), 20);
+
+    // The current value is a cell of the parent block that the paren
+    // replaces: the new cell is used.
+    define("nest", block_of({block_value({1, 2, 3})}));
+    Cell replace = paren_of({path_of({global("nest"), integer(1)}, type::set_path), block_value({4, 5, 6}),
+                             integer(2)});
+    r = run(block_of({path_of({global("nest"), integer(1), replace})}));
+    EXPECT_EQ(cell::integer(&r), 5);
+
+    // The paren grows the parent until its buffer moves: still found.
+    define("nest", block_of({block_value({1, 2, 3})}));
+    std::vector<Cell> grow;
+    for (int i = 0; i < 300; ++i) {
+        grow.push_back(global("append"));
+        grow.push_back(global("nest"));
+        grow.push_back(integer(i));
+    }
+    grow.push_back(integer(3));
+    NodeId grow_node = alloc::alloc_cells(uint32_t(grow.size()));
+    for (const Cell& c : grow) *series::bump_tail(alloc::buffer_of(grow_node)) = c;
+    r = run(block_of({path_of({global("nest"), integer(1), Cell{type::paren, 0, grow_node, 0}})}));
+    EXPECT_EQ(cell::integer(&r), 3);
+
+    // The paren empties the parent: the value taken before it ran is used.
+    define("nest", block_of({block_value({1, 2, 3})}));
+    r = run(block_of({path_of({global("nest"), integer(1), paren_of({global("clear"), global("nest"), integer(2)})})}));
+    EXPECT_EQ(cell::integer(&r), 2);
+}
+
+TEST_F(PathParens, AnEmptyParenIsNoSelector) {
+    EXPECT_EQ(error_of(block_of({path_of({global("b"), paren_of({})})})), "invalid-path");
+    // Nothing of the walk stays on the stack: run() checks a single result.
+    Cell r = run(block_of({path_of({global("b"), paren_of({integer(1)})}), path_of({global("b"), paren_of({integer(3)})})}));
+    EXPECT_EQ(cell::integer(&r), 30);
+}
+
+namespace {
+
+// C++ code exposed as routines: a sum, and a test that answers an integer.
+uint32_t sum_entry(const Call&) {
+    cell::set_integer(stack::args, cell::integer(stack::args) + cell::integer(stack::args + 1));
+    return 0;
+}
+uint32_t zero_entry(const Call&) {
+    cell::set_integer(stack::args, 0);
+    return 0;
+}
+uint32_t doubled_entry(const Call&) {
+    cell::set_integer(stack::args, cell::integer(stack::args) * 2);
+    return 0;
+}
+
+Cell routine_value(const Cell& spec, Entry entry, int32_t result_kind) {
+    Cell* top = stack::top;
+    Cell r = *routine::push(&spec, nullptr, routine::add_entry(entry), result_kind, false);
+    stack::top = top;
+    return r;
+}
+
+}  // namespace
+
+// A routine's arguments must match the first word of their type blocks; its
+// result takes the routine's return type.
+TEST_F(Functions, RoutinesCallTheirCode) {
+    Cell integer_type = block_of({global("integer!")});
+    define("integer!", Cell{type::datatype, type::integer, 0, 0});
+    define("sum", routine_value(block_of({plain("a"), integer_type, plain("b"), integer_type}), sum_entry, 11));
+    Cell r = run(block_of({global("sum"), integer(2), integer(3), global("*"), integer(2)}));
+    EXPECT_EQ(cell::integer(&r), 8);
+    EXPECT_EQ(error_of(block_of({global("sum"), integer(2), block_value({})})), "expect-arg");
+
+    define("zero?", routine_value(block_of({plain("a"), integer_type}), zero_entry, 4));
+    r = run(block_of({global("zero?"), integer(1)}));
+    EXPECT_TRUE(cell::is(&r, type::logic) && !r.payload1);
+
+    // An argument without a type block cannot be checked.
+    define("untyped", routine_value(block_of({plain("a")}), sum_entry, -1));
+    EXPECT_EQ(error_of(block_of({global("untyped"), integer(1)})), "invalid-type-spec");
+
+    // A function whose body was built ahead of time runs its code.
+    Cell spec = block_of({plain("n")});
+    Cell* top = stack::top;
+    function::push(&spec, nullptr, 0, routine::add_entry(doubled_entry), 0, 0);
+    define("twice", *stack::last());
+    stack::top = top;
+    r = run(block_of({global("twice"), integer(21)}));
+    EXPECT_EQ(cell::integer(&r), 42);
 }

@@ -15,6 +15,7 @@
 #include "runtime/context.hpp"
 #include "runtime/error.hpp"
 #include "runtime/interp.hpp"
+#include "runtime/trace.hpp"
 #include "runtime/natives/control.hpp"
 #include "runtime/stack.hpp"
 
@@ -75,15 +76,24 @@ void put_into(Cell* out, Cell* values, bool only) {
 
 uint32_t do_(const Call& call) {
     enum { expand, args, next, trace };
-    // /expand runs the preprocessor and /trace the tracer; neither is built
-    // yet. /args only matters for scripts.
-    if (used(call, expand) || used(call, trace)) not_done();
+    // /expand runs the preprocessor, which is not built yet. /args only
+    // matters for scripts.
+    if (used(call, expand)) not_done();
     Cell* base = stack::args;
     const Cell value = base[0];
     switch (cell::type_of(&value)) {
         case type::block:
         case type::paren:
         case type::hash: {
+            if (used(call, trace) && !used(call, next)) {
+                Cell block = value;
+                cell::set_type(&block, type::block);
+                Cell callback = base[call.refs[trace]];
+                if (uint32_t pending = guarded([&] { return interp::trace_block(&callback, &block); }))
+                    return pending;
+                stack::keep();
+                return 0;
+            }
             if (!used(call, next)) return eval_into_result(&value);
             NodeId code = value.payload2;
             uint32_t pos = uint32_t(series::clamped_index(&value));
