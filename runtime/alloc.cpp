@@ -184,6 +184,7 @@ void* virtual_alloc(size_t n, bool executable) {
     size_t rounded = (n + sizeof(VmBlock) + page - 1) & ~(page - 1);
     void* p = nullptr;
     if (throws::protect(throws::vm_level, [&] { p = os::virtual_alloc(rounded, executable); })) no_memory();
+    KEL_UNPOISON(p, rounded);  // a range mapped again may still carry old poison
     auto* block = static_cast<VmBlock*>(p);
     block->size = rounded;
     memory.total += rounded;
@@ -265,6 +266,7 @@ SeriesFrame* new_series_frame() {
     f->size = sizeof(SeriesFrame) + size;
     f->heap_top = f->data();
     f->end = f->data() + size;
+    KEL_POISON(f->data(), size);
 
     // Keep the list in address order: insert before the first frame above f.
     auto above = [f](SeriesFrame* g) { return uintptr_t(g) > uintptr_t(f); };
@@ -311,6 +313,7 @@ SeriesBuffer* alloc_buffer(uint64_t n, uint32_t unit, int32_t head) {
         SeriesFrame* f = memory.series_active;
         if (!f || uint64_t(f->end - f->heap_top) <= need) [[unlikely]] f = series_frame_with_room(need);
         b = reinterpret_cast<SeriesBuffer*>(f->heap_top);
+        KEL_UNPOISON(b, need);
         f->heap_top += need;
     } else {
         collect();
@@ -404,6 +407,8 @@ SeriesBuffer* expand_series(SeriesBuffer* b, uint64_t new_size) {
     Replacement r = replace(b, new_size);
     uint32_t n = std::min(r.old->size - r.old->offset, r.now->size);
     std::memcpy(r.now->data(), r.old->data() + r.old->offset, n);
+    // The old buffer is dead: a pointer kept into it is stale.
+    if (!(r.old->flags & flag::big)) KEL_POISON(r.old->data(), r.old->size);
     return r.now;
 }
 

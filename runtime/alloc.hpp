@@ -6,6 +6,25 @@
 
 #include "runtime/cell.hpp"
 
+// Under AddressSanitizer the free part of each series frame is poisoned: a
+// raw pointer kept across a collection that moved its buffer faults when it
+// lands where no buffer lives any more.
+#if defined(__SANITIZE_ADDRESS__)
+#define KEL_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KEL_ASAN 1
+#endif
+#endif
+#ifdef KEL_ASAN
+#include <sanitizer/asan_interface.h>
+#define KEL_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
+#define KEL_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
+#else
+#define KEL_POISON(p, n) ((void)(p), (void)(n))
+#define KEL_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
 namespace kel {
 
 // A series' identity, as stored in payload 2 of its cells. 0 is no node.

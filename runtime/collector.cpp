@@ -146,6 +146,7 @@ void mark_roots() {
 // Slides the live buffers of a frame down over the dead ones; frees the
 // nodes of the dead. A frame left empty is released unless it is the last.
 void compact(SeriesFrame* f) {
+    KEL_UNPOISON(f->data(), size_t(f->heap_top - f->data()));
     uint8_t* dest = f->data();
     for (uint8_t* p = f->data(); p < f->heap_top;) {
         auto* b = reinterpret_cast<SeriesBuffer*>(p);
@@ -164,6 +165,7 @@ void compact(SeriesFrame* f) {
         }
         p += size;
     }
+    KEL_POISON(dest, size_t(f->heap_top - dest));  // where moved and dead buffers were
     f->heap_top = dest;
     if (dest == f->data() && f != alloc::memory.series_tail) alloc::free_series_frame(f);
 }

@@ -174,3 +174,32 @@ TEST_F(Collector, StatisticsShowWhatIsReclaimed) {
     Cell* triple = cells(node_frame[0]);
     EXPECT_EQ(cell::integer(&triple[0]) + cell::integer(&triple[1]), cell::integer(&triple[2]));  // free + used
 }
+
+#ifdef KEL_ASAN
+// Under AddressSanitizer a pointer kept into a buffer that a collection moved,
+// or that growth left behind, faults where it reads.
+TEST_F(Collector, StalePointersIntoMovedBuffersFault) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            for (int i = 0; i < 100; ++i) alloc::alloc_bytes(1000);  // garbage below
+            collector::RootCell kept;
+            kept.cell = block_of(4);
+            Cell* stale = cells(kept.cell);
+            collector::collect();
+            volatile uint32_t h = stale->header;
+            (void)h;
+        },
+        "use-after-poison");
+    EXPECT_DEATH(
+        {
+            collector::RootCell kept;
+            kept.cell = block_of(4);
+            Cell* stale = cells(kept.cell);
+            alloc::expand_series(alloc::buffer_of(kept.cell.payload2), 4096);
+            volatile uint32_t h = stale->header;
+            (void)h;
+        },
+        "use-after-poison");
+}
+#endif
