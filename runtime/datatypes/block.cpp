@@ -82,7 +82,7 @@ uint32_t last_char(const Cell* str) {
     return c;
 }
 
-int32_t put(Cell* out, const char* text, size_t n, int32_t limit) {
+int32_t put_text(Cell* out, const char* text, size_t n, int32_t limit) {
     string::append_ascii(out, text, n);
     return limit - int32_t(n);
 }
@@ -298,7 +298,7 @@ int32_t form(const Cell* value, Cell* out, const Cell* part, int32_t limit) {
         if (part && limit < 1) break;
         if (i > start) {
             uint32_t c = last_char(out);
-            if (c != '\t' && c != '\n' && c != '\r') limit = put(out, " ", 1, limit);
+            if (c != '\t' && c != '\n' && c != '\r') limit = put_text(out, " ", 1, limit);
         }
         Cell item = cells_of(&v)[i];
         limit = actions::form(&item, out, part, limit);
@@ -312,7 +312,7 @@ int32_t mold_items(const Cell* value, Cell* out, bool only, bool all, bool flat,
     if (cycles::detect(&v, out, limit, true)) return limit;
     cycles::Guard guard;
     cycles::push(v.payload2);
-    if (!only) limit = put(out, &open, 1, limit);
+    if (!only) limit = put_text(out, &open, 1, limit);
     int32_t level = indent;
     bool raised = false;
     int32_t start = series::clamped_index(&v);
@@ -326,19 +326,19 @@ int32_t mold_items(const Cell* value, Cell* out, bool only, bool all, bool flat,
                 raised = true;
             }
             if (!(first && only)) {
-                limit = put(out, "\n", 1, limit);
+                limit = put_text(out, "\n", 1, limit);
                 limit = string::append_indent(out, level, limit);
             }
         } else if (!first) {
-            limit = put(out, " ", 1, limit);
+            limit = put_text(out, " ", 1, limit);
         }
         limit = actions::mold(&item, out, false, all, flat, part, limit, level);
     }
     if (raised) {
-        limit = put(out, "\n", 1, limit);
+        limit = put_text(out, "\n", 1, limit);
         limit = string::append_indent(out, indent, limit);
     }
-    if (!only) limit = put(out, &close, 1, limit);
+    if (!only) limit = put_text(out, &close, 1, limit);
     return limit;
 }
 
@@ -442,7 +442,17 @@ void register_type() {
         .set(action::mold, &mold)
         .set(action::eval_path, &eval_path)
         .set(action::compare, &compare)
-        .set(action::copy, &copy);
+        .set(action::copy, &copy)
+        .set(action::find, &find)
+        .set(action::select, &select)
+        .set(action::put, &put)
+        .set(action::append, &insert)
+        .set(action::insert, &insert)
+        .set(action::change, &change)
+        .set(action::take, &block::take)
+        .set(action::swap, &block::swap)
+        .set(action::trim, &trim)
+        .set(action::sort, &block::sort);
     datatype::register_type({type::block, type::series, "block!", row.handlers});
 }
 

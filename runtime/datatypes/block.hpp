@@ -79,6 +79,34 @@ Cell* eval_path(Cell* value, const Cell* element, const Cell* store, const Cell*
                 const Cell* previous, int32_t step, bool case_, bool get, bool last, bool notify);
 Cell* copy(Cell* value, Cell* result, const Cell* part, bool deep, const Cell* kind);
 
+// ---- searching and changing (block_edit.cpp)
+// find answers the block moved to the match (after it with /tail), or none;
+// select the value after the match. A block value is searched for as the
+// run of its cells unless /only; a datatype! or typeset! value matches
+// cells of its types.
+Cell* find(Cell* b, Cell* value, const Cell* part, bool only, bool case_, bool same, bool any, const Cell* with,
+           const Cell* skip, bool last, bool reverse, bool tail, bool match);
+Cell* select(Cell* b, Cell* value, const Cell* part, bool only, bool case_, bool same, bool any, const Cell* with,
+             const Cell* skip, bool last, bool reverse);
+// Sets the value after the key, appending both when the key is absent.
+Cell* put(Cell* b, Cell* key, Cell* value, bool case_);
+// append and insert: count limits the cells of a block value (-1: all),
+// dup repeats them. append leaves the block at its head, insert after the
+// new cells.
+void insert(Cell* b, Cell* value, int32_t count, bool only, int32_t dup, bool append);
+// Replaces count cells (-1: as many as are added) from the position.
+void change(Cell* b, Cell* value, int32_t count, bool only, int32_t dup);
+Cell* take(Cell* b, const Cell* part, bool deep, bool last);
+void swap(Cell* a, Cell* b);
+// Removes every none! from the position on.
+void trim(Cell* b, bool head, bool tail, bool auto_, bool lines, bool all, const Cell* with);
+Cell* sort(Cell* b, bool case_, const Cell* skip, const Cell* comparator, const Cell* part, bool all, bool reverse,
+           bool stable);
+// The set operations on the items of first (and second): 8 unique, 9
+// union, 10 intersect, 11 exclude, 12 difference. Records of /skip cells
+// are compared by their first cell. The new block replaces first.
+void do_set_op(Cell* first, const Cell* second, bool case_, const Cell* skip, int32_t op);
+
 void register_type();
 
 }  // namespace kel::block

@@ -8,11 +8,16 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "runtime/actions.hpp"
 #include "runtime/datatype.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/error.hpp"
+#include "runtime/murmur.hpp"
+#include "runtime/random.hpp"
+#include "runtime/sort.hpp"
+#include "runtime/symbol.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/unicode.hpp"
 #include "runtime/words.hpp"
@@ -243,6 +248,269 @@ Cell* copy(Cell* value, Cell* result, const Cell* part, bool, const Cell*) {
     return result;
 }
 
+
+// ---- edits
+//
+// The modifying handlers: remove, reverse, take, move, random, and the
+// owner reflection. Counts are clamped to what the series holds before any
+// byte moves, so no argument reaches outside the buffer. The owner of an
+// owned series is told before a change and, when it asked, after it.
+
+namespace {
+
+constexpr error::Id out_of_range{error::Category::script, "out-of-range"};
+constexpr error::Id move_bad{error::Category::script, "move-bad"};
+
+[[noreturn]] void bad_refinement(const Cell* refinement, const Cell* value) {
+    error::fire(invalid_refine_arg, refinement, value);
+}
+
+// The count a /part argument gives: an integer, or the distance to a
+// position of the same series.
+int64_t part_count(const Cell* s, const Cell* part) {
+    if (cell::is(part, type::integer)) return cell::integer(part);
+    if (!same_series(part, s)) bad_refinement(words::refinements.part, part);
+    return int64_t(clamped_index(part)) - clamped_index(s);
+}
+
+uint8_t* unit_address(NodeId node, int64_t i) {
+    SeriesBuffer* b = alloc::buffer_of(node);
+    return b->data() + b->offset + uint64_t(i) * unit_of(b);
+}
+
+// Drops n units at i, moving the rest down.
+void cut(NodeId node, int64_t i, int64_t n) {
+    SeriesBuffer* b = alloc::buffer_of(node);
+    uint32_t unit = unit_of(b);
+    int64_t total = (b->tail - b->offset) / unit;
+    uint8_t* at = b->data() + b->offset + uint64_t(i) * unit;
+    std::memmove(at, at + uint64_t(n) * unit, uint64_t(total - i - n) * unit);
+    b->tail -= uint32_t(n) * unit;
+}
+
+// The element at i as a value: a cell of an any-block, a byte of a binary
+// as integer!, a code unit of text as char!.
+Cell element(const Cell* s, int64_t i) {
+    uint8_t t = cell::type_of(s);
+    const uint8_t* p = unit_address(s->payload2, i);
+    if (is_any_block(t)) return *reinterpret_cast<const Cell*>(p);
+    if (t == type::vector) error::fire(not_done);
+    Cell v{};
+    uint32_t u = read_unit(p, unit_of(alloc::buffer_of(s->payload2)));
+    if (t == type::binary) {
+        cell::set_integer(&v, int32_t(u));
+    } else {
+        v.header = type::char_;
+        v.payload2 = u;
+    }
+    return v;
+}
+
+// hash! keeps a table over its cells; its edits come with its own row.
+void no_hash(const Cell* s) {
+    if (cell::is(s, type::hash)) error::fire(not_done);
+}
+
+}  // namespace
+
+bool notify(const Cell* s, const Cell* action, int32_t index, int32_t count, const Cell* value) {
+    return notify_hook && notify_hook(s, action, value, index, count);
+}
+
+bool (*notify_hook)(const Cell* s, const Cell* action, const Cell* value, int32_t index, int32_t count) = nullptr;
+
+void remove(Cell* s, const Cell* part, const Cell* key) {
+    int64_t count = part ? part_count(s, part) : 1;
+    if (count < 1) return;
+    Cell at = *s;
+    if (key) {
+        auto find = actions::handler<actions::Find>(cell::type_of(s), action::find, s);
+        Cell* found = find(&at, const_cast<Cell*>(key), nullptr, false, true, false, false, nullptr, nullptr,
+                           false, false, false, false);
+        if (cell::is(found, type::none)) {
+            cell::set_none(s);
+            return;
+        }
+        at = *found;
+        ++count;  // the key and the value after it
+    }
+    int64_t index = clamped_index(&at), total = total_length(&at);
+    if (index >= total) return;
+    count = std::min(count, total - index);
+    no_hash(s);
+    bool told = notify(s, words::words.remove, int32_t(index), int32_t(count));
+    cut(at.payload2, index, count);
+    if (told) notify(s, words::words.removed, int32_t(index), int32_t(count));
+}
+
+void reverse(Cell* s, const Cell* part, const Cell* skip) {
+    if (ks_tail_q(s)) return;
+    int64_t index = clamped_index(s), rest = total_length(s) - index, count = rest;
+    if (part) {
+        count = part_count(s, part);
+        if (count < 1) return;
+        count = std::min(count, rest);
+    }
+    int64_t n = 1;
+    if (skip) {
+        if (!cell::is(skip, type::integer)) bad_refinement(words::refinements.skip, skip);
+        n = cell::integer(skip);
+        if (n == count) return;
+        if (n < 1) error::fire(out_of_range, skip);
+        if (count < n || count % n) bad_refinement(words::refinements.skip, skip);
+    }
+    no_hash(s);
+    bool told = notify(s, words::words.reverse, int32_t(index), int32_t(count));
+    uint32_t unit = unit_of(alloc::buffer_of(s->payload2));
+    size_t record = size_t(n) * unit;
+    uint8_t* lo = unit_address(s->payload2, index);
+    uint8_t* hi = lo + uint64_t(count - n) * unit;
+    for (; lo < hi; lo += record, hi -= record) sort::swap_records(lo, hi, record, true);
+    if (told) notify(s, words::words.reversed, int32_t(index), int32_t(count));
+}
+
+Cell* take(Cell* s, const Cell* part, bool, bool last) {
+    const Cell source = *s;
+    int64_t index = clamped_index(&source), total = total_length(&source);
+    if (total - index < 1) return shared::none();
+    int64_t count = 1;
+    if (part) {
+        if (cell::is(part, type::integer)) {
+            count = cell::integer(part);
+        } else {
+            if (!same_series(part, &source)) bad_refinement(words::refinements.part, part);
+            int64_t p = clamped_index(part);
+            count = p < index ? 0 : last ? total - p : p - index;
+        }
+    }
+    int64_t asked = count, start;
+    if (count < 0) {  // the units before the position; at the head there are none
+        count = std::min<int64_t>(last ? 1 : -count, index);
+        start = last ? total - count : index - count;
+    } else {
+        count = std::clamp<int64_t>(count, 1, total - index);
+        start = last ? total - count : index;
+    }
+    no_hash(&source);
+    bool told = notify(&source, words::words.take, int32_t(index), int32_t(asked));
+    Cell* result = stack::push_slot();
+    cell::set_none(result);
+    if (!part) {
+        *result = element(&source, start);
+    } else {
+        SeriesBuffer* b = alloc::buffer_of(source.payload2);
+        uint32_t unit = unit_of(b);
+        NodeId node = alloc::alloc_series(uint64_t(std::max<int64_t>(count, 1)), unit, 0);
+        b = alloc::buffer_of(source.payload2);
+        SeriesBuffer* nb = alloc::buffer_of(node);
+        using namespace alloc::flag;
+        nb->flags = (nb->flags & big) | (b->flags & ~(placement | owned)) | in_use | made;
+        std::memcpy(nb->data(), unit_address(source.payload2, start), uint64_t(count) * unit);
+        nb->tail = uint32_t(count) * unit;
+        *result = Cell{cell::type_of(&source), 0, node, cell::is(&source, type::vector) ? source.payload3 : 0};
+    }
+    cut(source.payload2, start, count);
+    if (told) notify(&source, words::words.taken, int32_t(index), int32_t(asked));
+    return result;
+}
+
+Cell* move(Cell* origin, Cell* target, const Cell* part) {
+    uint8_t from_type = cell::type_of(origin), to_type = cell::type_of(target);
+    if (!(is_any_block(from_type) || is_text(from_type) || from_type == type::binary || from_type == type::vector ||
+          from_type == type::image)) {
+        Cell where = stack::get_call_word(), kind;
+        cell::set_datatype(&kind, from_type);
+        Cell argument{type::word, 0, symbol::make("origin"), uint32_t(-1)};
+        error::fire(error::id::expect_arg, &where, &kind, &argument);
+    }
+    if (ks_tail_q(origin)) return target;
+    int64_t count = 1;
+    if (part) {
+        if (!cell::is(part, type::integer)) bad_refinement(words::refinements.part, part);
+        count = cell::integer(part);
+        if (count < 1) return target;
+    }
+    int64_t from = clamped_index(origin), from_total = total_length(origin);
+    count = std::min(count, from_total - from);
+    no_hash(origin);
+    no_hash(target);
+    uint32_t unit = unit_of(alloc::buffer_of(origin->payload2));
+    if (origin->payload2 != target->payload2) {
+        if (!series::is_series(to_type) || is_any_block(from_type) != is_any_block(to_type) ||
+            unit != unit_of(alloc::buffer_of(target->payload2))) {
+            if (is_text(from_type) && is_text(to_type)) error::fire(not_done);  // widening move of text
+            Cell a, b;
+            cell::set_datatype(&a, from_type);
+            cell::set_datatype(&b, to_type);
+            error::fire(move_bad, &a, &b);
+        }
+        bool told = notify(origin, words::words.move, int32_t(from), int32_t(count));
+        const Cell source = *origin, dest = *target;
+        int64_t to = clamped_index(&dest), to_total = total_length(&dest);
+        SeriesBuffer* tb = alloc::buffer_of(dest.payload2);
+        uint64_t need = uint64_t(to_total + count) * unit;
+        if (tb->offset + need > tb->size) alloc::expand_series(tb, 2 * need);
+        tb = alloc::buffer_of(dest.payload2);
+        uint8_t* at = tb->data() + tb->offset + uint64_t(to) * unit;
+        std::memmove(at + uint64_t(count) * unit, at, uint64_t(to_total - to) * unit);
+        std::memcpy(at, unit_address(source.payload2, from), uint64_t(count) * unit);
+        tb->tail += uint32_t(count) * unit;
+        cut(source.payload2, from, count);
+        if (told) notify(&source, words::words.moved, int32_t(from), int32_t(count));
+        return target;
+    }
+    // Within one buffer.
+    int64_t to = std::min<int64_t>(std::max<int64_t>(index_of(target), 0), from_total);
+    if (to == from) return target;
+    if (to > from && to < from_total && from_total - to < count) return origin;
+    bool told = notify(origin, words::words.move, int32_t(from), int32_t(count));
+    std::vector<uint8_t> moved(uint64_t(count) * unit);
+    NodeId node = origin->payload2;
+    std::memcpy(moved.data(), unit_address(node, from), moved.size());
+    uint8_t* base = unit_address(node, 0);
+    if (to > from) {
+        // The units between slide down; the moved ones land after the unit
+        // that was at the target (at the tail: at the new tail).
+        int64_t land = to < from_total ? to + 1 - count : from_total - count;
+        land = std::max<int64_t>(land, from);
+        std::memmove(base + uint64_t(from) * unit, base + uint64_t(from + count) * unit,
+                     uint64_t(land - from) * unit);
+        std::memcpy(base + uint64_t(land) * unit, moved.data(), moved.size());
+    } else {
+        std::memmove(base + uint64_t(to + count) * unit, base + uint64_t(to) * unit, uint64_t(from - to) * unit);
+        std::memcpy(base + uint64_t(to) * unit, moved.data(), moved.size());
+    }
+    if (told) notify(origin, words::words.moved, int32_t(from), int32_t(count));
+    return target;
+}
+
+void random(Cell* s, bool seed, bool secure, bool only) {
+    int64_t index = clamped_index(s), length = total_length(s) - index;
+    bool told = notify(s, words::words.random, int32_t(index), int32_t(length));
+    if (seed) {
+        SeriesBuffer* b = alloc::buffer_of(s->payload2);
+        random::init_genrand(murmur::hash(b->data() + b->offset + uint64_t(index) * unit_of(b),
+                                          uint64_t(length) * unit_of(b), 0));
+        cell::set_unset(s);
+        return;
+    }
+    if (only) {
+        if (length < 1) {
+            cell::set_none(s);
+            return;
+        }
+        *s = element(s, index + random::next_int(secure, int32_t(length)) - 1);
+        return;
+    }
+    no_hash(s);
+    uint32_t unit = unit_of(alloc::buffer_of(s->payload2));
+    for (int64_t c = length, at = index; c > 1; --c, ++at) {
+        int64_t r = random::next_int(secure, int32_t(c)) - 1;
+        if (r) sort::swap_records(unit_address(s->payload2, at), unit_address(s->payload2, at + r), unit, true);
+    }
+    if (told) notify(s, words::words.randomized, int32_t(index), int32_t(length));
+}
+
 void register_type() {
     datatype::Row row(datatype::unsupported);
     row.set(action::at, &at)
@@ -253,6 +521,11 @@ void register_type() {
         .set(action::head_q, &head_q)
         .set(action::index_q, &index_q)
         .set(action::length_q, &length_q)
+        .set(action::move, &move)
+        .set(action::random, &random)
+        .set(action::remove, &remove)
+        .set(action::reverse, &reverse)
+        .set(action::take, &take)
         .set(action::next, &next)
         .set(action::pick, &pick)
         .set(action::poke, &poke)

@@ -66,6 +66,22 @@ void clear(Cell* s);
 // A shallow copy of the units from the index, limited by /part, into result.
 Cell* copy(Cell* value, Cell* result, const Cell* part, bool deep, const Cell* kind);
 
+// The edits: remove (/part, /key), reverse (/part, /skip), take (/part,
+// /last; a take without /part answers the element itself), move (/part)
+// and random (shuffle in place, /only one element, /seed).
+void remove(Cell* s, const Cell* part, const Cell* key);
+void reverse(Cell* s, const Cell* part, const Cell* skip);
+Cell* take(Cell* s, const Cell* part, bool deep, bool last);
+Cell* move(Cell* origin, Cell* target, const Cell* part);
+void random(Cell* s, bool seed, bool secure, bool only);
+
+// Tells the owner of an owned series about a change: the action word, the
+// index and count, the new value (null: none). Answers whether the owner was
+// told; an edit that told it before the change tells it again after, with
+// the past-tense word. The ownership module installs the hook.
+bool notify(const Cell* s, const Cell* action, int32_t index, int32_t count, const Cell* value = nullptr);
+extern bool (*notify_hook)(const Cell* s, const Cell* action, const Cell* value, int32_t index, int32_t count);
+
 void register_type();
 
 }  // namespace kel::series
