@@ -259,7 +259,8 @@ uint32_t run(const Cell& fn, NodeId spec, Refinements& refs, const Cell& name) {
         entry = actions::table[fn.payload1 - 1];
     else if (kind == type::native)
         entry = natives::entry(fn.payload1);
-    if (!entry) sys::quit(101, KEL_CALLER_ADDRESS());
+    // A native whose code is not built yet says so.
+    if (!entry) error::fire(error::Id{error::Category::internal, "not-done"});
     return entry(Call{false, refs.index.data()});
 }
 
