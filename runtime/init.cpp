@@ -17,6 +17,7 @@
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/path.hpp"
 #include "runtime/datatypes/series.hpp"
+#include "runtime/datatypes/typeset.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/output.hpp"
 #include "runtime/platform/platform.hpp"
@@ -77,7 +78,7 @@ constexpr TypeInit types[] = {
     {type::bitset, 0, "bitset!", nullptr},
     {type::triple, 0, "triple!", nullptr},
     {type::float_, 0, "float!", float_::register_type},
-    {type::typeset, 0, "typeset!", nullptr},
+    {type::typeset, 0, "typeset!", typeset::register_type},
     {type::error, 0, "error!", nullptr},
     {type::vector, 0, "vector!", nullptr},
     {type::map, 0, "map!", nullptr},
@@ -109,11 +110,17 @@ void register_datatypes() {
     }
 }
 
-// The type names become words of the global context.
+// The type names become words of the global context, each holding its
+// datatype! value, as the boot environment finds them.
 void init_type_names() {
     for (int t = 1; t <= datatype::highest; ++t)
-        if (const char* name = datatype::names[t].name)
+        if (const char* name = datatype::names[t].name) {
             datatype::names[t].word = context::find_or_add_global(symbol::make(name));
+            Cell value;
+            cell::set_datatype(&value, uint8_t(t));
+            Cell word = *datatype::names[t].word;
+            word::set(&word, &value);
+        }
 }
 
 }  // namespace
