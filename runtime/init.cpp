@@ -97,7 +97,6 @@ constexpr TypeInit types[] = {
     {type::point2d, 0, "point2D!", nullptr},
     {type::point3d, 0, "point3D!", nullptr},
     {type::image, 0, "image!", nullptr},
-    {type::event, 0, "event!", nullptr},
 };
 
 void register_datatypes() {
