@@ -2,6 +2,7 @@
 // earlier ones leave.
 #include "runtime/init.hpp"
 #include "runtime/natives/control.hpp"
+#include "runtime/natives/system.hpp"
 
 #include "runtime/actions.hpp"
 #include "runtime/alloc.hpp"
@@ -141,6 +142,7 @@ void init_values() {
     actions::init();
     natives::init_control();
     natives::init_loops();
+    natives::init_system();
     alloc::make_first_frames();
     root::init();
     NodeId args = root::make_fixed_block(stack::argument_cells);
