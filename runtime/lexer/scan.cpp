@@ -161,7 +161,11 @@ void end_routine(State& s, const uint8_t*, const uint8_t*, uint32_t, bool) {
     s.position = s.input_end;
 }
 
-void error_routine(State& s, const uint8_t* start, const uint8_t*, uint32_t, bool) {
+void error_routine(State& s, const uint8_t* start, const uint8_t* end, uint32_t, bool) {
+    if (s.start_state == s_curly && (end == s.input_end || *end == 0)) {
+        s.missing_char = '}';
+        throw_error(s, s.curly_start, err_missing_end);
+    }
     uint8_t t = state_type[s.prev_state];
     throw_error(s, start, t ? t : err_bad_char);
 }
@@ -218,7 +222,7 @@ int32_t scan_loop(State& s, bool one, bool prescan) {
             }
         }
         s.position = s.token_end + (consumes_end[kind] && s.token_end < s.input_end ? 1 : 0);
-        if (kind == k_file && s.prev_state != 8) s.position = s.token_end;
+        if (kind == k_file && s.prev_state == 8) s.position = s.token_end + 1;  // a quoted name
         uint8_t start_state = s.start_state;
         if (start_state == s_point) s.start_state = 0;
 
@@ -329,6 +333,7 @@ void open_container(State& s, uint32_t container, const uint8_t* opener) {
     m->payload2 = container;
     m->payload3 = uint32_t(opener - s.input_start);
     s.block_start = at + 1;
+    s.start_state = 0;
 }
 
 void close_container(State& s, uint32_t closer) {
@@ -363,6 +368,7 @@ void close_container(State& s, uint32_t closer) {
     }
     s.block_start = outer;
     s.start_state = is_path_type(innermost_container(s)) ? s_path : 0;
+    s.token_type = int32_t(closer == type::set_path ? uint32_t(type::set_path) : open == point_form ? type::paren : open);
 }
 
 void path_open(State& s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool load) {
