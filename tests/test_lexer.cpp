@@ -473,6 +473,7 @@ TEST_F(Lexer, WordCells) {
         EXPECT_NE(error_text(bad).rfind("invalid", 0), std::string::npos) << bad << " " << error_text(bad);
     EXPECT_EQ(error_text("'a:"), "invalid lit-word!");
     EXPECT_EQ(error_text("a/"), "invalid path!");
+    EXPECT_EQ(error_text("a/b:c"), "invalid path!");
     EXPECT_EQ(error_text("#"), "invalid issue!");
     EXPECT_EQ(error_text("a}"), "bad-char");
 }

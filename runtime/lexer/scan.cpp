@@ -135,7 +135,7 @@ void after_path_element(State& s) {
         return;
     }
     if (*p == ':') {
-        if (p + 1 < s.input_end && p[1] == '/') throw_error(s, s.token_start, type::path);
+        if (p + 1 < s.input_end && !ends_path(p[1])) throw_error(s, s.token_start, type::path);
         s.position = p + 1;
         close_container(s, type::set_path);
         s.value_done = true;
