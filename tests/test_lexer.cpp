@@ -14,6 +14,7 @@
 #include "runtime/datatype.hpp"
 #include "runtime/datatypes/date.hpp"
 #include "runtime/datatypes/money.hpp"
+#include "runtime/datatypes/tokenizer.hpp"
 #include "runtime/datatypes/tuple.hpp"
 #include "runtime/lexer/classes.hpp"
 #include "runtime/lexer/lexer.hpp"
@@ -610,6 +611,65 @@ TEST_F(Lexer, DeepNestingAndLongInput) {
     Cell all = lex(many);
     EXPECT_EQ(block::ks_length_q(&all), 15000);
     EXPECT_EQ(error_text(std::string(50000, '[')), "missing ]");
+}
+
+// ---- the number scanners of the text conversions, over every unit width
+
+std::u32string wide(const char* s) { return std::u32string(s, s + std::strlen(s)); }
+
+TEST_F(Lexer, NumberScanners) {
+    struct IntCase {
+        const char* text;
+        int32_t value, error;
+    } ints[] = {
+        {"1'000'000", 1000000, 0}, {"-2147483648", -2147483647 - 1, 0}, {"2147483647", 2147483647, 0},
+        {"2147483648", 0, -2},     {"-21474836480", 0, -2},             {"-2147483648x", 0, -1},
+        {"12a", 0, -1},            {"+7", 7, 0},
+    };
+    for (const IntCase& c : ints) {
+        std::u32string w = wide(c.text);
+        int32_t e1 = 0, e4 = 0;
+        EXPECT_EQ(tokenizer::scan_integer(c.text, uint32_t(std::strlen(c.text)), 1, &e1), c.value) << c.text;
+        EXPECT_EQ(tokenizer::scan_integer(w.data(), uint32_t(w.size()), 4, &e4), c.value) << c.text;
+        EXPECT_EQ(e1, c.error) << c.text;
+        EXPECT_EQ(e4, c.error) << c.text;
+    }
+
+    int32_t e = 0;
+    EXPECT_DOUBLE_EQ(tokenizer::scan_float("1,5", 3, 1, &e), 1.5);
+    EXPECT_DOUBLE_EQ(tokenizer::scan_float("1'000.25", 8, 1, &e), 1000.25);
+    EXPECT_EQ(e, 0);
+    std::string long_text(313, '1');
+    tokenizer::scan_float(long_text.data(), 313, 1, &e);
+    EXPECT_EQ(e, -1);
+    // A wide unit does not pass for the byte it ends in.
+    std::u16string dotless = u"1\u0131";
+    e = 0;
+    tokenizer::scan_float(dotless.data(), 2, 2, &e);
+    EXPECT_EQ(e, -1);
+
+    Cell t{};
+    e = 0;
+    tokenizer::scan_tuple("1.2.3", 5, 1, &e, &t);
+    EXPECT_EQ(e, 0);
+    EXPECT_EQ(tuple::length(&t), 3u);
+    for (const char* bad : {"1.2.256", "1.2.3.4.5.6.7.8.9.10.11.12.13", "1..2", "1.2."}) {
+        e = 0;
+        tokenizer::scan_tuple(bad, uint32_t(std::strlen(bad)), 1, &e, &t);
+        EXPECT_EQ(e, -1) << bad;
+    }
+
+    Cell m{};
+    ASSERT_TRUE(tokenizer::scan_money("-USD$1'234.50", 13, 1, &m));
+    EXPECT_TRUE(m.header & money::sign_mask);
+    EXPECT_EQ(money_digits(m), "00000000000001234.50000");
+    EXPECT_TRUE(tokenizer::scan_money("12", 2, 1, &m));
+    EXPECT_EQ(money_digits(m), "00000000000000012.00000");
+    for (const char* bad : {"$1.", "USD1", "$'1", "", "$1''2", "XYZ$1", "$.5", "$123456789012345678"})
+        EXPECT_FALSE(tokenizer::scan_money(bad, uint32_t(std::strlen(bad)), 1, &m)) << bad;
+    char code[] = "usd";
+    tokenizer::upper_ascii(code);
+    EXPECT_STREQ(code, "USD");
 }
 
 }  // namespace

@@ -28,8 +28,7 @@ struct ScanOptions {
     bool scan = false;        // check tokens without building values; answer the type
     bool prescan = false;     // only the structural routines; answer a guessed type
     bool keep_block = false;  // one value still comes back in a block
-    const Cell* trace = nullptr;   // a trace callback (function!), or null
-    const Cell* source = nullptr;  // the series the text came from, for trace events
+    const Cell* source = nullptr;  // the series the text came from (kept alive while scanning)
     Cell* target = nullptr;        // a block to append the values to, or null
 };
 
@@ -54,7 +53,7 @@ int32_t load_utf8(const char* text, size_t size, const ScanOptions& options, Cel
 // and the lexer as the text reader of the word conversions.
 void init_tables();
 
-// Marks the cells of every active scan, its source and its trace callback.
+// Marks the cells of every active scan and its source.
 void mark_buffers();
 
 }  // namespace kel::lexer

@@ -437,7 +437,6 @@ int32_t scan(Cell* result, const uint8_t* text, uint32_t size, const ScanOptions
     s.input_end = text + size;
     s.head = s.block_start = s.tail = innermost ? innermost->tail : 0;
     s.load_mode = !o.scan && !o.prescan;
-    s.trace = o.trace;
     s.source = o.source;
     Link link(s);
 
@@ -522,7 +521,6 @@ int32_t load(const Cell* source, int32_t length, const ScanOptions& options, Cel
 void mark_buffers() {
     for (State* s = innermost; s; s = s->previous) {
         if (s->source) collector::mark_cells(s->source, s->source + 1);
-        if (s->trace) collector::mark_cells(s->trace, s->trace + 1);
     }
     if (innermost) collector::mark_cells(value_cells, value_cells + innermost->tail);
 }

@@ -47,7 +47,6 @@ struct State {
     bool curly_newline = false;
     bool load_mode = true;  // values are built
     bool value_done = false;  // the last token completed a value
-    const Cell* trace = nullptr;
     const Cell* source = nullptr;
 };
 
