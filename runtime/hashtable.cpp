@@ -47,7 +47,11 @@ NodeId filled_bytes(uint64_t n, uint8_t fill) {
 
 // New flag and key arrays for `buckets` buckets, all empty.
 void make_arrays(NodeId table, uint32_t buckets) {
+    // The new flags stay a root while the keys are made: that allocation
+    // may collect, and the record still holds the old arrays.
+    collector::RootCell held;
     NodeId flags = filled_bytes(buckets / 4, 0xAA);
+    held.cell = Cell{type::binary, 0, flags, 0};
     NodeId keys = filled_bytes(uint64_t(buckets) * 4, 0);
     Record* r = record(table);
     r->flags = flags;

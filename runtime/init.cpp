@@ -10,16 +10,27 @@
 #include "runtime/collector.hpp"
 #include "runtime/datatype.hpp"
 #include "runtime/error.hpp"
+#include "runtime/datatypes/binary.hpp"
 #include "runtime/datatypes/block.hpp"
+#include "runtime/datatypes/char.hpp"
+#include "runtime/datatypes/date.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/function.hpp"
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/integer.hpp"
+#include "runtime/datatypes/issue.hpp"
 #include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/map.hpp"
+#include "runtime/datatypes/money.hpp"
+#include "runtime/datatypes/pair.hpp"
 #include "runtime/datatypes/path.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/typeset.hpp"
+#include "runtime/datatypes/time.hpp"
+#include "runtime/datatypes/tuple.hpp"
+#include "runtime/datatypes/url.hpp"
 #include "runtime/datatypes/word.hpp"
+#include "runtime/lexer/lexer.hpp"
 #include "runtime/output.hpp"
 #include "runtime/platform/platform.hpp"
 #include "runtime/slots.hpp"
@@ -52,7 +63,7 @@ constexpr TypeInit types[] = {
     {type::series, 0, "series!", series::register_type},
     {type::block, type::series, "block!", block::register_type},
     {type::string, type::series, "string!", nullptr},
-    {type::binary, type::series, "binary!", nullptr},
+    {type::binary, type::string, "binary!", binary::register_type},
     {type::integer, 0, "integer!", integer::register_type},
     {type::symbol, 0, "symbol!", symbol::register_type},
     {type::context, 0, "context!", context::register_type},
@@ -61,7 +72,7 @@ constexpr TypeInit types[] = {
     {type::set_word, 0, "set-word!", set_word::register_type},
     {type::get_word, 0, "get-word!", get_word::register_type},
     {type::refinement, 0, "refinement!", refinement::register_type},
-    {type::char_, 0, "char!", nullptr},
+    {type::char_, type::integer, "char!", char_::register_type},
     {type::native, 0, "native!", native::register_type},
     {type::action, 0, "action!", action_::register_type},
     {type::op, 0, "op!", op::register_type},
@@ -72,9 +83,9 @@ constexpr TypeInit types[] = {
     {type::function, 0, "function!", function::register_type},
     {type::routine, 0, "routine!", routine::register_type},
     {type::paren, 0, "paren!", paren::register_type},
-    {type::issue, 0, "issue!", nullptr},
-    {type::url, type::string, "url!", nullptr},
-    {type::file, type::url, "file!", nullptr},
+    {type::issue, type::word, "issue!", issue::register_type},
+    {type::url, type::string, "url!", url::register_type},
+    {type::file, type::url, "file!", file::register_type},
     {type::object, 0, "object!", nullptr},
     {type::bitset, 0, "bitset!", nullptr},
     {type::triple, 0, "triple!", nullptr},
@@ -82,21 +93,21 @@ constexpr TypeInit types[] = {
     {type::typeset, 0, "typeset!", typeset::register_type},
     {type::error, 0, "error!", nullptr},
     {type::vector, 0, "vector!", nullptr},
-    {type::map, 0, "map!", nullptr},
+    {type::map, 0, "map!", map::register_type},
     {type::hash, 0, "hash!", nullptr},
-    {type::pair, 0, "pair!", nullptr},
-    {type::percent, type::float_, "percent!", nullptr},
-    {type::tuple, 0, "tuple!", nullptr},
-    {type::time, type::float_, "time!", nullptr},
-    {type::tag, 0, "tag!", nullptr},
-    {type::email, 0, "email!", nullptr},
+    {type::pair, 0, "pair!", pair::register_type},
+    {type::percent, type::float_, "percent!", percent::register_type},
+    {type::tuple, 0, "tuple!", tuple::register_type},
+    {type::time, type::float_, "time!", time::register_type},
+    {type::tag, type::string, "tag!", tag::register_type},
+    {type::email, type::string, "email!", email::register_type},
     {type::handle, 0, "handle!", nullptr},
-    {type::date, 0, "date!", nullptr},
+    {type::date, 0, "date!", date::register_type},
     {type::port, 0, "port!", nullptr},
-    {type::money, 0, "money!", nullptr},
-    {type::ref, 0, "ref!", nullptr},
-    {type::point2d, 0, "point2D!", nullptr},
-    {type::point3d, 0, "point3D!", nullptr},
+    {type::money, 0, "money!", money::register_type},
+    {type::ref, type::string, "ref!", ref::register_type},
+    {type::point2d, 0, "point2D!", point2d::register_type},
+    {type::point3d, 0, "point3D!", point3d::register_type},
     {type::image, 0, "image!", nullptr},
 };
 
@@ -163,6 +174,7 @@ void init_values() {
                 reinterpret_cast<stack::Frame*>(alloc::buffer_of(frames)->data() + alloc::buffer_of(frames)->offset));
     value_slots::init();
     collector::init();
+    lexer::init_tables();
 }
 
 }  // namespace kel::runtime

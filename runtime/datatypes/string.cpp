@@ -28,6 +28,7 @@ uint32_t unit_at(const uint8_t* p, uint32_t unit) {
 }  // namespace
 
 Cell* make(Cell* out, uint32_t capacity) {
+    cell::set_unset(out);  // a collection during the allocation sees no stale value
     NodeId node = alloc::alloc_units(capacity, 1);
     out->header = type::string;
     out->payload1 = 0;
@@ -45,6 +46,7 @@ Cell* make_from_utf8(Cell* out, const char* text, size_t n) {
         if (cp > widest) widest = cp;
     }
     uint32_t unit = widest <= 0xFF ? 1 : widest <= 0xFFFF ? 2 : 4;
+    cell::set_unset(out);
     NodeId node = alloc::alloc_units(count, unit);
     SeriesBuffer* b = alloc::buffer_of(node);
     uint8_t* p = b->data() + b->offset;
