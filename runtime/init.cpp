@@ -10,6 +10,8 @@
 #include "runtime/datatype.hpp"
 #include "runtime/error.hpp"
 #include "runtime/datatypes/block.hpp"
+#include "runtime/datatypes/error.hpp"
+#include "runtime/datatypes/object.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/function.hpp"
 #include "runtime/datatypes/native.hpp"
@@ -19,6 +21,7 @@
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/output.hpp"
+#include "runtime/ownership.hpp"
 #include "runtime/platform/platform.hpp"
 #include "runtime/slots.hpp"
 #include "runtime/stack.hpp"
@@ -73,12 +76,12 @@ constexpr TypeInit types[] = {
     {type::issue, 0, "issue!", nullptr},
     {type::url, type::string, "url!", nullptr},
     {type::file, type::url, "file!", nullptr},
-    {type::object, 0, "object!", nullptr},
+    {type::object, 0, "object!", object::register_type},
     {type::bitset, 0, "bitset!", nullptr},
     {type::triple, 0, "triple!", nullptr},
     {type::float_, 0, "float!", float_::register_type},
     {type::typeset, 0, "typeset!", nullptr},
-    {type::error, 0, "error!", nullptr},
+    {type::error, type::object, "error!", error::register_type},
     {type::vector, 0, "vector!", nullptr},
     {type::map, 0, "map!", nullptr},
     {type::hash, 0, "hash!", nullptr},
@@ -154,6 +157,9 @@ void init_values() {
                 reinterpret_cast<stack::Frame*>(alloc::buffer_of(frames)->data() + alloc::buffer_of(frames)->offset));
     value_slots::init();
     collector::init();
+    ownership::init();
+    object::class_counter = 0;
+    error::init_catalog();
 }
 
 }  // namespace kel::runtime

@@ -13,6 +13,7 @@
 #include "runtime/datatype.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/error.hpp"
+#include "runtime/ownership.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/unicode.hpp"
 #include "runtime/words.hpp"
@@ -168,10 +169,18 @@ Cell* poke(Cell* s, int32_t i, Cell* value, const Cell*) {
     }
     uint8_t t = cell::type_of(s);
     if (t == type::vector || t == type::hash) error::fire(not_done);  // their own stores are not built
+    // An owner is told before and after; its handler may allocate.
+    bool told = ownership::is_owned(s) && ownership::check(s, words::words.poke, value, int32_t(e), 1);
+    if (told && e >= total_length(s)) {  // the handler shortened the series
+        Cell position{};
+        cell::set_integer(&position, i);
+        error::fire(error::id::out_of_range, &position);
+    }
     if (is_any_block(t)) {
         Cell v = *value;
         SeriesBuffer* b = alloc::buffer_of(s->payload2);
         reinterpret_cast<Cell*>(b->data() + b->offset)[e] = v;
+        if (told) ownership::check(s, words::words.poked, value, int32_t(e), 1);
         return value;
     }
     uint32_t v;
@@ -185,14 +194,19 @@ Cell* poke(Cell* s, int32_t i, Cell* value, const Cell*) {
     }
     SeriesBuffer* b = alloc::buffer_of(s->payload2);
     write_unit(b->data() + b->offset + uint64_t(e) * unit_of(b), unit_of(b), v);
+    if (told) ownership::check(s, words::words.poked, value, int32_t(e), 1);
     return value;
 }
 
 void clear(Cell* s) {
-    if (length_from(s) < 1) return;
+    int32_t n = length_from(s);
+    if (n < 1) return;
     if (cell::is(s, type::hash)) error::fire(not_done);  // its table would keep the removed entries
+    int32_t at = clamped_index(s);
+    bool told = ownership::is_owned(s) && ownership::check(s, words::words.clear, nullptr, at, n);
     SeriesBuffer* b = alloc::buffer_of(s->payload2);
     b->tail = b->offset + uint32_t(clamped_index(s)) * unit_of(b);
+    if (told) ownership::check(s, words::words.cleared, nullptr, at, n);
 }
 
 Cell* copy(Cell* value, Cell* result, const Cell* part, bool, const Cell*) {
