@@ -6,6 +6,7 @@
 // after each allocation: value cells move with their buffer.
 #include "runtime/datatypes/object.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 #include "runtime/actions.hpp"
