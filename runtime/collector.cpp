@@ -6,6 +6,7 @@
 #include "runtime/context.hpp"
 #include "runtime/error.hpp"
 #include "runtime/hashtable.hpp"
+#include "runtime/ownership.hpp"
 #include "runtime/root.hpp"
 #include "runtime/slots.hpp"
 #include "runtime/stack.hpp"
@@ -136,6 +137,7 @@ void mark_roots() {
     if (context::global) mark_context(context::global);
     if (value_slots::block) mark_block(value_slots::block);
     mark_cells(error::pending.args, error::pending.args + error::pending.arg_count);
+    mark_cell(&error::pending.value);
     for (Cell* c : roots) mark_cell(c);
     drain();
     for (Callback cb : callbacks)
@@ -188,6 +190,7 @@ void collect() {
     if (collecting) return;
     collecting = true;
     mark_roots();
+    ownership::sweep();  // weak entries: before compaction clears the marks
     slots::sweep();
     for (SeriesFrame* f = alloc::memory.series_head; f;) {
         SeriesFrame* next = f->next;

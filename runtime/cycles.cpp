@@ -27,7 +27,8 @@ Placeholder placeholder(uint8_t t, bool mold) {
 }  // namespace
 
 uint32_t reference(const Cell* value) {
-    return cell::is(value, type::object) ? value->payload1 : value->payload2;
+    uint8_t t = cell::type_of(value);
+    return t == type::object || t == type::error || t == type::port ? value->payload1 : value->payload2;
 }
 
 void push(uint32_t reference) {

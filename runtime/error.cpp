@@ -2,6 +2,7 @@
 
 #include <initializer_list>
 
+#include "runtime/datatypes/error.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/throws.hpp"
@@ -9,6 +10,29 @@
 namespace kel::error {
 
 Pending pending;
+
+namespace {
+
+bool building = false;
+
+// The error! value of the pending record. An error raised while it is made
+// (memory running out) leaves the record as it was, without a value.
+void build_value() {
+    if (building || !catalog_ready()) return;
+    Pending kept = pending;
+    building = true;
+    try {
+        const Cell* a[3] = {};
+        for (int i = 0; i < pending.arg_count; ++i) a[i] = &pending.args[i];
+        make_with_args(&pending.value, uint32_t(pending.category), pending.id ? pending.id : "", a[0], a[1], a[2]);
+    } catch (const Throw&) {
+        pending = kept;
+        cell::set_none(&pending.value);
+    }
+    building = false;
+}
+
+}  // namespace
 
 void fire(Id id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     Pending p;
@@ -19,6 +43,10 @@ void fire(Id id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
         p.args[p.arg_count++] = *a;
     }
     pending = p;
+    // Failing while the value of another error is made: straight back to
+    // build_value, the frames untouched.
+    if (building) throws::throw_code(throws::error);
+    build_value();
     if (stack::frames) stack::throw_error();
     throws::throw_code(throws::error);
 }

@@ -35,13 +35,15 @@ constexpr Id no_memory{Category::internal, "no-memory"};
 constexpr Id wrong_mem{Category::internal, "wrong-mem"};
 }  // namespace id
 
-// The error in flight: what error::fire was given. Its argument cells are
+// The error in flight: what error::fire was given, and the error! value
+// made of it (none while the catalog does not exist yet). Its cells are
 // collector roots while it is pending.
 struct Pending {
     Category category = Category::internal;
     const char* id = nullptr;
     int arg_count = 0;
     Cell args[3] = {};
+    Cell value = {type::none, 0, 0, 0};
 };
 
 extern Pending pending;

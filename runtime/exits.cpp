@@ -4,9 +4,11 @@
 #include <cstring>
 
 #include "runtime/actions.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/context.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/datatype.hpp"
+#include "runtime/datatypes/error.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/error.hpp"
 #include "runtime/platform/platform.hpp"
@@ -63,6 +65,15 @@ uint32_t deliver(Frame* target, const Cell& value, uint32_t code) {
 
 void throw_error() {
     Cell* kept_top = top;
+    // Where it happened: the calling word, and the frame position from which
+    // the call trace is taken.
+    const Cell* e = &error::pending.value;
+    if (frame_top - 1 > frames && cell::is(e, type::error)) {
+        Cell where = get_call_word();
+        error::set_where(e, &where);
+        Cell* trace = error::field_of(e, error::field::stack);
+        if (!cell::is(trace, type::block)) cell::set_integer(trace, int32_t(frame_top - frames));
+    }
     for (;;) {
         if (frame_top - 1 == frames) break;  // only the bottom record: nothing catches
         Frame* f = frame_top - 1;
@@ -129,6 +140,12 @@ const char* category_name(error::Category c) {
 
 void form_pending(Cell* out) {
     const error::Pending& e = error::pending;
+    if (cell::is(&e.value, type::error)) {
+        Cell value = e.value;
+        error::form(&value, out, nullptr, 2147483647);
+        return;
+    }
+    // Before the catalog exists: the category and id as words.
     string::append_ascii(out, "*** ", 4);
     const char* category = category_name(e.category);
     string::append_ascii(out, category, std::strlen(category));
@@ -149,10 +166,10 @@ void form_pending(Cell* out) {
 void report_uncaught() {
     std::string text = "*** Error";
     if (symbol::table) {
-        Cell out;
-        string::make(&out, 64);
-        form_pending(&out);
-        text = string::to_utf8(&out);
+        collector::RootCell out;
+        string::make(&out.cell, 64);
+        form_pending(&out.cell);
+        text = string::to_utf8(&out.cell);
     }
     const char* v = std::getenv("KEL_FATAL_TO_STDERR");
 #ifdef _WIN32

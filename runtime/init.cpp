@@ -14,6 +14,8 @@
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/char.hpp"
 #include "runtime/datatypes/date.hpp"
+#include "runtime/datatypes/error.hpp"
+#include "runtime/datatypes/object.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/function.hpp"
 #include "runtime/datatypes/native.hpp"
@@ -32,6 +34,7 @@
 #include "runtime/datatypes/word.hpp"
 #include "runtime/lexer/lexer.hpp"
 #include "runtime/output.hpp"
+#include "runtime/ownership.hpp"
 #include "runtime/platform/platform.hpp"
 #include "runtime/slots.hpp"
 #include "runtime/stack.hpp"
@@ -86,12 +89,12 @@ constexpr TypeInit types[] = {
     {type::issue, type::word, "issue!", issue::register_type},
     {type::url, type::string, "url!", url::register_type},
     {type::file, type::url, "file!", file::register_type},
-    {type::object, 0, "object!", nullptr},
+    {type::object, 0, "object!", object::register_type},
     {type::bitset, 0, "bitset!", nullptr},
     {type::triple, 0, "triple!", nullptr},
     {type::float_, 0, "float!", float_::register_type},
     {type::typeset, 0, "typeset!", typeset::register_type},
-    {type::error, 0, "error!", nullptr},
+    {type::error, type::object, "error!", error::register_type},
     {type::vector, 0, "vector!", nullptr},
     {type::map, 0, "map!", map::register_type},
     {type::hash, 0, "hash!", nullptr},
@@ -175,6 +178,9 @@ void init_values() {
     value_slots::init();
     collector::init();
     lexer::init_tables();
+    ownership::init();
+    object::class_counter = 0;
+    error::init_catalog();
 }
 
 }  // namespace kel::runtime

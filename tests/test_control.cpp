@@ -169,7 +169,7 @@ TEST_F(Control, BreakAndContinue) {
         {"continue", "error: continue"},
         {"if true [break/return 1]", "error: break"},
         // A barrier between the loop and the break turns it into an error.
-        {"loop 2 [try/all [break]]", "[throw break]"},
+        {"loop 2 [try/all [break]]", "error! [throw break]"},
         {"n: 0 loop 3 [n: n + 1 try/all [break]] n", "3"},
     });
 }
@@ -180,7 +180,7 @@ TEST_F(Control, ReturnAndExitOutsideAFunction) {
         {"exit", "error: return"},
         {"do [return 1]", "error: return"},
         {"loop 2 [exit]", "error: return"},
-        {"try [return 1]", "[throw return]"},
+        {"try [return 1]", "error! [throw return]"},
     });
 }
 
@@ -211,13 +211,13 @@ TEST_F(Control, TryKeepsTheError) {
     check({
         {"try [1 + 2]", "3"},
         {"try []", "unset"},
-        {"try [undefined-word]", "[script no-value undefined-word]"},
-        {"try [loop 2 [if true [undefined-word]]]", "[script no-value undefined-word]"},
+        {"try [undefined-word]", "error! [script no-value undefined-word]"},
+        {"try [loop 2 [if true [undefined-word]]]", "error! [script no-value undefined-word]"},
         {"try [try [undefined-word] 5]", "5"},
-        {"try [break]", "[throw break]"},
-        {"try [throw 1]", "[throw throw 1]"},
-        {"try/all [return 1]", "[throw return]"},
-        {"catch [try/all [throw 5]]", "[throw throw 5]"},  // a barrier stops the throw
+        {"try [break]", "error! [throw break]"},
+        {"try [throw 1]", "error! [throw throw 1]"},
+        {"try/all [return 1]", "error! [throw return]"},
+        {"catch [try/all [throw 5]]", "error! [throw throw 5]"},  // a barrier stops the throw
         {"loop 2 [try/keep [break/return 5]]", "5"},
         {"n: 0 loop 50 [try [n: n + 1 undefined-word]] n", "50"},
     });
@@ -260,7 +260,7 @@ TEST_F(Control, ExitsFromAFunction) {
         {"in-loop", "5"},
         {"loop 3 [breaks]", "6"},  // a break from a function called in a loop ends the loop
         {"breaks", "error: break"},
-        {"loop 3 [try/all [breaks]]", "[throw break]"},
+        {"loop 3 [try/all [breaks]]", "error! [throw break]"},
         {"returns", "7"},  // do passes return on to the function
         {"exits", "unset"},
         {"catch [loop 2 [returns]]", "7"},
@@ -313,7 +313,7 @@ TEST_F(Control, UnderCollectionAtEveryAllocation) {
     check({
         {"reduce [1 + 2 reduce [3 4] compose [(5)]]", "[3 [3 4] [5]]"},
         {"compose/deep [a [(reduce [1 + 1])] ([x y])]", "[a [2] x y]"},
-        {"try [undefined-word]", "[script no-value undefined-word]"},
+        {"try [undefined-word]", "error! [script no-value undefined-word]"},
         {"catch/name [loop 3 [throw/name [1 2] 'a]] [b a]", "[1 2]"},
         {"s: 0 repeat i 3 [s: s + i] s", "6"},
         {"case/all [true [reduce [1]] true [compose [(2)]]]", "[2]"},

@@ -124,5 +124,6 @@ TEST_F(Exits, ReturnAndThrowReachTheirFrames) {
 TEST(ExitsProcess, UncaughtErrorEndsWithStatusMinusTwo) {
     test::ChildResult r = test::run_child(test::sibling("kel-probe"), {"uncaught"}, {{"KEL_FATAL_TO_STDERR", "1"}});
     EXPECT_EQ(r.status, 254);
-    EXPECT_EQ(test::without_cr(r.err), "*** Script Error: no-value\n");
+    EXPECT_EQ(test::without_cr(r.err),
+              "*** Script Error: undefined-word has no value\n*** Where: ???\n*** Near : none\n");
 }

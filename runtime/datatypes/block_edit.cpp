@@ -278,6 +278,7 @@ Cell* put(Cell* b, Cell* key, Cell* value, bool case_) {
     int32_t total = series::total_length(b);
     if (found < 0) {
         bool told = series::notify(b, words::words.put, total, 1, &v);
+        if (told) total = series::total_length(b);
         SeriesBuffer* buf = open_gap(b->payload2, uint32_t(total), 2, true);
         Cell* c = reinterpret_cast<Cell*>(buf->data() + buf->offset) + total;
         c[0] = k;
@@ -287,6 +288,10 @@ Cell* put(Cell* b, Cell* key, Cell* value, bool case_) {
         return value;
     }
     bool told = series::notify(b, words::words.put, found + 1, 1, &v);
+    if (told) {
+        total = series::total_length(b);
+        found = std::min(found, total);
+    }
     if (found + 1 < total) {
         Cell* slot = cells(b->payload2) + found + 1;
         if (actions::compare_raw(slot, &v, 12) != 0) *slot = v;
@@ -309,6 +314,7 @@ void insert(Cell* b, Cell* value, int32_t count, bool only, int32_t dup, bool ap
     uint32_t n = checked_total(added.size(), uint64_t(std::max(dup, 1)), uint64_t(total));
     if (n > 0) {
         bool told = series::notify(b, append ? words::words.append : words::words.insert, at, int32_t(n));
+        if (told) at = append ? series::total_length(b) : std::min(at, series::total_length(b));
         SeriesBuffer* buf = open_gap(b->payload2, uint32_t(at), n, dup < 5);
         Cell* c = reinterpret_cast<Cell*>(buf->data() + buf->offset) + at;
         for (uint32_t k = 0; k < n; ++k) c[k] = added[k % added.size()];
@@ -325,6 +331,11 @@ void change(Cell* b, Cell* value, int32_t count, bool only, int32_t dup) {
     uint32_t n = checked_total(added.size(), uint64_t(std::max(dup, 1)), uint64_t(total));
     int32_t replaced = count >= 0 ? std::min(rest, count) : std::min<int64_t>(rest, n);
     bool told = series::notify(b, words::words.change, at, replaced);
+    if (told) {
+        total = series::total_length(b);
+        at = std::min(at, total);
+        replaced = std::min(replaced, total - at);
+    }
     if (n > uint32_t(replaced)) {
         open_gap(b->payload2, uint32_t(at + replaced), n - uint32_t(replaced), true);
     } else if (n < uint32_t(replaced)) {
@@ -374,6 +385,7 @@ void swap(Cell* a, Cell* b) {
     int32_t i = series::clamped_index(a), j = series::clamped_index(b);
     bool told_a = series::notify(a, words::words.swap, i, 1);
     bool told_b = series::notify(b, words::words.swap, j, 1);
+    if ((told_a || told_b) && (i >= series::total_length(a) || j >= series::total_length(b))) return;
     std::swap(cells(a->payload2)[i], cells(b->payload2)[j]);
     if (told_a) series::notify(a, words::words.swaped, i, 1);
     if (told_b) series::notify(b, words::words.swaped, j, 1);
@@ -383,6 +395,10 @@ void trim(Cell* b, bool, bool, bool, bool, bool, const Cell*) {
     no_hash(b);
     int32_t at = series::clamped_index(b), total = series::total_length(b);
     bool told = series::notify(b, words::words.trim, at, total - at);
+    if (told) {
+        total = series::total_length(b);
+        at = std::min(at, total);
+    }
     Cell* c = cells(b->payload2);
     int32_t kept = at;
     for (int32_t i = at; i < total; ++i)
@@ -434,6 +450,11 @@ Cell* sort(Cell* b, bool case_, const Cell* skip, const Cell* comparator, const 
     if (!all) s.all = false;
     size_t records = size_t(count / s.width), width = size_t(s.width) * sizeof(Cell);
     bool told = series::notify(b, words::words.sort, start, count);
+    if (told) {
+        count = std::min(count, std::max(series::total_length(b) - start, 0));
+        count -= count % s.width;
+        records = size_t(count / s.width);
+    }
     if (!s.function) {
         Cell* base = cells(b->payload2) + start;
         if (stable) sort::stable_sort(base, records, width, intptr_t(&s), 0, compare);

@@ -18,6 +18,7 @@
 #include "runtime/random.hpp"
 #include "runtime/sort.hpp"
 #include "runtime/symbol.hpp"
+#include "runtime/ownership.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/unicode.hpp"
 #include "runtime/words.hpp"
@@ -173,10 +174,18 @@ Cell* poke(Cell* s, int32_t i, Cell* value, const Cell*) {
     }
     uint8_t t = cell::type_of(s);
     if (t == type::vector || t == type::hash) error::fire(not_done);  // their own stores are not built
+    // An owner is told before and after; its handler may allocate.
+    bool told = notify(s, words::words.poke, int32_t(e), 1, value);
+    if (told && e >= total_length(s)) {  // the handler shortened the series
+        Cell position{};
+        cell::set_integer(&position, i);
+        error::fire(error::id::out_of_range, &position);
+    }
     if (is_any_block(t)) {
         Cell v = *value;
         SeriesBuffer* b = alloc::buffer_of(s->payload2);
         reinterpret_cast<Cell*>(b->data() + b->offset)[e] = v;
+        if (told) notify(s, words::words.poked, int32_t(e), 1, value);
         return value;
     }
     uint32_t v;
@@ -190,14 +199,19 @@ Cell* poke(Cell* s, int32_t i, Cell* value, const Cell*) {
     }
     SeriesBuffer* b = alloc::buffer_of(s->payload2);
     write_unit(b->data() + b->offset + uint64_t(e) * unit_of(b), unit_of(b), v);
+    if (told) notify(s, words::words.poked, int32_t(e), 1, value);
     return value;
 }
 
 void clear(Cell* s) {
-    if (length_from(s) < 1) return;
+    int32_t n = length_from(s);
+    if (n < 1) return;
     if (cell::is(s, type::hash)) error::fire(not_done);  // its table would keep the removed entries
+    int32_t at = clamped_index(s);
+    bool told = notify(s, words::words.clear, at, n);
     SeriesBuffer* b = alloc::buffer_of(s->payload2);
     b->tail = b->offset + uint32_t(clamped_index(s)) * unit_of(b);
+    if (told) notify(s, words::words.cleared, at, n);
 }
 
 Cell* copy(Cell* value, Cell* result, const Cell* part, bool, const Cell*) {
@@ -314,10 +328,8 @@ void no_hash(const Cell* s) {
 }  // namespace
 
 bool notify(const Cell* s, const Cell* action, int32_t index, int32_t count, const Cell* value) {
-    return notify_hook && notify_hook(s, action, value, index, count);
+    return ownership::is_owned(s) && ownership::check(s, action, value, index, count);
 }
-
-bool (*notify_hook)(const Cell* s, const Cell* action, const Cell* value, int32_t index, int32_t count) = nullptr;
 
 void remove(Cell* s, const Cell* part, const Cell* key) {
     int64_t count = part ? part_count(s, part) : 1;
@@ -339,6 +351,11 @@ void remove(Cell* s, const Cell* part, const Cell* key) {
     count = std::min(count, total - index);
     no_hash(s);
     bool told = notify(s, words::words.remove, int32_t(index), int32_t(count));
+    if (told) {  // the owner's handler may have changed the series
+        total = total_length(&at);
+        if (index >= total) return;
+        count = std::min(count, total - index);
+    }
     cut(at.payload2, index, count);
     if (told) notify(s, words::words.removed, int32_t(index), int32_t(count));
 }
@@ -361,6 +378,10 @@ void reverse(Cell* s, const Cell* part, const Cell* skip) {
     }
     no_hash(s);
     bool told = notify(s, words::words.reverse, int32_t(index), int32_t(count));
+    if (told) {
+        count = std::min<int64_t>(count, std::max<int64_t>(total_length(s) - index, 0));
+        count -= count % n;
+    }
     uint32_t unit = unit_of(alloc::buffer_of(s->payload2));
     size_t record = size_t(n) * unit;
     uint8_t* lo = unit_address(s->payload2, index);
@@ -393,6 +414,12 @@ Cell* take(Cell* s, const Cell* part, bool, bool last) {
     }
     no_hash(&source);
     bool told = notify(&source, words::words.take, int32_t(index), int32_t(asked));
+    if (told) {
+        total = total_length(&source);
+        start = std::min(start, total);
+        count = std::min(count, total - start);
+        if (count < 1 && !part) return shared::none();
+    }
     Cell* result = stack::push_slot();
     cell::set_none(result);
     if (!part) {
@@ -445,6 +472,7 @@ Cell* move(Cell* origin, Cell* target, const Cell* part) {
             error::fire(move_bad, &a, &b);
         }
         bool told = notify(origin, words::words.move, int32_t(from), int32_t(count));
+        if (told) count = std::min<int64_t>(count, std::max<int64_t>(total_length(origin) - from, 0));
         const Cell source = *origin, dest = *target;
         int64_t to = clamped_index(&dest), to_total = total_length(&dest);
         SeriesBuffer* tb = alloc::buffer_of(dest.payload2);
@@ -464,6 +492,13 @@ Cell* move(Cell* origin, Cell* target, const Cell* part) {
     if (to == from) return target;
     if (to > from && to < from_total && from_total - to < count) return origin;
     bool told = notify(origin, words::words.move, int32_t(from), int32_t(count));
+    if (told) {
+        from_total = total_length(origin);
+        if (from >= from_total) return target;
+        count = std::min(count, from_total - from);
+        to = std::min(to, from_total);
+        if (to > from && to < from + count) return origin;
+    }
     std::vector<uint8_t> moved(uint64_t(count) * unit);
     NodeId node = origin->payload2;
     std::memcpy(moved.data(), unit_address(node, from), moved.size());
@@ -487,6 +522,10 @@ Cell* move(Cell* origin, Cell* target, const Cell* part) {
 void random(Cell* s, bool seed, bool secure, bool only) {
     int64_t index = clamped_index(s), length = total_length(s) - index;
     bool told = notify(s, words::words.random, int32_t(index), int32_t(length));
+    if (told) {
+        index = std::min<int64_t>(index, total_length(s));
+        length = total_length(s) - index;
+    }
     if (seed) {
         SeriesBuffer* b = alloc::buffer_of(s->payload2);
         random::init_genrand(murmur::hash(b->data() + b->offset + uint64_t(index) * unit_of(b),

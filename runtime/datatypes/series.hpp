@@ -78,9 +78,8 @@ void random(Cell* s, bool seed, bool secure, bool only);
 // Tells the owner of an owned series about a change: the action word, the
 // index and count, the new value (null: none). Answers whether the owner was
 // told; an edit that told it before the change tells it again after, with
-// the past-tense word. The ownership module installs the hook.
+// the past-tense word.
 bool notify(const Cell* s, const Cell* action, int32_t index, int32_t count, const Cell* value = nullptr);
-extern bool (*notify_hook)(const Cell* s, const Cell* action, const Cell* value, int32_t index, int32_t count);
 
 void register_type();
 

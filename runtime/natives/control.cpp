@@ -15,6 +15,7 @@
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/context.hpp"
+#include "runtime/datatypes/error.hpp"
 #include "runtime/error.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/interp.hpp"
@@ -346,11 +347,20 @@ const char* category_name(error::Category c) {
     return names[int(c)];
 }
 
-// The value try answers for a caught error, into out (a stack cell): until
-// error! values exist, a block of the category word, the id word and the
-// error's arguments, such as [script no-value x].
-void error_value(Cell* out) {
+// The value try answers for a caught error, into out (a stack cell): the
+// error! value. With /keep its call trace becomes a block; without, the
+// frame position is dropped, since the frames it names are gone and later
+// calls reuse their records. Before the catalog exists, a block of the
+// category word, the id word and the error's arguments.
+void error_value(Cell* out, bool keep) {
     const error::Pending& e = error::pending;
+    if (cell::is(&e.value, type::error)) {
+        *out = e.value;
+        if (keep) error::set_stack_trace(out);
+        else if (cell::is(error::field_of(out, error::field::stack), type::integer))
+            cell::set_none(error::field_of(out, error::field::stack));
+        return;
+    }
     block::make_at(out, 2 + e.arg_count);
     word::make_at_tail(symbol::make(category_name(e.category)), out);
     word::make_at_tail(symbol::make(e.id ? e.id : "unknown"), out);
@@ -387,11 +397,10 @@ uint32_t try_(const Call& call) {
     if (raised) {
         if (raised != throws::error) throws::throw_code(raised);  // not a language error: not ours
         // The error unwound to the try frame and popped it: the current call
-        // is this native's again. /keep records the call stack once error!
-        // values hold one.
+        // is this native's again.
         stack::args = base;
         stack::top = base + 1;
-        error_value(base);
+        error_value(base, used(call, 1));
         return 0;
     }
     if (code) return code;  // break, continue, return, exit and throw pass on

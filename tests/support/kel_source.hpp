@@ -2,7 +2,8 @@
 // registered, the natives of the table given by each suite bound to their
 // words, comparison natives and the arithmetic ops, and `eval`, which reads
 // one line of source, evaluates it under a try frame and answers the molded
-// result or "error: id", checking that the stacks come back as they were.
+// result (an error! value in brief) or "error: id", checking that the stacks
+// come back as they were.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 
 #include "runtime/alloc.hpp"
 #include "runtime/context.hpp"
+#include "runtime/datatypes/error.hpp"
 #include "runtime/datatypes/function.hpp"
 #include "runtime/datatypes/native.hpp"
 #include "runtime/exits.hpp"
@@ -107,11 +109,23 @@ struct KelSource : WithSeries {
             EXPECT_EQ(stack::top, base + 1) << source << ": one result cell";
             Cell value = *base;
             stack::unwind_drop();
-            result = mold(value);
+            result = cell::is(&value, type::error) ? brief(value) : mold(value);
         }
         stack::top = top;
         stack::args = args;
         return result;
+    }
+
+    // An error! value in brief: its type, id and the arguments it has, such
+    // as "error! [script no-value x]".
+    static std::string brief(const Cell& e) {
+        std::string s = "error! [" + mold(*error::field_of(&e, error::field::type)) + " " +
+                        mold(*error::field_of(&e, error::field::id));
+        for (uint32_t i = error::field::arg1; i <= error::field::arg3; ++i) {
+            Cell a = *error::field_of(&e, i);
+            if (!cell::is(&a, type::none)) s += " " + mold(a);
+        }
+        return s + "]";
     }
 
     struct Case {

@@ -5,6 +5,9 @@
 
 #include "runtime/alloc.hpp"
 #include "runtime/context.hpp"
+#include "runtime/datatypes/error.hpp"
+#include "runtime/error.hpp"
+#include "runtime/ownership.hpp"
 #include "runtime/heap.hpp"
 #include "runtime/root.hpp"
 #include "runtime/value_slots.hpp"
@@ -30,6 +33,9 @@ public:
         context::global = 0;
         root::block = 0;
         value_slots::block = 0;
+        error::catalog = error::prototype = Cell{type::none, 0, 0, 0};
+        error::pending.value = Cell{type::none, 0, 0, 0};
+        ownership::table = 0;
     }
 
 private:

@@ -10,6 +10,7 @@
 #include "runtime/heap.hpp"
 #include "runtime/output.hpp"
 #include "runtime/platform/platform.hpp"
+#include "runtime/symbol.hpp"
 #include "runtime/system.hpp"
 #include "runtime/throws.hpp"
 
@@ -63,7 +64,8 @@ int main(int argc, char** argv) {
     else if (mode == "uncaught") {
         sys::run_top_level([] {
             runtime::init_values();
-            error::fire(error::id::no_value);
+            Cell word{type::word, 0, symbol::make("undefined-word"), uint32_t(-1)};
+            error::fire(error::id::no_value, &word);
         });
     } else if (mode == "badtype") {
         datatype::Row row(datatype::unsupported);

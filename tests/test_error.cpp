@@ -1,0 +1,139 @@
+// error!: values made from the catalog, their printed form, make error!,
+// path access, and the errors that try answers.
+#include <gtest/gtest.h>
+
+#include "runtime/collector.hpp"
+#include "runtime/datatypes/error.hpp"
+#include "runtime/datatypes/object.hpp"
+#include "tests/support/kel_source.hpp"
+
+using namespace kel;
+using namespace kel::test;
+
+namespace {
+
+const NativeSpec specs[] = {
+    {"make", type::action, action::make, "[type [any-type!] spec [any-type!]]"},
+    {"form", type::action, action::form, "[value [any-type!] /part limit [integer!]]"},
+    {"func", type::native, 14, "[spec [block!] body [block!]]"},
+    {"reduce", type::native, 35, "[value [any-type!] /into out [block!]]"},
+    {"try", type::native, 70, "[block [block!] /all /keep]"},
+    {"throw", type::native, 81, "[value [any-type!] /name word [word!]]"},
+};
+
+struct Error : KelSource {
+    std::span<const NativeSpec> natives_used() const override { return specs; }
+    void SetUp() override {
+        KelSource::SetUp();
+        define("error!", type_cell(type::error));
+    }
+
+    // The formed text of an error of the catalog entry, with its arguments
+    // and the where, near and stack fields given (none when absent).
+    static std::string formed(error::Category category, const char* id, std::initializer_list<Cell> args,
+                              const Cell* where = nullptr, const Cell* near = nullptr,
+                              const Cell* trace = nullptr) {
+        collector::RootCell e;
+        const Cell* a[3] = {};
+        int i = 0;
+        for (const Cell& c : args) a[i++] = &c;
+        error::make_with_args(&e.cell, uint32_t(category), id, a[0], a[1], a[2]);
+        if (where) *error::field_of(&e.cell, error::field::where) = *where;
+        if (near) *error::field_of(&e.cell, error::field::near) = *near;
+        if (trace) *error::field_of(&e.cell, error::field::stack) = *trace;
+        return form(e.cell);
+    }
+};
+
+}  // namespace
+
+TEST_F(Error, FormedWithItsMessageAndWhereNearStackLines) {
+    using C = error::Category;
+    Cell f = word_of("f"), x = word_of("x"), a = word_of("a"), integer = type_cell(type::integer);
+    Cell near = load1("[x + 1 * some-longer-words to cut it here at forty]");
+    Cell calls = load1("[g f]");
+    Cell path = load1("o/x");
+    Cell where_text = text("console");
+    EXPECT_EQ(formed(C::script, "no-value", {x}), "*** Script Error: x has no value\n*** Where: ???\n*** Near : none");
+    EXPECT_EQ(formed(C::script, "expect-arg", {f, integer, a}, &f),
+              "*** Script Error: f does not allow integer! for its a argument\n*** Where: f\n*** Near : none");
+    EXPECT_EQ(formed(C::math, "zero-divide", {}, &where_text),
+              "*** Math Error: attempt to divide by zero\n*** Where: console\n*** Near : none");
+    EXPECT_EQ(formed(C::throw_, "throw", {num(5)}), "*** Throw Error: no catch for throw: 5\n*** Where: ???\n*** Near : none");
+    EXPECT_EQ(formed(C::script, "invalid-path", {path, x}, &f, &near, &calls),
+              "*** Script Error: cannot access x in path o/x\n*** Where: f\n"
+              "*** Near : x + 1 * some-longer-words to cut it here\n*** Stack: g f");
+    // Arguments are molded (flat, at most 80 characters).
+    EXPECT_EQ(formed(C::script, "invalid-arg", {text("s")}), "*** Script Error: invalid argument: \"s\"\n*** Where: ???\n*** Near : none");
+    EXPECT_EQ(formed(C::internal, "too-deep", {}),
+              "*** Internal Error: block or paren series is too deep to process\n*** Where: ???\n*** Near : none");
+    // An id the catalog lacks makes an invalid error, never a failure.
+    EXPECT_EQ(formed(C::script, "no-such-id", {}),
+              "*** Internal Error: invalid error object field value: no-such-id\n*** Where: ???\n*** Near : none");
+}
+
+TEST_F(Error, MakeError) {
+    check({
+        {"e: make error! 300 reduce [e/type e/id e/code]", "[script no-value 300]"},
+        {"e: make error! 302 e/id", "not-defined"},
+        {"make error! -1", "error: out-of-range"},
+        {"make error! 399", "error: out-of-range"},
+        {"make error! 2000", "error: out-of-range"},
+        {"e: make error! [script no-value] e/code", "300"},
+        {"make error! [script]", "error: invalid-spec-field"},
+        {"make error! [nothing no-value]", "error: invalid-spec-field"},
+        {"make error! [script 5]", "error: invalid-arg"},
+        {"e: make error! [type: 'math id: 'zero-divide] reduce [e/code e/type]", "[400 math]"},
+        {"make error! [type: 'math id: 'nothing]", "error: invalid-spec-field"},
+        {"make error! [1 2]", "error: invalid-error"},
+        {"e: make error! \"boom\" reduce [e/type e/id e/arg1]", "[user message \"boom\"]"},
+        {"make error! 1.5", "error: bad-make-arg"},
+        {"form make error! [script no-value]", "\"*** Script Error: none has no value\n*** Where: ???\n*** Near : none\""},
+    });
+}
+
+TEST_F(Error, MoldedAsItsFields) {
+    collector::RootCell e;
+    error::make_with_args(&e.cell, uint32_t(error::Category::script), "not-defined", nullptr, nullptr, nullptr);
+    EXPECT_EQ(mold(e.cell), "make error! [\n    code: 302\n    type: 'script\n    id: 'not-defined\n    arg1: none\n"
+                            "    arg2: none\n    arg3: none\n    near: none\n    where: none\n    stack: none\n"
+                            "    files: none\n]");
+    EXPECT_EQ(mold(e.cell, {.flat = true}).substr(0, 40), "make error! [code: 302 type: 'script id:");
+}
+
+TEST_F(Error, StackIsNotReachableByPath) {
+    check({
+        {"e: make error! 300 e/stack", "error: invalid-path-set"},
+        {"e: make error! 300 e/STACK", "error: invalid-path-set"},
+        {"e: make error! 300 e/Stack: 1", "error: invalid-path-set"},
+        {"e: make error! 300 e/where: 'here e/where", "here"},
+        {"e: make error! 300 e/arg1: 5 form e", "\"*** Script Error: 5 has no value\n*** Where: ???\n*** Near : none\""},
+    });
+}
+
+TEST_F(Error, TryAnswersTheErrorFired) {
+    check({
+        {"e: try [undefined-word] reduce [e/type e/id e/arg1 e/code]", "[script no-value undefined-word 300]"},
+        {"f: func [] [undefined-word] e: try [f] e/where", "f"},
+        {"e: try [throw 7] reduce [e/id e/arg1]", "[throw 7]"},
+        // Without /keep the call trace is dropped; with it, the functions
+        // that were running.
+        {"f: func [] [undefined-word] e: try [f] e/stack", "error: invalid-path-set"},
+        {"f: func [] [undefined-word] e: try/keep [f] reduce [e/code e/where]", "[300 f]"},
+        {"f: func [] [g] g: func [] [undefined-word] e: try/keep [f] form e",
+         "\"*** Script Error: undefined-word has no value\n*** Where: g\n*** Near : none\n*** Stack: f g\""},
+        {"f: func [] [undefined-word] e: try [f] form e",
+         "\"*** Script Error: undefined-word has no value\n*** Where: f\n*** Near : none\""},
+    });
+}
+
+TEST_F(Error, UnderCollectionAtEveryAllocation) {
+    alloc::stress = true;
+    check({
+        {"e: try [undefined-word] reduce [e/type e/id e/arg1]", "[script no-value undefined-word]"},
+        {"f: func [] [g] g: func [] [undefined-word] e: try/keep [f] form e",
+         "\"*** Script Error: undefined-word has no value\n*** Where: g\n*** Near : none\n*** Stack: f g\""},
+        {"e: make error! [type: 'math id: 'zero-divide] e/code", "400"},
+    });
+    alloc::stress = false;
+}
