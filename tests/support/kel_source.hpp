@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <span>
+#include <cstring>
 #include <string>
 
 #include "runtime/alloc.hpp"
@@ -19,6 +20,7 @@
 #include "runtime/interp.hpp"
 #include "runtime/natives/control.hpp"
 #include "runtime/natives/natives.hpp"
+#include "runtime/lexer/lexer.hpp"
 #include "tests/support/values.hpp"
 
 namespace kel::test {
@@ -84,7 +86,8 @@ struct KelSource : WithSeries {
     // Evaluates the source under a try frame: the molded result, or
     // "error: id". The stacks must come back as they were.
     static std::string eval(const char* source) {
-        Cell code = load(source);
+        Cell code{};
+        lexer::load_utf8(source, std::strlen(source), lexer::ScanOptions{}, &code);
         Cell* top = stack::top;
         Cell* args = stack::args;
         stack::Frame* frame_top = stack::frame_top;
