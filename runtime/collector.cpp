@@ -1,5 +1,7 @@
 #include "runtime/collector.hpp"
 
+#include "runtime/interp.hpp"
+
 #include <cstring>
 #include <vector>
 
@@ -138,6 +140,7 @@ void mark_roots() {
     if (value_slots::block) mark_block(value_slots::block);
     mark_cells(error::pending.args, error::pending.args + error::pending.arg_count);
     mark_cell(&error::pending.value);
+    mark_cell(&interp::current_block);
     for (Cell* c : roots) mark_cell(c);
     drain();
     for (Callback cb : callbacks)

@@ -1,4 +1,5 @@
 #include "runtime/exits.hpp"
+#include "runtime/interp.hpp"
 
 #include <cstdlib>
 #include <cstring>
@@ -71,6 +72,8 @@ void throw_error() {
     if (frame_top - 1 > frames && cell::is(e, type::error)) {
         Cell where = get_call_word();
         error::set_where(e, &where);
+        Cell* near = error::field_of(e, error::field::near);
+        if (cell::is(near, type::none) && cell::is(&interp::current_block, type::block)) *near = interp::current_block;
         Cell* trace = error::field_of(e, error::field::stack);
         if (!cell::is(trace, type::block)) cell::set_integer(trace, int32_t(frame_top - frames));
     }

@@ -1,6 +1,7 @@
 // Runtime initialisation: a fixed order of steps, each relying on what the
 // earlier ones leave.
 #include "runtime/init.hpp"
+#include "runtime/interp.hpp"
 #include "runtime/natives/control.hpp"
 #include "runtime/natives/system.hpp"
 
@@ -150,6 +151,7 @@ void init() {
 
 void init_values() {
     error::pending = {};
+    interp::current_block = Cell{type::none, 0, 0, 0};
     alloc::init();
     slots::init();
     register_datatypes();

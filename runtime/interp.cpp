@@ -599,6 +599,8 @@ bool next_is_op(NodeId code, uint32_t pos, uint32_t end, Cell* op) {
 
 }  // namespace
 
+Cell current_block{};
+
 uint32_t call_values(const Cell& fn, const Cell& name, const Cell* values, uint32_t n) {
     uint8_t t = cell::type_of(&fn);
     if (!callable(t)) sys::quit(101, KEL_CALLER_ADDRESS());
@@ -651,14 +653,23 @@ uint32_t eval_block(const Cell* block, bool into_result) {
     check_native_stack();
     NodeId code = block->payload2;
     uint32_t pos = block->payload1;
+    // The block being evaluated, at the expression under way, for the near
+    // field of an error; an error leaves it at the innermost expression.
+    const Cell outer = current_block;
+    current_block = Cell{type::block, pos, code, 0};
     stack::mark_interp_eval(words::words.body);
     if (tracer.on) report(event::enter, code, int32_t(pos), nullptr, nullptr);
     if (pos >= series::cell_count(code)) cell::set_unset(stack::args), stack::keep();
     while (pos < series::cell_count(code)) {
-        if (uint32_t pending = eval_expression(code, pos, series::cell_count(code), false, false, false, &pos)) return pending;
+        current_block.payload1 = pos;
+        if (uint32_t pending = eval_expression(code, pos, series::cell_count(code), false, false, false, &pos)) {
+            current_block = outer;
+            return pending;
+        }
         if (pos < series::cell_count(code)) stack::reset();
     }
     if (tracer.on) report(event::exit, code, int32_t(series::cell_count(code)), nullptr, stack::args);
+    current_block = outer;
     if (into_result) stack::unwind_last();
     else stack::unwind();
     return 0;

@@ -20,6 +20,10 @@
 
 namespace kel::interp {
 
+// The block under evaluation, its index at the expression being evaluated;
+// an error takes its near field from it. A collector root.
+extern Cell current_block;
+
 // Evaluates the block from its position to its tail; the last value is the
 // result, unset! for an empty block. With into_result the result goes into
 // the caller's args[0], else it stays as the caller's last pushed cell.

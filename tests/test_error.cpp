@@ -121,9 +121,11 @@ TEST_F(Error, TryAnswersTheErrorFired) {
         {"f: func [] [undefined-word] e: try [f] e/stack", "error: invalid-path-set"},
         {"f: func [] [undefined-word] e: try/keep [f] reduce [e/code e/where]", "[300 f]"},
         {"f: func [] [g] g: func [] [undefined-word] e: try/keep [f] form e",
-         "\"*** Script Error: undefined-word has no value\n*** Where: g\n*** Near : none\n*** Stack: f g\""},
+         "\"*** Script Error: undefined-word has no value\n*** Where: g\n*** Near : undefined-word\n*** Stack: f g\""},
+        // Near: the block of the failing expression, from that expression on.
+        {"e: try [1 + 2 x: undefined-word 3] e/near", "[x: undefined-word 3]"},
         {"f: func [] [undefined-word] e: try [f] form e",
-         "\"*** Script Error: undefined-word has no value\n*** Where: f\n*** Near : none\""},
+         "\"*** Script Error: undefined-word has no value\n*** Where: f\n*** Near : undefined-word\""},
     });
 }
 
@@ -132,7 +134,7 @@ TEST_F(Error, UnderCollectionAtEveryAllocation) {
     check({
         {"e: try [undefined-word] reduce [e/type e/id e/arg1]", "[script no-value undefined-word]"},
         {"f: func [] [g] g: func [] [undefined-word] e: try/keep [f] form e",
-         "\"*** Script Error: undefined-word has no value\n*** Where: g\n*** Near : none\n*** Stack: f g\""},
+         "\"*** Script Error: undefined-word has no value\n*** Where: g\n*** Near : undefined-word\n*** Stack: f g\""},
         {"e: make error! [type: 'math id: 'zero-divide] e/code", "400"},
     });
     alloc::stress = false;

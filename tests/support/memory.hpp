@@ -9,6 +9,7 @@
 #include "runtime/error.hpp"
 #include "runtime/ownership.hpp"
 #include "runtime/heap.hpp"
+#include "runtime/interp.hpp"
 #include "runtime/root.hpp"
 #include "runtime/value_slots.hpp"
 #include "runtime/stack.hpp"
@@ -36,6 +37,7 @@ public:
         error::catalog = error::prototype = Cell{type::none, 0, 0, 0};
         error::pending.value = Cell{type::none, 0, 0, 0};
         ownership::table = 0;
+        interp::current_block = Cell{type::none, 0, 0, 0};
     }
 
 private:
