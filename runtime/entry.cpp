@@ -2,8 +2,12 @@
 // phases. It ends in sys::quit, through which every exit of the runtime goes.
 #include <new>
 
+#include "environment/boot.hpp"
+#include "environment/script.hpp"
 #include "runtime/console.hpp"
 #include "runtime/heap.hpp"
+#include "runtime/natives/system.hpp"
+#include "runtime/output.hpp"
 #include "runtime/init.hpp"
 #include "runtime/platform/platform.hpp"
 #include "runtime/system.hpp"
@@ -56,6 +60,14 @@ void boot() {
     // 8. From here the collector may run.
     record.collector_enabled = true;
     record.root_recording = false;
+    // 9. The boot environment.
+    environment::boot();
+    // A script named on the command line runs with its output on standard
+    // output; the console window that would take it instead is not built.
+    if (record.argc > 1) {
+        output::register_print_hooks(natives::print_to_stdout, nullptr);
+        environment::run_script(record.argv[1]);
+    }
 }
 }  // namespace
 

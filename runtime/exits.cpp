@@ -1,5 +1,4 @@
 #include "runtime/exits.hpp"
-#include "runtime/interp.hpp"
 
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +11,7 @@
 #include "runtime/datatypes/error.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/error.hpp"
+#include "runtime/interp.hpp"
 #include "runtime/platform/platform.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
@@ -167,12 +167,18 @@ void form_pending(Cell* out) {
 }
 
 void report_uncaught() {
-    std::string text = "*** Error";
+    // The report must not fail in turn: when the error cannot be formed,
+    // its id is shown.
+    std::string text = std::string("*** Error: ") + (error::pending.id ? error::pending.id : "unknown");
     if (symbol::table) {
+        error::Pending raised = error::pending;
         collector::RootCell out;
-        string::make(&out.cell, 64);
-        form_pending(&out.cell);
-        text = string::to_utf8(&out.cell);
+        throws::protect(throws::error, [&] {
+            string::make(&out.cell, 64);
+            form_pending(&out.cell);
+            text = string::to_utf8(&out.cell);
+        });
+        error::pending = raised;
     }
     const char* v = std::getenv("KEL_FATAL_TO_STDERR");
 #ifdef _WIN32

@@ -159,6 +159,7 @@ void init_values() {
     natives::init_control();
     natives::init_loops();
     natives::init_system();
+    natives::init_words();
     alloc::make_first_frames();
     root::init();
     NodeId args = root::make_fixed_block(stack::argument_cells);

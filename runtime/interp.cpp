@@ -494,7 +494,8 @@ Place place_of(const Cell* value, const Cell& parent) {
 
 // Evaluates or sets a path. A callable reached by a plain path is called with
 // the path's remaining elements as refinements.
-uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, bool set, bool get, bool push) {
+uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, bool set, bool get, bool push,
+                   bool case_ = false) {
     NodeId elements = path.payload2;
     uint32_t first = path.payload1;
     if (first >= series::cell_count(elements)) script_error("empty-path", &path);
@@ -563,7 +564,7 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
         auto handler = actions::handler<actions::EvalPath>(cell::type_of(work), action::eval_path, work);
         Cell* found = handler(work, sel, set && last ? st : nullptr, &path,
                               cell::is(parent_slot, type::none) ? nullptr : parent_slot,
-                              cell::is(&previous, type::none) ? nullptr : &previous, int32_t(i - first - 1), false,
+                              cell::is(&previous, type::none) ? nullptr : &previous, int32_t(i - first - 1), case_,
                               get, last, false);
         Cell next = *found;
         Place next_place = place_of(found, *work);
@@ -600,6 +601,23 @@ bool next_is_op(NodeId code, uint32_t pos, uint32_t end, Cell* op) {
 }  // namespace
 
 Cell current_block{};
+
+uint32_t path_value(const Cell& path, const Cell* value, bool case_) {
+    Cell* base = stack::top;
+    stack::mark_interp_call(value ? words::words.set_path : words::words.anon);
+    Cell store;
+    if (value) store = *value;
+    else cell::set_none(&store);
+    stack::push(&store);  // a set-path stores what its frame holds in args[0]
+    uint32_t pos = 0;
+    Cell p = path;
+    if (uint32_t pending = eval_path(p, 0, pos, 0, value != nullptr, value == nullptr, true, case_)) return pending;
+    Cell result = *stack::last();
+    stack::unwind();
+    stack::top = base;
+    stack::push(&result);
+    return 0;
+}
 
 uint32_t call_values(const Cell& fn, const Cell& name, const Cell* values, uint32_t n) {
     uint8_t t = cell::type_of(&fn);

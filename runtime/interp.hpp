@@ -39,6 +39,11 @@ uint32_t eval_expression(NodeId code, uint32_t at, uint32_t end, bool no_infix, 
 // are none; refinements stay inactive); the result is pushed.
 uint32_t call_values(const Cell& fn, const Cell& name, const Cell* values, uint32_t n);
 
+// Reads a path (value null) or sets it to the value, as a get-path or a
+// set-path outside code does; the result is pushed. Keys are matched
+// case-sensitively with case_.
+uint32_t path_value(const Cell& path, const Cell* value, bool case_);
+
 // The parsed spec of a native, action or op (made once, kept with it): pairs
 // of an argument's word and its typeset (the class of the argument in
 // header bits 20-21), refinement cells, and a last integer! with the number

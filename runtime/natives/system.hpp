@@ -19,5 +19,6 @@ extern bool last_lf;
 void print_to_stdout(const Cell* text, bool newline);
 
 void init_system();
+void init_words();  // words.cpp
 
 }  // namespace kel::natives

@@ -1,0 +1,79 @@
+#include "environment/boot.hpp"
+
+#include <cstring>
+
+#include "environment/predicates.hpp"
+#include "runtime/actions.hpp"
+#include "runtime/context.hpp"
+#include "runtime/datatypes/block.hpp"
+#include "runtime/datatypes/series.hpp"
+#include "runtime/exits.hpp"
+#include "runtime/interp.hpp"
+#include "runtime/lexer/lexer.hpp"
+#include "runtime/stack.hpp"
+#include "runtime/symbol.hpp"
+
+namespace kel::environment {
+namespace {
+
+void set_global(const char* name, const Cell& value) {
+    Cell word = *context::find_or_add_global(symbol::make(name));
+    word::set(&word, &value);
+}
+
+// `make` as the sources' first line makes it: make action! [[type spec] 1].
+void predefine_make() {
+    Cell* top = stack::top;
+    static const char spec[] = "[type spec] 1";
+    Cell* block = stack::push_slot();
+    cell::set_none(block);
+    lexer::load_utf8(spec, std::strlen(spec), lexer::ScanOptions{}, block);
+    Cell* made = stack::push_slot();
+    cell::set_datatype(made, type::action);
+    Cell value = *actions::handler<actions::Make>(type::action, action::make, made)(made, block, type::action);
+    set_global("make", value);
+    stack::top = top;
+}
+
+// external! holds event!, whose datatype the GUI registers after the boot
+// environment has run.
+void make_external() {
+    Cell ts{type::typeset, 0, 0, 0};
+    cell::typeset_add(&ts, type::event);
+    set_global("external!", ts);
+}
+
+}  // namespace
+
+uint32_t run_text(const char* text, size_t length) {
+    Cell* code = stack::push_slot();
+    cell::set_none(code);
+    lexer::load_utf8(text, length, lexer::ScanOptions{}, code);
+    // A header: the word Kel followed by a block.
+    if (series::length_from(code) >= 2) {
+        const Cell* first = block::ks_abs_at(code, series::clamped_index(code));
+        if (cell::is(first, type::word) && symbol::name(first->payload2) == "Kel" &&
+            cell::is(first + 1, type::block))
+            code->payload1 += 2;
+    }
+    Cell block = *code;
+    uint32_t pending = interp::eval_block(&block, false);
+    if (pending) return pending;
+    *code = *stack::last();  // the result replaces the code
+    stack::pop(1);
+    return 0;
+}
+
+void boot() {
+    predefine_make();
+    make_external();
+    make_predicates();
+    for (size_t i = 0; i < boot_source_count; ++i) {
+        Cell* top = stack::top;
+        const BootSource& s = boot_sources[i];
+        if (run_text(s.text, std::strlen(s.text))) exits::raise_pending();
+        stack::top = top;
+    }
+}
+
+}  // namespace kel::environment

@@ -1,0 +1,62 @@
+#include "environment/script.hpp"
+
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "environment/boot.hpp"
+#include "runtime/datatypes/block.hpp"
+#include "runtime/datatypes/string.hpp"
+#include "runtime/error.hpp"
+#include "runtime/exits.hpp"
+#include "runtime/platform/platform.hpp"
+#include "runtime/stack.hpp"
+
+namespace kel::environment {
+namespace {
+
+Cell* push_file(const char* path) {
+    Cell* file = stack::push_slot();
+    cell::set_none(file);
+    string::make_from_utf8(file, path, std::strlen(path));
+    cell::set_type(file, type::file);
+    return file;
+}
+
+bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Where the header starts: the first "Kel", optionally "/System", then any
+// blanks and "[". Case matters. npos when there is none.
+size_t find_header(std::string_view text) {
+    for (size_t at = text.find("Kel"); at != std::string_view::npos; at = text.find("Kel", at + 1)) {
+        size_t p = at + 3;
+        if (text.substr(p, 7) == "/System") p += 7;
+        while (p < text.size() && blank(text[p])) ++p;
+        if (p < text.size() && text[p] == '[') return at;
+    }
+    return std::string_view::npos;
+}
+
+}  // namespace
+
+void run_script(const char* path) {
+    Cell* top = stack::top;
+    std::optional<std::string> text = os::read_file(path);
+    if (!text) {
+        Cell* file = push_file(path);
+        error::fire(error::Id{error::Category::access, "cannot-open"}, file);
+    }
+    size_t header = find_header(*text);
+    if (header == std::string_view::npos) {
+        Cell* file = push_file(path);
+        Cell* arg = block::push_new(1);
+        block::ks_append(arg, file);
+        error::fire(error::Id{error::Category::syntax, "no-header"}, arg);
+    }
+    if (std::string_view(*text).substr(header, 10) == "Kel/System")
+        error::fire(error::Id{error::Category::internal, "kel-system"});
+    if (run_text(text->data() + header, text->size() - header)) exits::raise_pending();
+    stack::top = top;
+}
+
+}  // namespace kel::environment
