@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "environment/predicates.hpp"
+#include "environment/script.hpp"
+#include "runtime/trace.hpp"
 #include "runtime/actions.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatypes/block.hpp"
@@ -45,7 +47,7 @@ void make_external() {
 
 }  // namespace
 
-uint32_t run_text(const char* text, size_t length) {
+uint32_t run_text(const char* text, size_t length, const Cell* callback) {
     Cell* code = stack::push_slot();
     cell::set_none(code);
     lexer::load_utf8(text, length, lexer::ScanOptions{}, code);
@@ -57,6 +59,18 @@ uint32_t run_text(const char* text, size_t length) {
             code->payload1 += 2;
     }
     Cell block = *code;
+    if (callback) {
+        // trace_block leaves its result in its caller's args[0]: a frame of its own
+        Cell* kept = stack::top;
+        stack::mark_native(nullptr);
+        stack::push(&block);
+        if (uint32_t pending = interp::trace_block(callback, &block)) return pending;
+        Cell result = *stack::args;
+        stack::unwind_drop();
+        stack::top = kept;
+        *code = result;
+        return 0;
+    }
     uint32_t pending = interp::eval_block(&block, false);
     if (pending) return pending;
     *code = *stack::last();  // the result replaces the code
@@ -68,6 +82,7 @@ void boot() {
     predefine_make();
     make_external();
     make_predicates();
+    make_script_runner();
     for (size_t i = 0; i < boot_source_count; ++i) {
         Cell* top = stack::top;
         const BootSource& s = boot_sources[i];

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/cell.hpp"
+
 namespace kel::environment {
 
 struct BootSource {
@@ -23,6 +25,7 @@ void boot();
 // Evaluates Kel source text: loaded by the lexer, its header (the word Kel
 // and a block) skipped, its values evaluated in order. Answers the pending
 // exit code; the result is left as the last pushed cell.
-uint32_t run_text(const char* text, size_t length);
+// With a callback (a function!), the code runs traced by it.
+uint32_t run_text(const char* text, size_t length, const Cell* callback = nullptr);
 
 }  // namespace kel::environment

@@ -5,7 +5,11 @@
 #include <string_view>
 
 #include "environment/boot.hpp"
+#include "runtime/context.hpp"
 #include "runtime/datatypes/block.hpp"
+#include "runtime/datatypes/function.hpp"
+#include "runtime/lexer/lexer.hpp"
+#include "runtime/symbol.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/error.hpp"
 #include "runtime/exits.hpp"
@@ -37,10 +41,9 @@ size_t find_header(std::string_view text) {
     return std::string_view::npos;
 }
 
-}  // namespace
-
-void run_script(const char* path) {
-    Cell* top = stack::top;
+// Reads, finds the header of and evaluates the script at the path; the
+// result is left as the last pushed cell. Answers the pending exit code.
+uint32_t run_file(const char* path, const Cell* callback) {
     std::optional<std::string> text = os::read_file(path);
     if (!text) {
         Cell* file = push_file(path);
@@ -55,7 +58,39 @@ void run_script(const char* path) {
     }
     if (std::string_view(*text).substr(header, 10) == "Kel/System")
         error::fire(error::Id{error::Category::internal, "kel-system"});
-    if (run_text(text->data() + header, text->size() - header)) exits::raise_pending();
+    return run_text(text->data() + header, text->size() - header, callback);
+}
+
+// do-file file callback do-args: the script runner that `do` of a file!
+// calls.
+uint32_t do_file(const Call&) {
+    Cell* base = stack::args;
+    std::string path = string::to_utf8(base);
+    const Cell* callback = cell::is(base + 1, type::function) ? base + 1 : nullptr;
+    if (uint32_t pending = run_file(path.c_str(), callback)) return pending;
+    stack::set_result(stack::last());
+    return 0;
+}
+
+}  // namespace
+
+void run_script(const char* path) {
+    Cell* top = stack::top;
+    if (run_file(path, nullptr)) exits::raise_pending();
+    stack::top = top;
+}
+
+void make_script_runner() {
+    static const char spec[] = "[file [file! url!] callback [function! none!] do-args [any-type!]]";
+    Cell* top = stack::top;
+    Cell* block = stack::push_slot();
+    cell::set_none(block);
+    lexer::load_utf8(spec, std::strlen(spec), lexer::ScanOptions{}, block);
+    Cell spec_block = *block::ks_abs_at(block, 0);
+    Cell* held = stack::push(&spec_block);
+    Cell routine = *routine::push(held, nullptr, routine::add_entry(do_file), -1, true);
+    Cell word = *context::find_or_add_global(symbol::make("do-file"));
+    word::set(&word, &routine);
     stack::top = top;
 }
 

@@ -7,4 +7,7 @@ namespace kel::environment {
 
 void run_script(const char* path);
 
+// Makes `do-file`, the runner that `do` of a file! calls.
+void make_script_runner();
+
 }  // namespace kel::environment

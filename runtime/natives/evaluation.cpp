@@ -15,6 +15,8 @@
 #include "runtime/context.hpp"
 #include "runtime/error.hpp"
 #include "runtime/interp.hpp"
+#include "runtime/lexer/lexer.hpp"
+#include "runtime/symbol.hpp"
 #include "runtime/trace.hpp"
 #include "runtime/natives/control.hpp"
 #include "runtime/stack.hpp"
@@ -112,10 +114,30 @@ uint32_t do_(const Call& call) {
             stack::set_result(stack::last());
             return 0;
         }
-        case type::string:
+        case type::string: {
+            // Loaded into a block and evaluated.
+            stack::top = base + 1;
+            Cell* code = stack::push_slot();
+            cell::set_none(code);
+            lexer::load(&value, -1, lexer::ScanOptions{}, code);
+            Cell block = *code;
+            return eval_into_result(&block);
+        }
         case type::file:
-        case type::url:
-            not_done();  // loading text and running scripts come with the lexer
+        case type::url: {
+            // Run as a script by the boot environment's do-file.
+            Cell runner = *context::find_or_add_global(symbol::make("do-file"));
+            const Cell* fn = word::fetch(&runner);
+            if (cell::is(fn, type::unset)) error::fire(error::Id{error::Category::script, "no-value"}, &runner);
+            Cell values[3] = {value, Cell{type::none, 0, 0, 0}, Cell{type::none, 0, 0, 0}};
+            if (used(call, args)) values[2] = base[call.refs[args]];
+            Cell callable = *fn;
+            stack::top = base + 1;
+            if (uint32_t pending = guarded([&] { return interp::call_values(callable, runner, values, 3); }))
+                return pending;
+            stack::set_result(stack::last());
+            return 0;
+        }
         default: {
             stack::top = base + 1;
             if (uint32_t pending = push_evaluated(value)) return pending;
