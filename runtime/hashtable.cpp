@@ -47,7 +47,9 @@ NodeId filled_bytes(uint64_t n, uint8_t fill) {
 
 // New flag and key arrays for `buckets` buckets, all empty.
 void make_arrays(NodeId table, uint32_t buckets) {
+    collector::RootCell held;  // the new flags, stored nowhere yet, while the keys are made
     NodeId flags = filled_bytes(buckets / 4, 0xAA);
+    held.cell = Cell{type::binary, 0, flags, 0};
     NodeId keys = filled_bytes(uint64_t(buckets) * 4, 0);
     Record* r = record(table);
     r->flags = flags;

@@ -63,6 +63,33 @@ TEST_F(HashTables, ChurnDoesNotGrowWithoutBound) {
     for (NodeId key = 99991; key <= 100000; ++key) EXPECT_NE(hashtable::get_pointer(t, key), nullptr);
 }
 
+// The flag and key arrays are made one after the other: a collection while
+// the second is made must not take the first, which nothing stores yet.
+TEST_F(HashTables, ArraysSurviveCollectionsWhileTheyAreMade) {
+    struct Case {
+        hashtable::Kind kind;
+        uint32_t mode;
+    } cases[] = {{hashtable::identity, 2}, {hashtable::ownership, 2}, {hashtable::words, 0}};
+    for (const Case& c : cases) {
+        NodeId t;
+        {
+            test::StressMode stress(true);
+            t = test::keep_table(hashtable::init(0, 0, c.kind, c.mode));
+            if (c.kind == hashtable::words)
+                for (int i = 0; i < 40; ++i) hashtable::find_symbol(t, ("w" + std::to_string(i)).c_str(), 2 + (i > 9), false);
+            else
+                for (NodeId key = 1; key <= 40; ++key) hashtable::put_pointer(t, key);  // grows twice
+        }
+        const hashtable::Record* r = hashtable::record(t);
+        for (NodeId part : {r->flags, r->keys}) {
+            ASSERT_NE(alloc::buffer_of(part), nullptr) << c.kind;
+            EXPECT_EQ(alloc::buffer_of(part)->node, part) << c.kind;
+        }
+        if (c.kind != hashtable::words)
+            for (NodeId key = 1; key <= 40; ++key) EXPECT_NE(hashtable::get_pointer(t, key), nullptr) << key;
+    }
+}
+
 namespace {
 bool even_alive(NodeId n) { return n % 2 == 0; }
 }  // namespace
