@@ -14,13 +14,14 @@ namespace kel::test {
 namespace kept {
 
 inline std::deque<Cell> cells;  // a deque: the cells keep their addresses as it grows
-inline std::vector<NodeId> blocks, series, tables;
+inline std::vector<NodeId> blocks, series, tables, contexts;
 
 inline void mark() {
     for (const Cell& c : cells) collector::mark_cells(&c, &c + 1);
     for (NodeId n : blocks) collector::mark_block(n);
     for (NodeId n : series) collector::mark_series(n);
     for (NodeId n : tables) collector::mark_table(n);
+    for (NodeId n : contexts) collector::mark_context(n);
 }
 
 inline void clear() {
@@ -28,6 +29,7 @@ inline void clear() {
     blocks.clear();
     series.clear();
     tables.clear();
+    contexts.clear();
 }
 
 // After the collector's init, which drops the callbacks.
@@ -45,8 +47,8 @@ inline Cell& keep(const Cell& v = Cell{}) {
     return kept::cells.back();
 }
 
-// The same for a bare node: a block with its cells, a buffer alone, or a hash
-// table with what its entries keep.
+// The same for a bare node: a block with its cells, a buffer alone, a hash
+// table with what its entries keep, or a context with its words and values.
 inline NodeId keep_block(NodeId n) {
     kept::blocks.push_back(n);
     return n;
@@ -57,6 +59,11 @@ inline NodeId keep_series(NodeId n) {
 }
 inline NodeId keep_table(NodeId n) {
     kept::tables.push_back(n);
+    return n;
+}
+
+inline NodeId keep_context(NodeId n) {
+    kept::contexts.push_back(n);
     return n;
 }
 
