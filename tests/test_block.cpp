@@ -318,7 +318,7 @@ TEST_F(Block, PathAccess) {
 }
 
 TEST_F(Block, MakingAndAppending) {
-    Cell b{};
+    Cell& b = test::keep();
     block::make_at(&b, 0);
     for (int32_t i = 0; i < 100; ++i) {
         Cell v = num(i);

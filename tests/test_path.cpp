@@ -172,7 +172,7 @@ TEST_F(Path, PushAndBoxRetype) {
     EXPECT_EQ(mold(*get_path::push(&b)), ":a/b");
     EXPECT_EQ(mold(*paren::push(&b)), "(a b)");
     EXPECT_EQ(stack::last()->payload2, b.payload2);  // a retype, not a copy
-    Cell boxed{};
+    Cell& boxed = test::keep();
     path::box(&boxed, 3);
     EXPECT_TRUE(cell::is(&boxed, type::path));
     EXPECT_EQ(block::ks_length_q(&boxed), 0);

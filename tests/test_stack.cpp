@@ -107,7 +107,7 @@ TEST_F(Stack, UnwindingStopsAtItsKindOrABarrier) {
 }
 
 TEST_F(Stack, FunctionFramesRestoreTheirContextWhenUnwound) {
-    NodeId fn = context::make(2, true, false, 0, 0);
+    NodeId fn = test::keep_context(context::make(2, true, false, 0, 0));
     Cell w = named("recur");
     stack::mark_func(&w, fn);
     Cell a = integer(1);
@@ -135,7 +135,7 @@ TEST_F(Stack, CallWordAndTraceSkipAnonymousFrames) {
     Cell call = stack::get_call_word();
     EXPECT_EQ(symbol::name(call.payload2), "visible");
 
-    NodeId node = alloc::alloc_cells(4);
+    NodeId node = test::keep_block(alloc::alloc_cells(4));
     Cell block{type::block, 0, node, 0};
     stack::trace_frames(&block);
     SeriesBuffer* b = alloc::buffer_of(node);
