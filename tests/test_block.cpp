@@ -62,7 +62,7 @@ TEST_F(Block, MoldAndFormFromThePosition) {
 
 TEST_F(Block, MoldStopsAtTheLimitAndAnswersWhatIsLeft) {
     Cell b = load1("[aaaa bbbb]");
-    Cell out, limit = num(2);
+    Cell &out = keep(), limit = num(2);
     string::make(&out, 16);
     EXPECT_EQ(actions::mold(&b, &out, false, false, false, &limit, 2, 0), -4);  // "[aaaa]"
     EXPECT_EQ(string::to_utf8(&out), "[aaaa]");

@@ -52,7 +52,10 @@ struct FloatType : test::WithRuntime {
         }
         float_::pretty_print = true;
     }
-    void TearDown() override { float_::pretty_print = true; }
+    void TearDown() override {
+        float_::pretty_print = true;
+        WithRuntime::TearDown();
+    }
 };
 
 }  // namespace

@@ -340,7 +340,7 @@ TEST_F(Function, Routines) {
 
     Cell spec = load1("[\"doc\" a [integer!] b /c d]"), body = load1("[native code]");
     StackScope scope;
-    Cell r = *routine::push(&spec, &body, e, 4, true);
+    Cell r = keep(*routine::push(&spec, &body, e, 4, true));
     EXPECT_EQ(cell::type_of(&r), type::routine);
     EXPECT_EQ(routine::arity(&r), 3u);
     EXPECT_TRUE(r.header & routine::maker_flag);
@@ -352,7 +352,7 @@ TEST_F(Function, Routines) {
     EXPECT_EQ(form(r), "?routine?");
     EXPECT_EQ(reflect(r, "spec").payload2, r.payload2);  // inherited from function!
 
-    Cell plain = *routine::push(&spec, nullptr, e, -1, false);
+    Cell plain = keep(*routine::push(&spec, nullptr, e, -1, false));
     EXPECT_FALSE(plain.header & routine::maker_flag);
     EXPECT_EQ(cell::integer(function::body_of(&plain) + 4), -1);
     EXPECT_EQ(mold(plain), "routine [\"doc\" a [integer!] b /c d] none");

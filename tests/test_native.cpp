@@ -157,7 +157,7 @@ TEST_F(Native, OpFromEachSource) {
     Cell r;
     {
         StackScope scope;
-        r = *routine::push(&spec, &body, 1, 11, false);
+        r = keep(*routine::push(&spec, &body, 1, 11, false));
     }
     struct Case {
         Cell source;

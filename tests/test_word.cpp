@@ -84,7 +84,10 @@ bool toy_scan(const char* text, size_t n, Cell* out) {
 }
 
 struct Word : test::WithRuntime {
-    void TearDown() override { word::scanner = nullptr; }
+    void TearDown() override {
+        word::scanner = nullptr;
+        WithRuntime::TearDown();
+    }
 };
 
 }  // namespace

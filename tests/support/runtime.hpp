@@ -35,6 +35,10 @@ private:
 struct WithRuntime : ::testing::Test {
     OwnHeap heap;
     void SetUp() override {
+        // Whatever a test before this one left on: start-up runs without collections.
+        sys::record.collector_enabled = false;
+        alloc::stress = false;
+        kept::clear();
         sys::record.root_recording = true;
         cycles::reset();
         runtime::init_values();
