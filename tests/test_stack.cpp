@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "runtime/collector.hpp"
 #include "runtime/context.hpp"
+#include "runtime/datatypes/string.hpp"
 #include "runtime/error.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
@@ -18,11 +20,34 @@ Cell integer(int32_t v) {
     return c;
 }
 
+uint32_t used_nodes() {
+    uint32_t n = 0;
+    for (NodeFrame* f = alloc::memory.node_head; f; f = f->next) n += f->used;
+    return n;
+}
+
 Cell named(const char* name) { return Cell{type::word, context::global, symbol::make(name), uint32_t(-1)}; }
 
 }  // namespace
 
 using Stack = test::WithRuntime;
+
+// A slot reserved for a result holds no old value that the collector would
+// follow: the string popped before stays garbage.
+TEST_F(Stack, AReservedSlotHoldsNoOldValue) {
+    Cell* top = stack::top;
+    collector::collect();
+    uint32_t before = used_nodes();
+    Cell s;
+    string::make_from_utf8(&s, "popped", 6);
+    stack::push(&s);
+    stack::pop(1);
+    Cell* slot = stack::push_slot();
+    EXPECT_TRUE(cell::is(slot, type::unset));
+    collector::collect();
+    EXPECT_EQ(used_nodes(), before);
+    stack::top = top;
+}
 
 TEST_F(Stack, ArgumentOverflowLeavesRoomForTheError) {
     Cell v = integer(1);
