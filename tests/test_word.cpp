@@ -284,9 +284,9 @@ TEST_F(Word, MakingWords) {
 
     Cell& block = test::keep(Cell{type::block, 0, alloc::alloc_cells(1), 0});
     word::make_at_tail(symbol::make("one"), &block);
-    Cell* two = word::make_at_tail_text("two", &block);
-    EXPECT_EQ(mold_of(*two), "two");
-    EXPECT_EQ(two->payload1, context::global);
+    Cell two = *word::make_at_tail_text("two", &block);  // a copy: the block's buffer moves in mold_of
+    EXPECT_EQ(mold_of(two), "two");
+    EXPECT_EQ(two.payload1, context::global);
 
     stack::args = stack::top = stack::cells;
     stack::push(&block);
