@@ -155,6 +155,23 @@ TEST_F(Collector, StressModeKeepsRootedValuesIntact) {
     EXPECT_GT(collector::counters.collections, 600u);
 }
 
+// In stress mode the space that compaction gives up is filled with 0xDB, so
+// that a raw address kept across a collection reads garbage, not a stale copy.
+TEST_F(Collector, StressModeFillsTheSpaceGivenUp) {
+    test::StressMode on(true);
+    NodeId garbage = alloc::alloc_filled_bytes(200, 0x11);
+    SeriesFrame* f = alloc::memory.series_active;
+    ASSERT_EQ(alloc::memory.series_tail, f);  // the frame stays, however empty
+    uint8_t* old_top = f->heap_top;
+    uint8_t* old_data = alloc::buffer_of(garbage)->data();
+    collector::collect();
+    ASSERT_LT(f->heap_top, old_top);
+    EXPECT_LE(f->heap_top, old_data);
+    size_t filled = 0;
+    for (const uint8_t* p = f->heap_top; p < old_top; ++p) filled += *p == 0xDB;
+    EXPECT_EQ(filled, size_t(old_top - f->heap_top));
+}
+
 TEST_F(Collector, StatisticsShowWhatIsReclaimed) {
     {
         test::StressMode off(false);  // measures the garbage that lives until the one collection
