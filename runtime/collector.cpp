@@ -170,6 +170,9 @@ void compact(SeriesFrame* f) {
         }
         p += size;
     }
+    // Stress mode fills the space given up, so that a raw address kept across
+    // the collection reads garbage at once instead of a stale copy.
+    if (alloc::stress) std::memset(dest, 0xDB, size_t(f->heap_top - dest));
     KEL_POISON(dest, size_t(f->heap_top - dest));  // where moved and dead buffers were
     f->heap_top = dest;
     if (dest == f->data() && f != alloc::memory.series_tail) alloc::free_series_frame(f);

@@ -527,6 +527,8 @@ Cell* put(NodeId table, uint32_t position) {
         int32_t k = keys_of(r)[p.found];
         if (k >= 0) {
             NodeId list = alloc::alloc_bytes(8);
+            collector::RootCell held;  // the list, stored nowhere yet, while the dups series grows
+            held.cell = Cell{type::binary, 0, list, 0};
             append_item(list, k);
             append_item(list, int32_t(position));
             append_item(record(table)->dups, int32_t(list));

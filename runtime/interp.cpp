@@ -672,22 +672,23 @@ uint32_t eval_block(const Cell* block, bool into_result) {
     NodeId code = block->payload2;
     uint32_t pos = block->payload1;
     // The block being evaluated, at the expression under way, for the near
-    // field of an error; an error leaves it at the innermost expression.
-    const Cell outer = current_block;
+    // field of an error (filled before the error unwinds); the outer block
+    // is current again however this evaluation ends.
+    struct Restore {
+        Cell outer = current_block;
+        ~Restore() { current_block = outer; }
+    } restore;
     current_block = Cell{type::block, pos, code, 0};
     stack::mark_interp_eval(words::words.body);
     if (tracer.on) report(event::enter, code, int32_t(pos), nullptr, nullptr);
     if (pos >= series::cell_count(code)) cell::set_unset(stack::args), stack::keep();
     while (pos < series::cell_count(code)) {
         current_block.payload1 = pos;
-        if (uint32_t pending = eval_expression(code, pos, series::cell_count(code), false, false, false, &pos)) {
-            current_block = outer;
+        if (uint32_t pending = eval_expression(code, pos, series::cell_count(code), false, false, false, &pos))
             return pending;
-        }
         if (pos < series::cell_count(code)) stack::reset();
     }
     if (tracer.on) report(event::exit, code, int32_t(series::cell_count(code)), nullptr, stack::args);
-    current_block = outer;
     if (into_result) stack::unwind_last();
     else stack::unwind();
     return 0;

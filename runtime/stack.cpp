@@ -62,6 +62,9 @@ Cell* push(const Cell* value) {
 
 Cell* push_slot() {
     Cell* c = top;
+    // The collector marks every cell below the top: an old value left here
+    // would name a series that may be gone.
+    cell::set_unset(c);
     if (++top == cells_end) overflow();
     return c;
 }

@@ -62,7 +62,7 @@ TEST_F(Block, MoldAndFormFromThePosition) {
 
 TEST_F(Block, MoldStopsAtTheLimitAndAnswersWhatIsLeft) {
     Cell b = load1("[aaaa bbbb]");
-    Cell out, limit = num(2);
+    Cell &out = keep(), limit = num(2);
     string::make(&out, 16);
     EXPECT_EQ(actions::mold(&b, &out, false, false, false, &limit, 2, 0), -4);  // "[aaaa]"
     EXPECT_EQ(string::to_utf8(&out), "[aaaa]");
@@ -318,7 +318,7 @@ TEST_F(Block, PathAccess) {
 }
 
 TEST_F(Block, MakingAndAppending) {
-    Cell b{};
+    Cell& b = test::keep();
     block::make_at(&b, 0);
     for (int32_t i = 0; i < 100; ++i) {
         Cell v = num(i);

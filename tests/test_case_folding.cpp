@@ -125,7 +125,7 @@ struct CaseChange : test::WithRuntime {
         case_folding::init();
     }
     Cell text(std::u32string_view s, uint32_t unit, uint32_t index = 0) {
-        NodeId id = alloc::alloc_units(s.size() ? s.size() : 1, unit);
+        NodeId id = test::keep_series(alloc::alloc_units(s.size() ? s.size() : 1, unit));
         SeriesBuffer* b = alloc::buffer_of(id);
         for (char32_t c : s) {
             std::memcpy(b->data() + b->tail, &c, unit);

@@ -10,14 +10,16 @@
 #include "tests/support/runtime.hpp"
 
 using namespace kel;
+using test::keep_block;
+using test::keep_context;
 
 namespace {
 
 Cell word_of(uint8_t t, const char* name) { return Cell{t, 0, symbol::make(name), uint32_t(-1)}; }
 
-// A block of the given cells.
+// A block of the given cells, kept until the test ends.
 Cell block_of(std::initializer_list<Cell> cells) {
-    NodeId node = alloc::alloc_cells(cells.size());
+    NodeId node = keep_block(alloc::alloc_cells(cells.size()));
     for (const Cell& c : cells) *series::bump_tail(alloc::buffer_of(node)) = c;
     return Cell{type::block, 0, node, 0};
 }
@@ -32,7 +34,7 @@ Cell* cell_at(const Cell& block, uint32_t i) {
 using Contexts = test::WithRuntime;
 
 TEST_F(Contexts, AddingTwiceAddsOnce) {
-    NodeId ctx = context::make(0, false, false, 0, 0);  // room for 1 at least
+    NodeId ctx = keep_context(context::make(0, false, false, 0, 0));  // room for 1 at least
     Cell a = word_of(type::word, "alpha"), b = word_of(type::set_word, "beta");
     EXPECT_EQ(context::add_word_if_absent(ctx, &a), 0);
     EXPECT_EQ(context::add_word_if_absent(ctx, &b), 1);
@@ -48,7 +50,7 @@ TEST_F(Contexts, AddingTwiceAddsOnce) {
 }
 
 TEST_F(Contexts, CanonicalLookupFindsCaseVariants) {
-    NodeId ctx = context::make(4, false, false, 0, 0);
+    NodeId ctx = keep_context(context::make(4, false, false, 0, 0));
     Cell w = word_of(type::word, "gamma");
     context::add_word_if_absent(ctx, &w);
     uint32_t upper = symbol::make("GAMMA");
@@ -57,7 +59,7 @@ TEST_F(Contexts, CanonicalLookupFindsCaseVariants) {
 }
 
 TEST_F(Contexts, StoreAndFetchThroughWords) {
-    NodeId ctx = context::make(2, false, false, 0, context::object_kind);
+    NodeId ctx = keep_context(context::make(2, false, false, 0, context::object_kind));
     Cell w = word_of(type::word, "delta");
     w.payload1 = ctx;
     Cell v;
@@ -75,7 +77,7 @@ TEST_F(Contexts, StoreAndFetchThroughWords) {
 }
 
 TEST_F(Contexts, SelfReadsTheOwner) {
-    NodeId ctx = context::make(2, false, false, 0, context::object_kind);
+    NodeId ctx = keep_context(context::make(2, false, false, 0, context::object_kind));
     Cell owner{type::object, ctx, 0, 0};
     *context::owner_cell(ctx) = owner;
     Cell self = word_of(type::word, "self");
@@ -88,7 +90,7 @@ TEST_F(Contexts, SelfReadsTheOwner) {
 }
 
 TEST_F(Contexts, BindingABlockThatContainsItselfEnds) {
-    NodeId ctx = context::make(2, false, false, 0, 0);
+    NodeId ctx = keep_context(context::make(2, false, false, 0, 0));
     Cell zeta = word_of(type::word, "zeta");
     context::add_word_if_absent(ctx, &zeta);
     Cell outer = block_of({zeta, zeta});
@@ -104,18 +106,18 @@ TEST_F(Contexts, BindingABlockThatContainsItselfEnds) {
 TEST_F(Contexts, FunctionSpecAndCloning) {
     Cell spec = block_of({word_of(type::word, "a"), word_of(type::refinement, "only"), word_of(type::word, "b"),
                           word_of(type::set_word, "ignored"), word_of(type::word, "a")});
-    NodeId fn = context::make_from_block(&spec, false, false, 0);
+    NodeId fn = keep_context(context::make_from_block(&spec, false, false, 0));
     EXPECT_EQ(context::word_count(fn), 3u);
     SeriesBuffer* values = alloc::buffer_of(context::context_cell(fn)->payload2);
     EXPECT_EQ((values->tail - values->offset) / 16, 4u);  // every spec word counts, repeats included
 
-    NodeId source = context::make(5, false, false, 0, context::object_kind);
+    NodeId source = keep_context(context::make(5, false, false, 0, context::object_kind));
     for (const char* n : {"f1", "f2", "f3", "f4", "f5"}) {
         Cell w = word_of(type::word, n);
         context::add_word_if_absent(source, &w);
     }
     Cell holder{type::object, source, 0, 0};
-    NodeId copy = context::clone(&holder, context::object_kind);
+    NodeId copy = keep_context(context::clone(&holder, context::object_kind));
     EXPECT_EQ(holder.payload1, copy);
     EXPECT_EQ(context::word_count(copy), 5u);
     for (uint32_t i = 0; i < 5; ++i) EXPECT_EQ(context::word_at(copy, i)->payload1, copy);
@@ -126,7 +128,7 @@ TEST_F(Contexts, FunctionSpecAndCloning) {
 }
 
 TEST_F(Contexts, CollectSetWords) {
-    NodeId ctx = context::make(2, false, false, 0, 0);
+    NodeId ctx = keep_context(context::make(2, false, false, 0, 0));
     Cell body = block_of({word_of(type::set_word, "p"), word_of(type::word, "q"), word_of(type::set_word, "r")});
     EXPECT_TRUE(context::collect_set_words(ctx, &body));
     EXPECT_EQ(context::word_count(ctx), 2u);

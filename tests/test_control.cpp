@@ -309,7 +309,7 @@ TEST_F(Control, LocalsKeepTheirValuesAcrossCalls) {
 // The same paths with a collection at every allocation: every value a
 // native builds or evaluates must be reachable from the stacks.
 TEST_F(Control, UnderCollectionAtEveryAllocation) {
-    alloc::stress = true;
+    test::StressMode stress(true);  // the collector enabled too: stress alone does not collect
     check({
         {"reduce [1 + 2 reduce [3 4] compose [(5)]]", "[3 [3 4] [5]]"},
         {"compose/deep [a [(reduce [1 + 1])] ([x y])]", "[a [2] x y]"},
@@ -320,5 +320,4 @@ TEST_F(Control, UnderCollectionAtEveryAllocation) {
         {"x: 1 f: function [a] [x: reduce [a a] x] f 3", "[3 3]"},
         {"f: has [y] [y: compose [(1 + 1)] y] f", "[2]"},
     });
-    alloc::stress = false;
 }

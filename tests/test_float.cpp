@@ -37,7 +37,7 @@ constexpr double inf = INFINITY;
 Cell pct(double fraction) { return real_v(fraction, type::percent); }
 Cell secs(double s) { return real_v(s, type::time); }
 Cell block_v(std::initializer_list<Cell> cells, uint8_t t = type::block) {
-    Cell b{t, 0, alloc::alloc_cells(cells.size()), 0};
+    Cell b{t, 0, test::keep_block(alloc::alloc_cells(cells.size())), 0};
     for (const Cell& c : cells) *series::alloc_tail(&b) = c;
     return b;
 }
@@ -52,7 +52,10 @@ struct FloatType : test::WithRuntime {
         }
         float_::pretty_print = true;
     }
-    void TearDown() override { float_::pretty_print = true; }
+    void TearDown() override {
+        float_::pretty_print = true;
+        WithRuntime::TearDown();
+    }
 };
 
 }  // namespace

@@ -134,7 +134,7 @@ TEST_F(Function, MakeMoldAndForm) {
 
     Cell fn = make_fn("[[a b] [a + b]]");
     EXPECT_EQ(form(fn), "?function?");
-    Cell out;
+    Cell& out = test::keep();
     string::make(&out, 8);
     EXPECT_EQ(actions::form(&fn, &out, nullptr, 100), 90);
     string::make(&out, 8);
@@ -144,7 +144,7 @@ TEST_F(Function, MakeMoldAndForm) {
     {
         StackScope scope;
         function::push(&spec, nullptr, 0, 0, 0, 0);
-        fn = *stack::last();
+        fn = keep(*stack::last());
     }
     EXPECT_EQ(mold(fn), "func [a b] none");
     string::make(&out, 8);
@@ -200,11 +200,11 @@ TEST_F(Function, BuildCopiesTheBodyDeeplyAndBindsIt) {
 TEST_F(Function, PushWithGivenContextEntryAndOwner) {
     Cell spec = load1("[x]");
     Cell body = load1("[x]");
-    NodeId own = context::make_from_block(&spec, true, false, function::context_kind);
-    NodeId object = context::make(1, false, false, 0, context::object_kind);
+    NodeId own = test::keep_context(context::make_from_block(&spec, true, false, function::context_kind));
+    NodeId object = test::keep_context(context::make(1, false, false, 0, context::object_kind));
     StackScope scope;
     NodeId ctx = function::push(&spec, &body, own, 7, object, 0);
-    Cell fn = *stack::last();
+    Cell fn = keep(*stack::last());
     EXPECT_EQ(ctx, own);
     EXPECT_EQ(fn.payload1, own);
     const Cell* more = function::body_of(&fn);
@@ -219,7 +219,7 @@ TEST_F(Function, SpecNotAtItsHeadIsCopied) {
     Cell spec = at(load1("[skipped a b]"), 1);
     StackScope scope;
     function::push(&spec, nullptr, 0, 0, 0, 0);
-    Cell fn = *stack::last();
+    Cell fn = keep(*stack::last());
     EXPECT_NE(fn.payload2, spec.payload2);
     EXPECT_EQ(mold(fn), "func [a b] none");
     EXPECT_EQ(context::word_count(fn.payload1), 2u);
@@ -340,7 +340,7 @@ TEST_F(Function, Routines) {
 
     Cell spec = load1("[\"doc\" a [integer!] b /c d]"), body = load1("[native code]");
     StackScope scope;
-    Cell r = *routine::push(&spec, &body, e, 4, true);
+    Cell r = keep(*routine::push(&spec, &body, e, 4, true));
     EXPECT_EQ(cell::type_of(&r), type::routine);
     EXPECT_EQ(routine::arity(&r), 3u);
     EXPECT_TRUE(r.header & routine::maker_flag);
@@ -352,7 +352,7 @@ TEST_F(Function, Routines) {
     EXPECT_EQ(form(r), "?routine?");
     EXPECT_EQ(reflect(r, "spec").payload2, r.payload2);  // inherited from function!
 
-    Cell plain = *routine::push(&spec, nullptr, e, -1, false);
+    Cell plain = keep(*routine::push(&spec, nullptr, e, -1, false));
     EXPECT_FALSE(plain.header & routine::maker_flag);
     EXPECT_EQ(cell::integer(function::body_of(&plain) + 4), -1);
     EXPECT_EQ(mold(plain), "routine [\"doc\" a [integer!] b /c d] none");
@@ -382,7 +382,7 @@ TEST_F(Function, BuildSurvivesCollections) {
     collector::RootCell spec, body, fn, s, b, collected, holder;
     spec.cell = load1("[a b /local c]");
     body.cell = load1("[c: [a [b (a + b)]] \"text\" c]");
-    NodeId ctx = context::make_from_block(&spec.cell, true, false, function::context_kind);
+    NodeId ctx = test::keep_context(context::make_from_block(&spec.cell, true, false, function::context_kind));
     holder.cell = Cell{type::object, ctx, 0, 0};
     spec.cell.payload1 = 1;  // past its head: the spec is copied too
     s.cell = load1("[x]");

@@ -22,14 +22,14 @@ TEST_F(HashTables, SizesRoundUpToPowersOfTwo) {
         {4000, hashtable::words, 16384, 12615},  // word tables double large sizes
     };
     for (const Case& c : cases) {
-        NodeId t = hashtable::init(c.size, 0, c.kind, 1);
+        NodeId t = test::keep_table(hashtable::init(c.size, 0, c.kind, 1));
         EXPECT_EQ(hashtable::record(t)->buckets, c.buckets) << c.size;
         EXPECT_EQ(hashtable::record(t)->upper, c.upper) << c.size;
     }
 }
 
 TEST_F(HashTables, IdentityEntries) {
-    NodeId t = hashtable::init(0, 0, hashtable::identity, 2);
+    NodeId t = test::keep_table(hashtable::init(0, 0, hashtable::identity, 2));
     for (NodeId key = 1000; key < 1100; ++key) {
         Cell* v = hashtable::put_pointer(t, key);
         EXPECT_TRUE(cell::is(v, type::unset));
@@ -51,7 +51,7 @@ TEST_F(HashTables, IdentityEntries) {
 
 // Steady size under put and delete churn keeps the table and its entries bounded.
 TEST_F(HashTables, ChurnDoesNotGrowWithoutBound) {
-    NodeId t = hashtable::init(16, 0, hashtable::ownership, 2);
+    NodeId t = test::keep_table(hashtable::init(16, 0, hashtable::ownership, 2));
     for (NodeId key = 1; key <= 100000; ++key) {
         hashtable::put_pointer(t, key);
         if (key > 10) hashtable::delete_pointer(t, key - 10);
@@ -63,12 +63,39 @@ TEST_F(HashTables, ChurnDoesNotGrowWithoutBound) {
     for (NodeId key = 99991; key <= 100000; ++key) EXPECT_NE(hashtable::get_pointer(t, key), nullptr);
 }
 
+// The flag and key arrays are made one after the other: a collection while
+// the second is made must not take the first, which nothing stores yet.
+TEST_F(HashTables, ArraysSurviveCollectionsWhileTheyAreMade) {
+    struct Case {
+        hashtable::Kind kind;
+        uint32_t mode;
+    } cases[] = {{hashtable::identity, 2}, {hashtable::ownership, 2}, {hashtable::words, 0}};
+    for (const Case& c : cases) {
+        NodeId t;
+        {
+            test::StressMode stress(true);
+            t = test::keep_table(hashtable::init(0, 0, c.kind, c.mode));
+            if (c.kind == hashtable::words)
+                for (int i = 0; i < 40; ++i) hashtable::find_symbol(t, ("w" + std::to_string(i)).c_str(), 2 + (i > 9), false);
+            else
+                for (NodeId key = 1; key <= 40; ++key) hashtable::put_pointer(t, key);  // grows twice
+        }
+        const hashtable::Record* r = hashtable::record(t);
+        for (NodeId part : {r->flags, r->keys}) {
+            ASSERT_NE(alloc::buffer_of(part), nullptr) << c.kind;
+            EXPECT_EQ(alloc::buffer_of(part)->node, part) << c.kind;
+        }
+        if (c.kind != hashtable::words)
+            for (NodeId key = 1; key <= 40; ++key) EXPECT_NE(hashtable::get_pointer(t, key), nullptr) << key;
+    }
+}
+
 namespace {
 bool even_alive(NodeId n) { return n % 2 == 0; }
 }  // namespace
 
 TEST_F(HashTables, SweepDropsDeadKeysAndDeadOwners) {
-    NodeId t = hashtable::init(0, 0, hashtable::ownership, 2);
+    NodeId t = test::keep_table(hashtable::init(0, 0, hashtable::ownership, 2));
     for (NodeId key = 2; key <= 20; ++key) {
         Cell* v = hashtable::put_pointer(t, key);
         v[1].header = type::object;
@@ -95,7 +122,7 @@ struct KeyedTables : test::WithRuntime {
         datatype::register_type({type::integer, 0, "integer!", row.handlers});
     }
     NodeId block_of(std::initializer_list<int32_t> values) {
-        NodeId node = alloc::alloc_cells(values.size());
+        NodeId node = test::keep_block(alloc::alloc_cells(values.size()));
         for (int32_t v : values) cell::set_integer(series::bump_tail(alloc::buffer_of(node)), v);
         return node;
     }
@@ -114,7 +141,7 @@ struct KeyedTables : test::WithRuntime {
 
 TEST_F(KeyedTables, HashFindsEachOfEqualValuesInTurn) {
     NodeId block = block_of({7, 1, 7, 2, 7, 3});
-    NodeId t = hashtable::init(6, block, hashtable::hash_cells, 0);
+    NodeId t = test::keep_table(hashtable::init(6, block, hashtable::hash_cells, 0));
     Cell seven = key(7);
     struct Case {
         int32_t start, skip;
@@ -139,7 +166,7 @@ TEST_F(KeyedTables, HashFindsEachOfEqualValuesInTurn) {
 
 TEST_F(KeyedTables, MapKeepsOnePairPerKey) {
     NodeId block = block_of({1, 10, 2, 20, 1, 30});
-    NodeId t = hashtable::init(3, block, hashtable::map_keys, 0);
+    NodeId t = test::keep_table(hashtable::init(3, block, hashtable::map_keys, 0));
     EXPECT_EQ(hashtable::block_length(t), 4u);  // the repeated key's pair left the block
     Cell one = key(1);
     const Cell* found = hashtable::get(t, &one, 0, 1, 2, false, false);
@@ -151,7 +178,7 @@ TEST_F(KeyedTables, MapKeepsOnePairPerKey) {
 // A map with steady size under put and remove churn stays bounded.
 TEST_F(KeyedTables, MapChurnStaysBounded) {
     NodeId block = block_of({});
-    NodeId t = hashtable::init(8, block, hashtable::map_keys, 0);
+    NodeId t = test::keep_table(hashtable::init(8, block, hashtable::map_keys, 0));
     for (int32_t k = 0; k < 20000; ++k) {
         SeriesBuffer* b = alloc::buffer_of(block);
         uint32_t at = (b->tail - b->offset) / 16;
@@ -174,7 +201,7 @@ TEST_F(KeyedTables, MapChurnStaysBounded) {
 
 TEST_F(KeyedTables, GrowingHashKeepsEveryPosition) {
     NodeId block = block_of({});
-    NodeId t = hashtable::init(0, block, hashtable::hash_cells, 0);
+    NodeId t = test::keep_table(hashtable::init(0, block, hashtable::hash_cells, 0));
     for (int32_t k = 0; k < 5000; ++k) {
         cell::set_integer(series::bump_tail(alloc::buffer_of(block)), k % 1000);
         hashtable::put(t, uint32_t(k));
@@ -186,12 +213,32 @@ TEST_F(KeyedTables, GrowingHashKeepsEveryPosition) {
     }
 }
 
+// Each key met again gets a list of its positions, stored in the table's
+// list of lists: a collection while that list grows must keep the new one.
+TEST_F(KeyedTables, ListsOfEqualKeysSurviveCollections) {
+    NodeId block = block_of({});
+    NodeId t;
+    {
+        test::StressMode stress(true);
+        t = test::keep_table(hashtable::init(0, block, hashtable::hash_cells, 0));
+        for (int32_t k = 0; k < 600; ++k) {
+            cell::set_integer(series::bump_tail(alloc::buffer_of(block)), k % 200);
+            hashtable::put(t, uint32_t(k));
+        }
+    }
+    for (int32_t k = 0; k < 200; k += 13) {
+        Cell v = key(k);
+        for (int32_t n = 0; n < 3; ++n)
+            EXPECT_EQ(position(block, hashtable::get(t, &v, 200 * n, 1, 0, false, false)), 200 * n + k) << k;
+    }
+}
+
 TEST_F(KeyedTables, CaseVariantsOfAStringShareABucket) {
-    Cell a, b;
+    Cell &a = test::keep(), &b = test::keep();
     string::make_from_utf8(&a, "Hello \xc3\xa9", 7);
     string::make_from_utf8(&b, "hELLO \xc3\x89", 7);
     EXPECT_EQ(hashtable::hash_cell(&a), hashtable::hash_cell(&b));
-    Cell c;
+    Cell& c = test::keep();
     string::make_from_utf8(&c, "hello!", 6);
     EXPECT_NE(hashtable::hash_cell(&a), hashtable::hash_cell(&c));
 }

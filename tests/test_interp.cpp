@@ -17,6 +17,8 @@
 #include "tests/support/runtime.hpp"
 
 using namespace kel;
+using test::keep;
+using test::keep_block;
 
 namespace {
 
@@ -26,6 +28,8 @@ Cell integer(int32_t v) {
     return c;
 }
 
+// The blocks and values these helpers make stay alive until the test ends.
+
 // A word of the global context.
 Cell global(const char* name, uint8_t t = type::word) {
     Cell w = *context::find_or_add_global(symbol::make(name));
@@ -34,7 +38,7 @@ Cell global(const char* name, uint8_t t = type::word) {
 }
 
 Cell block_of(std::initializer_list<Cell> cells, uint8_t t = type::block) {
-    NodeId node = alloc::alloc_cells(cells.size());
+    NodeId node = keep_block(alloc::alloc_cells(cells.size()));
     for (const Cell& c : cells) *series::bump_tail(alloc::buffer_of(node)) = c;
     return Cell{t, 0, node, 0};
 }
@@ -43,7 +47,7 @@ Cell block_of(std::initializer_list<Cell> cells, uint8_t t = type::block) {
 Cell action_value(action::Slot slot) {
     Cell spec = block_of({Cell{type::word, 0, symbol::make("value1"), uint32_t(-1)},
                           Cell{type::word, 0, symbol::make("value2"), uint32_t(-1)}});
-    NodeId extra = alloc::alloc_cells(2);
+    NodeId extra = keep_block(alloc::alloc_cells(2));
     for (int i = 0; i < 2; ++i) cell::set_none(series::bump_tail(alloc::buffer_of(extra)));
     return Cell{type::action, slot, spec.payload2, extra};
 }
@@ -68,28 +72,29 @@ struct Interp : test::WithRuntime {
         define("-", op_of(action_value(action::subtract)));
     }
 
-    // Evaluates the block; answers its result, and checks that nothing else
-    // was left on the stack.
+    // Evaluates the block from a stack cell; answers its result, and checks
+    // that nothing else was left on the stack.
     Cell run(const Cell& block) {
+        Cell* held = stack::push(&block);
         Cell* top = stack::top;
         uint32_t pending = 0;
-        uint32_t raised = throws::protect(throws::error, [&] { pending = interp::eval_block(&block, false); });
+        uint32_t raised = throws::protect(throws::error, [&] { pending = interp::eval_block(held, false); });
         if (raised) {
             ADD_FAILURE() << "error: " << error::pending.id;
-            stack::top = top;
+            stack::top = held;
             return Cell{type::none, 0, 0, 0};
         }
         EXPECT_EQ(pending, 0u);
         EXPECT_EQ(stack::top, top + 1) << "one result cell";
-        Cell r = *stack::last();
-        stack::top = top;
+        Cell r = keep(*stack::last());
+        stack::top = held;
         return r;
     }
 
     std::string error_of(const Cell& block) {
-        Cell* top = stack::top;
-        uint32_t code = throws::protect(throws::error, [&] { interp::eval_block(&block, false); });
-        stack::top = top;
+        Cell* held = stack::push(&block);
+        uint32_t code = throws::protect(throws::error, [&] { interp::eval_block(held, false); });
+        stack::top = held;
         return code == throws::error ? error::pending.id : "no error";
     }
 };
@@ -231,7 +236,7 @@ namespace {
 Cell func(const Cell& spec, const Cell& body) {
     Cell* top = stack::top;
     function::push(&spec, &body, 0, 0, 0, 0);
-    Cell f = *stack::last();
+    Cell f = keep(*stack::last());
     stack::top = top;
     return f;
 }
@@ -295,7 +300,7 @@ TEST_F(Interp, OptionalLastArgument) {
     natives::table[slot - 1] = type_of_argument;
     Cell types = block_of({plain("unset!"), plain("integer!")});
     Cell spec = block_of({Cell{type::lit_word, 0, symbol::make("value"), uint32_t(-1)}, types});
-    NodeId extra = alloc::alloc_cells(2);
+    NodeId extra = keep_block(alloc::alloc_cells(2));
     for (int i = 0; i < 2; ++i) cell::set_none(series::bump_tail(alloc::buffer_of(extra)));
     define("kind", Cell{type::native, slot, spec.payload2, extra});
 
@@ -313,7 +318,7 @@ TEST_F(Interp, OptionalLastArgument) {
 namespace {
 
 Cell block_value(std::initializer_list<int32_t> values) {
-    NodeId node = alloc::alloc_cells(values.size());
+    NodeId node = keep_block(alloc::alloc_cells(values.size()));
     for (int32_t v : values) *series::bump_tail(alloc::buffer_of(node)) = integer(v);
     return Cell{type::block, 0, node, 0};
 }
@@ -323,7 +328,7 @@ Cell paren_of(std::initializer_list<Cell> cells) { return block_of(cells, type::
 // An action! with a spec of the named plain arguments.
 Cell action_with(action::Slot slot, std::initializer_list<const char*> names) {
     Cell v = action_value(slot);
-    NodeId spec = alloc::alloc_cells(names.size());
+    NodeId spec = keep_block(alloc::alloc_cells(names.size()));
     for (const char* n : names) *series::bump_tail(alloc::buffer_of(spec)) = plain(n);
     v.payload2 = spec;
     return v;
@@ -381,7 +386,7 @@ TEST_F(PathParens, TheCurrentValueIsFoundAgainAfterAParen) {
         grow.push_back(integer(i));
     }
     grow.push_back(integer(3));
-    NodeId grow_node = alloc::alloc_cells(uint32_t(grow.size()));
+    NodeId grow_node = keep_block(alloc::alloc_cells(uint32_t(grow.size())));
     for (const Cell& c : grow) *series::bump_tail(alloc::buffer_of(grow_node)) = c;
     r = run(block_of({path_of({global("nest"), integer(1), Cell{type::paren, 0, grow_node, 0}})}));
     EXPECT_EQ(cell::integer(&r), 3);
@@ -417,7 +422,7 @@ uint32_t doubled_entry(const Call&) {
 
 Cell routine_value(const Cell& spec, Entry entry, int32_t result_kind) {
     Cell* top = stack::top;
-    Cell r = *routine::push(&spec, nullptr, routine::add_entry(entry), result_kind, false);
+    Cell r = keep(*routine::push(&spec, nullptr, routine::add_entry(entry), result_kind, false));
     stack::top = top;
     return r;
 }
@@ -446,7 +451,7 @@ TEST_F(Functions, RoutinesCallTheirCode) {
     Cell spec = block_of({plain("n")});
     Cell* top = stack::top;
     function::push(&spec, nullptr, 0, routine::add_entry(doubled_entry), 0, 0);
-    define("twice", *stack::last());
+    define("twice", keep(*stack::last()));
     stack::top = top;
     r = run(block_of({global("twice"), integer(21)}));
     EXPECT_EQ(cell::integer(&r), 42);

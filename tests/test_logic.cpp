@@ -50,7 +50,7 @@ Cell run(action::Slot s, std::initializer_list<Cell> args, std::initializer_list
     std::fill(std::begin(refs), std::end(refs), -1);
     for (int r : refinements) refs[r] = 1;
     actions::table[s - 1](Call{false, refs});
-    return stack::args[0];
+    return test::keep(stack::args[0]);
 }
 
 // The id of the error the body raises, or "" when it raises none.
@@ -81,7 +81,7 @@ TEST_F(Logic, FormAndMold) {
     for (const Case& c : cases) {
         for (int way = 0; way < 3; ++way) {
             const char* expected = way == 0 ? c.form : way == 1 ? c.mold : c.mold_all;
-            Cell out;
+            Cell& out = test::keep();
             string::make(&out, 4);
             int32_t left = way == 0 ? actions::form(&c.value, &out, nullptr, 100)
                                     : actions::mold(&c.value, &out, false, way == 2, false, nullptr, 100, 0);
@@ -121,7 +121,7 @@ TEST_F(Logic, IncomparableValuesThroughCompareStar) {
 }
 
 TEST_F(Logic, MakeAndTo) {
-    Cell text;
+    Cell& text = test::keep();
     string::make_from_utf8(&text, "abc", 3);
     Cell lg = type_v(type::logic);
     struct Case {
@@ -202,7 +202,7 @@ TEST_F(Logic, BitwiseWithANonLogicFails) {
 }
 
 TEST_F(Logic, Truth) {
-    Cell text;
+    Cell& text = test::keep();
     string::make_from_utf8(&text, "", 0);
     struct Case {
         Cell value;
@@ -243,7 +243,7 @@ TEST_F(Logic, ResultAndStackTopTests) {
 }
 
 TEST_F(Logic, AppendsToABlock) {
-    Cell block{type::block, 0, alloc::alloc_cells(1), 0};
+    Cell& block = test::keep(Cell{type::block, 0, alloc::alloc_cells(1), 0});
     unset::make_in(&block);
     none::make_in(&block);
     logic::make_in(&block, true);

@@ -197,7 +197,7 @@ TEST_F(Loops, ApplyErrorsAndExits) {
 // A collection at every allocation: every value the loops hold must be
 // reachable from the stacks.
 TEST_F(Loops, UnderCollectionAtEveryAllocation) {
-    alloc::stress = true;
+    test::StressMode stress(true);  // the collector enabled too: stress alone does not collect
     check({
         {"foreach [a b] [1 2 3] [compose [(a) (b)]]", "[3 none]"},
         {"b: compose [(1) (2)] forall b [compose [(b/1)]]", "[2]"},
@@ -205,5 +205,4 @@ TEST_F(Loops, UnderCollectionAtEveryAllocation) {
         {"f: function [a /r b] [c: compose [(a) (b)] c] apply :f [1 /r true compose [(2)]]", "[1 2]"},
         {"apply/all :copy [compose [(1) (2)] true 1]", "[1]"},
     });
-    alloc::stress = false;
 }

@@ -90,7 +90,7 @@ TEST_F(Native, ReflectFormAndMold) {
     EXPECT_EQ(mold(a), "make action! [[\"doc\" series [block!]\n/part]]");
     EXPECT_EQ(mold(a, {false, false, true, -1}), "make action! [[\"doc\" series [block!] /part]]");
     EXPECT_EQ(mold(n, {true, false, false, -1}), "make native! [value1 value2]");  // the caller's flags
-    Cell out;
+    Cell& out = test::keep();
     string::make(&out, 8);
     EXPECT_EQ(actions::mold(&n, &out, false, false, false, nullptr, 100, 0), 100 - 30);
     string::make(&out, 8);
@@ -157,7 +157,7 @@ TEST_F(Native, OpFromEachSource) {
     Cell r;
     {
         StackScope scope;
-        r = *routine::push(&spec, &body, 1, 11, false);
+        r = keep(*routine::push(&spec, &body, 1, 11, false));
     }
     struct Case {
         Cell source;
@@ -201,7 +201,7 @@ TEST_F(Native, OpFromEachSource) {
     {
         StackScope scope;
         function::push(&spec, nullptr, 0, 0, 0, 0);
-        no_body = *stack::last();
+        no_body = keep(*stack::last());
     }
     EXPECT_EQ(mold(make(type::op, no_body)), "make op! func [a b]");
 }

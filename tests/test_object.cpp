@@ -196,7 +196,11 @@ TEST_F(Object, OwnershipEntriesAreWeak) {
     NodeId kept_node = kept.cell.payload2;
     NodeId nested = block::ks_abs_at(&kept.cell, 1)->payload2;
     ownership::bind(&kept.cell, &owner.cell, &word);
-    Cell dropped = load1("[3]");
+    // A block nothing keeps (the fixture's reader keeps what it reads).
+    Cell dropped;
+    block::make_at(&dropped, 1);
+    Cell three = num(3);
+    block::ks_append(&dropped, &three);
     NodeId dropped_node = dropped.payload2;
     ownership::bind(&dropped, &owner.cell, &word);
     ASSERT_NE(ownership::owner_of(dropped_node), nullptr);

@@ -75,7 +75,7 @@ TEST_F(Path, Form) {
     EXPECT_EQ(mold(load1("'aa/bb"), {false, false, false, 3}), "'aa");
     EXPECT_EQ(form(load1("(a b)")), "a b");
 
-    Cell out, limit = num(4);
+    Cell &out = keep(), limit = num(4);
     string::make(&out, 8);
     EXPECT_EQ(actions::form(cell_at(load("aa/bb/cc"), 0), &out, &limit, 4), -1);  // "aa/bb": each slash counts
     EXPECT_EQ(string::to_utf8(&out), "aa/bb");
@@ -172,7 +172,7 @@ TEST_F(Path, PushAndBoxRetype) {
     EXPECT_EQ(mold(*get_path::push(&b)), ":a/b");
     EXPECT_EQ(mold(*paren::push(&b)), "(a b)");
     EXPECT_EQ(stack::last()->payload2, b.payload2);  // a retype, not a copy
-    Cell boxed{};
+    Cell& boxed = test::keep();
     path::box(&boxed, 3);
     EXPECT_TRUE(cell::is(&boxed, type::path));
     EXPECT_EQ(block::ks_length_q(&boxed), 0);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "runtime/collector.hpp"
 #include "runtime/context.hpp"
+#include "runtime/datatypes/string.hpp"
 #include "runtime/error.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
@@ -18,11 +20,34 @@ Cell integer(int32_t v) {
     return c;
 }
 
+uint32_t used_nodes() {
+    uint32_t n = 0;
+    for (NodeFrame* f = alloc::memory.node_head; f; f = f->next) n += f->used;
+    return n;
+}
+
 Cell named(const char* name) { return Cell{type::word, context::global, symbol::make(name), uint32_t(-1)}; }
 
 }  // namespace
 
 using Stack = test::WithRuntime;
+
+// A slot reserved for a result holds no old value that the collector would
+// follow: the string popped before stays garbage.
+TEST_F(Stack, AReservedSlotHoldsNoOldValue) {
+    Cell* top = stack::top;
+    collector::collect();
+    uint32_t before = used_nodes();
+    Cell s;
+    string::make_from_utf8(&s, "popped", 6);
+    stack::push(&s);
+    stack::pop(1);
+    Cell* slot = stack::push_slot();
+    EXPECT_TRUE(cell::is(slot, type::unset));
+    collector::collect();
+    EXPECT_EQ(used_nodes(), before);
+    stack::top = top;
+}
 
 TEST_F(Stack, ArgumentOverflowLeavesRoomForTheError) {
     Cell v = integer(1);
@@ -107,7 +132,7 @@ TEST_F(Stack, UnwindingStopsAtItsKindOrABarrier) {
 }
 
 TEST_F(Stack, FunctionFramesRestoreTheirContextWhenUnwound) {
-    NodeId fn = context::make(2, true, false, 0, 0);
+    NodeId fn = test::keep_context(context::make(2, true, false, 0, 0));
     Cell w = named("recur");
     stack::mark_func(&w, fn);
     Cell a = integer(1);
@@ -135,7 +160,7 @@ TEST_F(Stack, CallWordAndTraceSkipAnonymousFrames) {
     Cell call = stack::get_call_word();
     EXPECT_EQ(symbol::name(call.payload2), "visible");
 
-    NodeId node = alloc::alloc_cells(4);
+    NodeId node = test::keep_block(alloc::alloc_cells(4));
     Cell block{type::block, 0, node, 0};
     stack::trace_frames(&block);
     SeriesBuffer* b = alloc::buffer_of(node);

@@ -346,9 +346,10 @@ TEST(Unicode, Utf8SizesAndEncoders) {
 namespace {
 
 struct UnicodeText : test::WithRuntime {
-    // A string value of the code points in a buffer of the given unit.
+    // A string value of the code points in a buffer of the given unit, kept
+    // until the test ends.
     Cell text(std::u32string_view s, uint32_t unit, uint32_t index = 0) {
-        NodeId id = alloc::alloc_units(s.size() ? s.size() : 1, unit);
+        NodeId id = test::keep_series(alloc::alloc_units(s.size() ? s.size() : 1, unit));
         SeriesBuffer* b = alloc::buffer_of(id);
         for (char32_t c : s) {
             std::memcpy(b->data() + b->tail, &c, unit);
@@ -511,7 +512,7 @@ TEST_F(UnicodeText, LoadUtf16leFromTheScratchBuffer) {
 }
 
 TEST_F(UnicodeText, ScratchConversions) {
-    Cell v = text(U"x\u00e9\n\U00010000", 4, 0);
+    Cell& v = test::keep(text(U"x\u00e9\n\U00010000", 4, 0));  // a root: the conversions store their scratch buffer in it
     int32_t n = -1;
     const char* utf8 = reinterpret_cast<const char*>(unicode::to_utf8(&v, &n));
     EXPECT_EQ(std::string(utf8), "x\xc3\xa9\n\xf0\x90\x80\x80");

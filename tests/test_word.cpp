@@ -37,7 +37,7 @@ Cell type_v(uint8_t t) {
     return c;
 }
 Cell text_v(const char* s) {
-    Cell c;
+    Cell& c = test::keep();
     string::make_from_utf8(&c, s, std::strlen(s));
     return c;
 }
@@ -47,7 +47,7 @@ Cell run(action::Slot s, std::initializer_list<Cell> args) {
     for (const Cell& c : args) stack::push(&c);
     const int32_t refs[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
     actions::table[s - 1](Call{false, refs});
-    return stack::args[0];
+    return test::keep(stack::args[0]);
 }
 
 template <class Body>
@@ -56,7 +56,7 @@ std::string error_of(Body body) {
 }
 
 std::string mold_of(const Cell& v) {
-    Cell out;
+    Cell& out = test::keep();
     string::make(&out, 8);
     actions::mold(&v, &out, false, false, false, nullptr, 1000, 0);
     return string::to_utf8(&out);
@@ -84,7 +84,10 @@ bool toy_scan(const char* text, size_t n, Cell* out) {
 }
 
 struct Word : test::WithRuntime {
-    void TearDown() override { word::scanner = nullptr; }
+    void TearDown() override {
+        word::scanner = nullptr;
+        WithRuntime::TearDown();
+    }
 };
 
 }  // namespace
@@ -106,7 +109,7 @@ TEST_F(Word, FormAndMold) {
         {w(type::set_word, "π"), "π", "π:", 1, 2},
     };
     for (const Case& c : cases) {
-        Cell out;
+        Cell& out = test::keep();
         string::make(&out, 4);
         EXPECT_EQ(actions::form(&c.value, &out, nullptr, 100), 100 - c.form_chars) << c.form;
         EXPECT_EQ(string::to_utf8(&out), c.form);
@@ -117,7 +120,7 @@ TEST_F(Word, FormAndMold) {
 }
 
 TEST_F(Word, CompareCodes) {
-    NodeId other = context::make(2, false, false, 0, 0);
+    NodeId other = test::keep_context(context::make(2, false, false, 0, 0));
     Cell abc_elsewhere = w(type::word, "abc");
     abc_elsewhere.payload1 = other;
     struct Case {
@@ -178,7 +181,7 @@ TEST_F(Word, CompareStar) {
 TEST_F(Word, MakeAndTo) {
     Cell x = w(type::word, "x");
     x.header |= cell::newline_flag;
-    NodeId ctx = context::make(2, false, false, 0, 0);
+    NodeId ctx = test::keep_context(context::make(2, false, false, 0, 0));
     Cell y_in_ctx{type::get_word, ctx, symbol::make("y"), 0};
     struct Case {
         action::Slot slot;
@@ -279,11 +282,11 @@ TEST_F(Word, MakingWords) {
     EXPECT_EQ(loaded->payload3, uint32_t(index));
     EXPECT_TRUE(cell::is(context::value_address(context::global, loaded->payload3), type::unset));
 
-    Cell block{type::block, 0, alloc::alloc_cells(1), 0};
+    Cell& block = test::keep(Cell{type::block, 0, alloc::alloc_cells(1), 0});
     word::make_at_tail(symbol::make("one"), &block);
-    Cell* two = word::make_at_tail_text("two", &block);
-    EXPECT_EQ(mold_of(*two), "two");
-    EXPECT_EQ(two->payload1, context::global);
+    Cell two = *word::make_at_tail_text("two", &block);  // a copy: the block's buffer moves in mold_of
+    EXPECT_EQ(mold_of(two), "two");
+    EXPECT_EQ(two.payload1, context::global);
 
     stack::args = stack::top = stack::cells;
     stack::push(&block);
@@ -307,7 +310,7 @@ TEST_F(Word, Retyping) {
     stack::args = stack::top = stack::cells;
     EXPECT_EQ(mold_of(*word::push_as(&x, type::set_word)), "x:");
 
-    NodeId obj = context::make(2, false, false, 0, context::object_kind);
+    NodeId obj = test::keep_context(context::make(2, false, false, 0, context::object_kind));
     Cell field = w(type::word, "field");
     Cell one = integer_v(1);
     context::store_word(&field, &one, obj, false);  // marks the field as written
@@ -355,7 +358,7 @@ TEST_F(Word, GetAndLookup) {
     EXPECT_EQ(cell::integer(copy), 7);
 
     // A function's context while no call of it runs has no values.
-    NodeId fn = context::make(2, true, false, 0, 0);
+    NodeId fn = test::keep_context(context::make(2, true, false, 0, 0));
     Cell arg = w(type::word, "arg");
     context::add_word_if_absent(fn, &arg);
     EXPECT_EQ(error_of([&] { word::get(fn, 0); }), "not-defined");
@@ -363,7 +366,7 @@ TEST_F(Word, GetAndLookup) {
 
     // lookup: the word's own context when it holds the symbol (in any case),
     // else the global context, where the word is added.
-    NodeId ctx = context::make(2, false, false, 0, 0);
+    NodeId ctx = test::keep_context(context::make(2, false, false, 0, 0));
     Cell local = w(type::word, "local-x");
     local.payload1 = ctx;
     context::store_word(&local, &seven, ctx, false);

@@ -155,9 +155,13 @@ int32_t form_message(const Cell* e, const Cell* block, Cell* out, int32_t limit)
             int32_t at = context::find_word_index(ctx_of(e), piece.payload2, true);
             if (at < 0) continue;
             Cell v = *object::value_at(ctx_of(e), uint32_t(at));
+            // In a frame of its own; the caller's cells (the output string)
+            // stay on the stack.
+            Cell* kept = stack::top;
             stack::mark_native(words::words.body);
             text = text_of(&v, !syntax, false, argument_limit);
-            stack::unwind_drop();
+            stack::unwind();
+            stack::top = kept;
         } else {
             continue;
         }

@@ -91,11 +91,11 @@ struct KelSource : WithSeries {
         Cell* top = stack::top;
         Cell* args = stack::args;
         stack::Frame* frame_top = stack::frame_top;
-        stack::push(&code);  // the collector sees the code
+        Cell* held = stack::push(&code);  // evaluated from the stack, where the collector sees it
         stack::mark_try(nullptr);
         Cell* base = stack::args;
         uint32_t pending = 0;
-        uint32_t raised = throws::protect(throws::error, [&] { pending = interp::eval_block(&code, true); });
+        uint32_t raised = throws::protect(throws::error, [&] { pending = interp::eval_block(held, true); });
         std::string result;
         if (raised) {
             EXPECT_EQ(raised, throws::error) << source;

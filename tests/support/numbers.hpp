@@ -17,6 +17,7 @@
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
 #include "runtime/throws.hpp"
+#include "tests/support/keep.hpp"
 
 namespace kel::test {
 
@@ -38,13 +39,14 @@ inline Cell type_v(uint8_t t) {
 }
 inline Cell bare(uint8_t t) { return Cell{t, 0, 0, 0}; }  // only the type matters to the case
 inline Cell issue_v(const char* name) { return Cell{type::issue, 0, symbol::make(name), uint32_t(-1)}; }
+// text_v and binary_v keep their series until the test ends (keep.hpp).
 inline Cell text_v(const char* s) {
-    Cell c{};
+    Cell& c = keep();
     string::make_from_utf8(&c, s, std::strlen(s));
     return c;
 }
 inline Cell binary_v(std::initializer_list<uint8_t> bytes, uint32_t index = 0) {
-    NodeId n = alloc::alloc_bytes(bytes.size());
+    NodeId n = keep_series(alloc::alloc_bytes(bytes.size()));
     uint8_t* p = series::bump_tail_bytes(alloc::buffer_of(n), uint32_t(bytes.size()));
     std::copy(bytes.begin(), bytes.end(), p);
     return Cell{type::binary, index, n, 0};

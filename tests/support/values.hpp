@@ -5,6 +5,10 @@
 // types, the four path types and `#none`; a line break before a value sets
 // its new-line marker. string! gets stand-in handlers (form, mold, compare)
 // while no module of its own registers any.
+//
+// The series these helpers make and the results of run and copy_of stay alive
+// until the test ends (keep.hpp), so a test may hold them in locals across
+// calls that collect.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -100,7 +104,7 @@ inline Cell word_of(const char* name, uint8_t t = type::word) {
 }
 
 inline Cell text(const char* s) {
-    Cell c{};
+    Cell& c = keep();
     string::make_from_utf8(&c, s, std::strlen(s));
     return c;
 }
@@ -120,7 +124,7 @@ public:
 
     // The values of the text, in a block!.
     Cell read_all() {
-        Cell b{};
+        Cell& b = keep();
         block::make_at(&b, 4);
         read_into(b, '\0');
         return b;
@@ -147,7 +151,7 @@ private:
         char c = *p_;
         if (c == '[' || c == '(') {
             ++p_;
-            Cell b{};
+            Cell& b = keep();
             block::make_at(&b, 4, c == '[' ? type::block : type::paren);
             read_into(b, c == '[' ? ']' : ')');
             return b;
@@ -155,7 +159,7 @@ private:
         if (c == '"') {
             const char* start = ++p_;
             while (*p_ != '"') ++p_;
-            Cell s{};
+            Cell& s = keep();
             string::make_from_utf8(&s, start, size_t(p_++ - start));
             return s;
         }
@@ -181,7 +185,7 @@ private:
         if (t[0] == '\'') kind = type::lit_path, t.erase(0, 1);
         else if (t[0] == ':') kind = type::get_path, t.erase(0, 1);
         else if (t.back() == ':') kind = type::set_path, t.pop_back();
-        Cell p{};
+        Cell& p = keep();
         block::make_at(&p, 2, kind);
         for (size_t at = 0;;) {
             size_t slash = t.find('/', at);
@@ -220,7 +224,7 @@ inline Cell run(action::Slot slot, std::initializer_list<Cell> args, std::vector
     for (const Cell& a : args) stack::push(&a);
     refs.resize(16, -1);
     actions::table[slot - 1](Call{false, refs.data()});
-    return *stack::args;
+    return keep(*stack::args);
 }
 
 struct MoldFlags {
@@ -242,7 +246,8 @@ inline std::string form(const Cell& v, int32_t part = -1) {
 // copy, through the handler of the value's type as its wrapper calls it.
 inline Cell copy_of(const Cell& v, const Cell* part = nullptr, bool deep = false, const Cell* kind = nullptr) {
     StackScope scope;
-    Cell source = v, result;
+    Cell source = v;
+    Cell& result = keep();
     cell::set_unset(&result);
     return *actions::handler<actions::Copy>(cell::type_of(&v), action::copy, &v)(&source, &result, part, deep, kind);
 }
