@@ -52,6 +52,7 @@ const NativeSpec specs[] = {
     {"sort", type::action, action::sort,
      "[series /case /skip size /compare comparator /part length /all /reverse /stable]"},
     {"length?", type::action, action::length_q, "[series]"},
+    {"equal?", type::native, equal_slot + 1, "[a b]"},
     {"unique", type::native, unique_slot + 1, "[set /case /skip size]"},
     {"union", type::native, union_slot + 1, "[set1 set2 /case /skip size]"},
     {"intersect", type::native, intersect_slot + 1, "[set1 set2 /case /skip size]"},
@@ -127,5 +128,274 @@ TEST_F(Strings, MoldAndForm) {
         {"mold @x", "\"@x\""},
         {"mold #abc", "\"#abc\""},
         {"form #abc", "\"abc\""},
+    });
+}
+
+TEST_F(Strings, Compare) {
+    check({
+        {"\"abc\" = \"ABC\"", "true"},
+        {"equal? \"abc\" \"abd\"", "false"},
+        {"\"abc\" < \"abd\"", "true"},
+        {"\"ab\" < \"abc\"", "true"},
+        {"\"abc\" < \"ab\"", "false"},
+        {"\"\" < \"a\"", "true"},
+        {"\"a\" < \"\"", "false"},
+        {"\"B\" < \"a\"", "false"},  // folded to upper case: B after A
+        {"\"abc\" = next \"xabc\"", "true"},
+        {"\"abc\" = <abc>", "true"},  // other text types are equal only under = and <>
+        {"\"abc\" < <abd>", "error: invalid-compare"},
+        {"\"\u00e9\" = \"\u00c9\"", "true"},
+        {"\"\U00010400\" = \"\U00010428\"", "true"},
+    });
+}
+
+TEST_F(Strings, FindAndSelect) {
+    check({
+        {"find \"abcabc\" \"bc\"", "\"bcabc\""},
+        {"find \"abcabc\" \"BC\"", "\"bcabc\""},
+        {"find/case \"abcabc\" \"BC\"", "none"},
+        {"find \"abc\" #\"c\"", "\"c\""},
+        {"find \"abc\" \"cd\"", "none"},
+        {"find \"abc\" \"\"", "none"},
+        {"find/tail \"abcabc\" \"bc\"", "\"abc\""},
+        {"find/last \"abcabc\" \"bc\"", "\"bc\""},
+        {"find/reverse tail \"abcabc\" \"ab\"", "\"abc\""},
+        {"find/reverse \"abc\" \"a\"", "none"},
+        {"find/match \"abc\" \"ab\"", "\"abc\""},
+        {"find/match \"abc\" \"bc\"", "none"},
+        {"find/match/tail \"abc\" \"ab\"", "\"c\""},
+        {"find/part \"abcd\" \"cd\" 3", "none"},
+        {"find/part \"abcd\" \"cd\" 4", "\"cd\""},
+        {"find/part \"abcd\" \"a\" 0", "none"},
+        {"s: \"abcd\" find/part s \"c\" at s 3", "none"},
+        {"find/skip \"xbcabc\" \"a\" 3", "\"abc\""},
+        {"find/skip \"abcd\" \"b\" 2", "none"},
+        {"find/skip \"abc\" \"b\" 0", "error: out-of-range"},
+        {"find/part \"abc\" \"b\" \"xy\"", "error: invalid-refine-arg"},
+        {"find/any \"abc\" \"b\"", "error: not-done"},
+        {"find \"a1 2b\" [1 2]", "\"1 2b\""},  // the block's formed text
+        {"find/only \"a1 2b\" [1 2]", "\"1 2b\""},
+        {"find \"a<b>c\" <b>", "\"<b>c\""},
+        {"find \"a word here\" 'word", "\"word here\""},
+        {"find tail \"abc\" \"c\"", "none"},
+        {"find \"\" \"a\"", "none"},
+        {"find \"x\U00010400y\" \"\U00010428\"", "\"\U00010400y\""},
+        {"find/case \"x\U00010400y\" \"\U00010428\"", "none"},
+        {"select \"abc\" \"ab\"", "#\"c\""},
+        {"select \"abc\" #\"c\"", "none"},
+        {"select/last \"abab\" \"a\"", "#\"b\""},
+    });
+}
+
+TEST_F(Strings, AppendAndInsert) {
+    check({
+        {"append \"ab\" \"cd\"", "\"abcd\""},
+        {"append next \"ab\" \"cd\"", "\"abcd\""},       // the head
+        {"append \"ab\" #\"c\"", "\"abc\""},
+        {"append \"ab\" <t>", "\"ab<t>\""},
+        {"append/part \"\" <tag> 3", "\"<ta\""},
+        {"append/dup \"a\" \"xy\" 3", "\"axyxyxy\""},
+        {"append/dup \"a\" \"x\" 0", "\"a\""},
+        {"append \"a\" [1 \"b\" c]", "\"a1bc\""},
+        {"append/part \"\" [123 45] 1", "\"123\""},
+        {"append/only/part \"\" [123 45] 4", "\"1234\""},
+        {"append/only/part \"\" [123 45] 1", "\"1\""},
+        {"append/part \"\" \"abcdef\" 2", "\"ab\""},
+        {"append/part \"\" \"abcdef\" 99", "\"abcdef\""},
+        {"append \"a\" 1.5", "\"a1.5\""},
+        {"next append next \"ab\" \"\"", "\"\""},  // adding nothing leaves the series where it was
+        {"append \"a\" \"\u00e9\U00010400\"", "\"a\u00e9\U00010400\""},
+        {"insert \"cd\" \"ab\"", "\"cd\""},
+        {"head insert \"cd\" \"ab\"", "\"abcd\""},
+        {"head insert next \"ad\" \"bc\"", "\"abcd\""},
+        {"head insert/dup next \"ad\" #\"x\" 3", "\"axxxd\""},
+        {"head insert at \"abef\" 3 [123 45]", "\"ab12345ef\""},
+        {"head insert/part at \"abef\" 3 [123 45] 4", "\"ab1234ef\""},
+        {"head insert/only/part at \"abef\" 3 [123 45] 4", "\"ab1234ef\""},
+        {"insert tail \"ab\" \"cd\"", "\"\""},
+        {"head insert tail \"ab\" [1 2]", "\"ab12\""},
+        {"head insert \"b\" \"\U00010400\"", "\"\U00010400b\""},
+        {"insert/part \"\" 12 1", "error: invalid-part"},
+        // A value from the string itself is added as it was before the change.
+        {"s: \"abc\" append s s", "\"abcabc\""},
+        {"s: \"abc\" head insert next s s", "\"aabcbc\""},
+        {"s: \"abc\" head insert s next s", "\"bcabc\""},
+        {"s: \"abc\" head insert/dup next s next s 2", "\"abcbcbc\""},
+    });
+}
+
+TEST_F(Strings, Change) {
+    check({
+        {"change \"abcdef\" \"XY\"", "\"cdef\""},
+        {"head change next \"abcdef\" \"XY\"", "\"aXYdef\""},
+        {"change next \"abcdef\" \"XY\"", "\"def\""},
+        {"change/part next \"abcdef\" \"XY\" 4", "\"f\""},
+        {"head change/part next \"abcdef\" \"XY\" 4", "\"aXYf\""},
+        {"head change/part \"abc\" \"XY\" 99", "\"XY\""},
+        {"head change/part \"abc\" \"XY\" 0", "\"XYabc\""},
+        {"head change tail \"ab\" \"cd\"", "\"abcd\""},
+        {"change tail \"ab\" \"cd\"", "\"\""},
+        {"head change/dup \"abcdef\" \"x\" 3", "\"xxxdef\""},
+        {"head change \"abc\" [1 2]", "\"12c\""},
+        {"head change/part \"abc\" [1 2] 1", "\"12bc\""},
+        {"head change \"abc\" #\"\U00010400\"", "\"\U00010400bc\""},
+        {"head change \"abc\" <t>", "\"<t>\""},
+        {"s: \"abcdef\" head change/part at s 3 s 2", "\"ababcdefef\""},
+        {"s: \"12345\" head change/part s at s 3 4", "\"3455\""},
+        {"s: \"abc\" head change next s s", "\"aabc\""},
+    });
+}
+
+TEST_F(Strings, RemoveTakeReverseMove) {
+    check({
+        {"remove \"abc\"", "\"bc\""},
+        {"remove/part \"abc\" 9", "\"\""},
+        {"remove tail \"abc\"", "\"\""},
+        {"take \"abc\"", "#\"a\""},
+        {"take/last \"abc\"", "#\"c\""},
+        {"take \"\"", "none"},
+        {"take/part \"abc\" 2", "\"ab\""},
+        {"take/part \"abc\" 99", "\"abc\""},
+        {"take/part \"abc\" 1", "\"a\""},
+        {"take/part \"abc\" -1", "\"\""},  // nothing lies before the head
+        {"take/part next \"abc\" -5", "\"a\""},
+        {"take/last/part \"abc\" 2", "\"bc\""},
+        {"s: \"a\u00e9\" take/part s 9", "\"a\u00e9\""},
+        {"reverse \"abc\"", "\"cba\""},
+        {"reverse/part \"abc\" 2", "\"bac\""},
+        {"reverse/part \"abc\" 99", "\"cba\""},
+        {"head reverse/part next \"abcd\" 99", "\"adcb\""},
+        {"reverse/skip \"abcdef\" 2", "\"efcdab\""},
+        {"reverse \"a\U00010400b\"", "\"b\U00010400a\""},
+        {"s: \"abcd\" move s tail s s", "\"bcda\""},
+        {"s: \"ab\" t: \"\u00e9\U00010400\" move/part s t 2 reduce [s t]", "[\"\" \"ab\u00e9\U00010400\"]"},
+        {"s: \"\U00010400x\" t: \"ab\" move s next t reduce [s t]", "[\"x\" \"a\U00010400b\"]"},
+        {"s: \"abc\" t: \"\" move/part s t 99 reduce [s t]", "[\"\" \"abc\"]"},
+        {"s: \"abc\" t: [] move s t", "error: move-bad"},
+    });
+}
+
+TEST_F(Strings, SwapAndTrim) {
+    check({
+        {"a: \"ab\" b: \"\U00010400\" swap a b reduce [a b]", "[\"\U00010400b\" \"a\"]"},
+        {"swap \"ab\" 1", "error: invalid-arg"},
+        {"a: \"ab\" swap a tail \"x\" a", "\"ab\""},
+        {"trim \"  ab  cd  \"", "\"ab  cd\""},
+        {"trim \" a ^/\"", "\"a^/\""},
+        {"trim \"a  ^/  b\"", "\"a^/b\""},
+        {"trim/head \"  a  \"", "\"a  \""},
+        {"trim/tail \"  a  \"", "\"  a\""},
+        {"trim/lines \" a ^/ b \"", "\"a b\""},
+        {"trim/all \" a ^-b ^/c \"", "\"abc\""},
+        {"trim/with \"abcabc\" \"ab\"", "\"cc\""},
+        {"trim/with \"abc\" #\"b\"", "\"ac\""},
+        {"trim/with \"abc\" 97", "\"bc\""},
+        {"trim/with \"abc\" \"\"", "\"abc\""},
+        {"trim/auto \"abc\"", "error: not-done"},
+        {"head trim next \" a b \"", "\" a b\""},
+        {"trim \"^(3000)a^(A0)\"", "\"a\""},
+        {"trim <a>", "error: expect-arg"},
+    });
+}
+
+TEST_F(Strings, Sort) {
+    check({
+        {"sort \"cab\"", "\"abc\""},
+        {"sort/reverse \"cab\"", "\"cba\""},
+        {"sort/case \"bBaA\"", "\"ABab\""},
+        {"sort/stable \"bBaA\"", "\"aAbB\""},
+        {"sort/stable/reverse \"aAbB\"", "\"bBaA\""},
+        {"sort/skip \"c1a2b3\" 2", "\"a2b3c1\""},
+        {"sort/skip/compare \"c1a3b2\" 2 2", "\"c1b2a3\""},
+        {"sort/skip/compare \"c1a3\" 2 3", "error: out-of-range"},
+        {"sort/compare \"ab\" 1", "error: bad-refines"},
+        {"sort/all \"ab\"", "error: bad-refines"},
+        {"sort/skip \"abc\" 2", "error: invalid-refine-arg"},
+        {"sort/skip \"abc\" 0", "error: invalid-refine-arg"},
+        {"sort/compare \"ab\" 'x", "error: invalid-refine-arg"},
+        {"sort/part \"cba\" 2", "\"bca\""},
+        {"sort/part \"cba\" 99", "\"abc\""},
+        {"head sort/part tail \"cba\" -2", "\"cab\""},
+        {"head sort/part at \"cba\" 3 -9", "\"bca\""},
+        {"s: \"dcba\" head sort/part next s at s 4", "\"dbca\""},
+        {"sort/compare \"cab\" func [a b] [a < b]", "\"abc\""},
+        {"sort/compare/reverse \"cab\" func [a b] [a < b]", "\"cba\""},
+        {"sort/compare \"cab\" func [a b] [(to integer! a) - (to integer! b)]", "\"abc\""},
+        {"sort/skip/all/compare \"b2a1\" 2 func [a b] [a < b]", "\"a1b2\""},
+        {"sort/stable \"\u00e9\u00c9aA\U00010428\U00010400\"", "\"aA\u00e9\u00c9\U00010428\U00010400\""},
+    });
+}
+
+TEST_F(Strings, SetOperations) {
+    check({
+        {"unique \"abcab\"", "\"abc\""},
+        {"unique \"aAb\"", "\"ab\""},
+        {"unique/case \"aAb\"", "\"aAb\""},
+        {"union \"ab\" \"bc\"", "\"abc\""},
+        {"intersect \"abc\" \"cbx\"", "\"bc\""},
+        {"exclude \"abc\" \"b\"", "\"ac\""},
+        {"difference \"abc\" \"bcd\"", "\"ad\""},
+        {"unique/skip \"a1a2b3\" 2", "\"a1b3\""},
+        {"union next \"xab\" \"b\U00010400\"", "\"ab\U00010400\""},
+        {"unique/skip \"ab\" 0", "error: invalid-refine-arg"},
+    });
+}
+
+TEST_F(Strings, PathsAndPositions) {
+    check({
+        {"s: \"abc\" s/2", "#\"b\""},
+        {"s: \"abc\" s/2: #\"\U00010400\" s", "\"a\U00010400c\""},
+        {"s: \"abc\" s/x", "error: invalid-path"},
+        {"s: \"abc\" s/(\"a\")", "#\"b\""},
+        {"s: \"a=1\" s/(\"=\"): \"X\" s", "\"aX1\""},
+        {"s: \"abc\" s/(\"z\"): \"X\"", "error: bad-path-set"},
+        {"e: joe@example.com e/user", "\"joe\""},
+        {"e: joe@example.com e/host", "\"example.com\""},
+        {"e: joe@example.com e/host: \"x.org\" e", "joe@x.org"},
+        {"e: joe@example.com e/user: \"ann\" e", "ann@example.com"},
+        {"e: joe@example.com e/1", "#\"j\""},
+        {"e: joe@example.com e/other", "error: invalid-path"},
+        {"e: to email! \"joe\" reduce [e/user e/host]", "[\"joe\" \"\"]"},
+        {"e: to email! \"joe\" e/host: \"x.org\" e", "joe@x.org"},
+        {"pick \"abc\" 4", "none"},
+        {"s: \"abc\" poke s 1 #\"\U00010400\" s", "\"\U00010400bc\""},
+        {"poke \"abc\" 9 #\"x\"", "error: out-of-range"},
+        {"copy/part next \"abcd\" 2", "\"bc\""},
+    });
+}
+
+TEST_F(Strings, Characters) {
+    check({
+        {"to char! 65", "#\"A\""},
+        {"to char! 65.9", "#\"A\""},
+        {"to char! -1", "error: out-of-range"},
+        {"to char! 1114112", "error: out-of-range"},
+        {"to char! \"abc\"", "#\"a\""},
+        {"to char! next \"abc\"", "#\"b\""},
+        {"to char! \"\"", "error: bad-to-arg"},
+        {"to char! [a]", "error: bad-to-arg"},
+        {"make char! 97", "#\"a\""},
+        {"#\"a\" + 1", "#\"b\""},
+        {"#\"a\" - 98", "error: overflow"},
+        {"#\"^(10FFFF)\" + 1", "error: overflow"},
+        {"#\"a\" * 2", "#\"\u00c2\""},
+        {"#\"a\" + #\"^(01)\"", "#\"b\""},
+        {"#\"a\" + 1.7", "#\"b\""},
+        {"#\"a\" + \"x\"", "error: invalid-type"},
+        {"#\"a\" = 97", "true"},
+        {"#\"a\" = #\"A\"", "false"},
+        {"#\"a\" < #\"b\"", "true"},
+        {"equal? #\"a\" \"a\"", "false"},
+    });
+}
+
+TEST_F(Strings, Issues) {
+    check({
+        {"to issue! \"abc\"", "#abc"},
+        {"to issue! next \"abc\"", "#bc"},
+        {"to issue! #\"x\"", "#x"},
+        {"to issue! 'foo", "#foo"},
+        {"#abc = #ABC", "true"},
+        {"#abc = 'abc", "false"},
     });
 }

@@ -55,6 +55,12 @@ inline uint32_t unit_for(uint32_t cp) { return cp <= 0xFF ? 1 : cp <= 0xFFFF ? 2
 // Widens the buffer of the node to at least `unit`; answers the buffer.
 SeriesBuffer* widen_to(NodeId node, uint32_t unit);
 
+// Replaces `removed` units at unit `at` by the text repeated dup times,
+// widening the buffer first when the text needs it. Appends (roomy) grow
+// the buffer to twice its size when that is enough; other edits to exactly
+// the needed size. The counts must lie inside the buffer.
+void splice(NodeId node, int64_t at, int64_t removed, const std::u32string& text, int64_t dup, bool roomy);
+
 // The n code points from absolute unit `from` (both clamped to the buffer).
 std::u32string read_text(const Cell* s, int64_t from, int64_t n);
 // The code points from the value's index to its tail.

@@ -99,33 +99,6 @@ int64_t checked_total(size_t n, int64_t dup, int64_t length) {
     return int64_t(total);
 }
 
-// Replaces `removed` units at `at` by the text repeated dup times, widening
-// the buffer first when the text needs it. Appends grow the buffer to twice
-// its size when that is enough; other edits to exactly the needed size.
-void splice(NodeId node, int64_t at, int64_t removed, const std::u32string& text, int64_t dup, bool roomy) {
-    uint32_t widest = 0;
-    for (char32_t cp : text) widest = std::max<uint32_t>(widest, cp);
-    SeriesBuffer* b = widen_to(node, widest < 0x80 ? 1 : widest <= 0xFFFF ? 2 : 4);
-    uint32_t unit = b->unit();
-    int64_t total = (b->tail - b->offset) / unit;
-    int64_t added = int64_t(text.size()) * dup;
-    uint64_t need = uint64_t(total - removed + added) * unit;
-    if (b->offset + need > b->size) {
-        uint64_t room = roomy ? std::max<uint64_t>(2 * uint64_t(b->size), need) : need;
-        b = alloc::expand_series(b, room);
-    }
-    uint8_t* base = b->data() + b->offset;
-    std::memmove(base + uint64_t(at + added) * unit, base + uint64_t(at + removed) * unit,
-                 uint64_t(total - at - removed) * unit);
-    uint8_t* p = base + uint64_t(at) * unit;
-    for (int64_t k = 0; k < dup; ++k)
-        for (char32_t cp : text) {
-            put_char(p, unit, cp);
-            p += unit;
-        }
-    b->tail = b->offset + uint32_t(need);
-}
-
 // ---- find
 
 // The text a value is searched as.
@@ -334,6 +307,33 @@ std::u32string trimmed(const std::u32string& t, bool head, bool tail, bool lines
 }
 
 }  // namespace
+
+// Replaces `removed` units at `at` by the text repeated dup times, widening
+// the buffer first when the text needs it. Appends grow the buffer to twice
+// its size when that is enough; other edits to exactly the needed size.
+void splice(NodeId node, int64_t at, int64_t removed, const std::u32string& text, int64_t dup, bool roomy) {
+    uint32_t widest = 0;
+    for (char32_t cp : text) widest = std::max<uint32_t>(widest, cp);
+    SeriesBuffer* b = widen_to(node, widest < 0x80 ? 1 : widest <= 0xFFFF ? 2 : 4);
+    uint32_t unit = b->unit();
+    int64_t total = (b->tail - b->offset) / unit;
+    int64_t added = int64_t(text.size()) * dup;
+    uint64_t need = uint64_t(total - removed + added) * unit;
+    if (b->offset + need > b->size) {
+        uint64_t room = roomy ? std::max<uint64_t>(2 * uint64_t(b->size), need) : need;
+        b = alloc::expand_series(b, room);
+    }
+    uint8_t* base = b->data() + b->offset;
+    std::memmove(base + uint64_t(at + added) * unit, base + uint64_t(at + removed) * unit,
+                 uint64_t(total - at - removed) * unit);
+    uint8_t* p = base + uint64_t(at) * unit;
+    for (int64_t k = 0; k < dup; ++k)
+        for (char32_t cp : text) {
+            put_char(p, unit, cp);
+            p += unit;
+        }
+    b->tail = b->offset + uint32_t(need);
+}
 
 // ---- find and select
 
