@@ -3,6 +3,9 @@
 // of the error it raises).
 #include <gtest/gtest.h>
 
+#include <random>
+
+#include "runtime/datatypes/issue.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "tests/support/kel_source.hpp"
 
@@ -398,4 +401,67 @@ TEST_F(Strings, Issues) {
         {"#abc = #ABC", "true"},
         {"#abc = 'abc", "false"},
     });
+}
+
+namespace {
+
+// A text value of the code points, of type t.
+Cell text_value(const std::u32string& text, uint8_t t = type::string) {
+    Cell c{};
+    string::make(&c, 1);
+    string::append_text(&c, text);
+    cell::set_type(&c, t);
+    return c;
+}
+
+// Molds the value, loads the molded text with the lexer and answers whether
+// it gave back an equal value of the same type (strictly, case included).
+::testing::AssertionResult loads_back(const Cell& v, bool all = false) {
+    StackScope scope;
+    Cell* held = stack::push(&v);
+    std::string molded = mold(*held, MoldFlags{false, all});
+    Cell loaded{};
+    lexer::ScanOptions one;
+    one.one_value = true;
+    uint32_t raised = throws::protect(throws::error, [&] { lexer::load_utf8(molded.data(), molded.size(), one, &loaded); });
+    if (raised) return ::testing::AssertionFailure() << molded << " does not load: " << error::pending.id;
+    if (cell::type_of(&loaded) != cell::type_of(held) || actions::compare_raw(held, &loaded, 2) != 0)
+        return ::testing::AssertionFailure() << molded << " loads as " << mold(loaded);
+    return ::testing::AssertionSuccess();
+}
+
+}  // namespace
+
+TEST_F(Strings, MoldLoadsBack) {
+    // The characters mold has to take care of, and some it writes as they are.
+    const std::u32string pieces[] = {
+        U"\"", U"^", U"{", U"}", U"{}", U"}{", U"\n", U"\t", U"\r", U" ", U"a", U"Z", U"0", U";", U"[", U"]",
+        U"(", U")", U"<", U">", U"%", U"@", U"\\", U"/", U"~",
+        std::u32string(1, U'\0'), U"\x01", U"\x1B", U"\x1C", U"\x1D", U"\x1E", U"\x1F", U"\x7F", U"\x80", U"\x85",
+        U"\x9F", U"\xA0", U"\xE9", U"\xFF", U"\u0100", U"\u4E2D", U"\u3000", U"\uFFFD", U"\uFFFE", U"\uFFFF",
+        std::u32string(1, char32_t(0xD800)), std::u32string(1, char32_t(0xDFFF)), U"\U00010400", U"\U0001F600",
+        U"\U0010FFFF",
+    };
+    std::mt19937 rng(20240611);
+    for (int round = 0; round < 600; ++round) {
+        std::u32string text;
+        size_t n = rng() % 70;
+        for (size_t i = 0; i < n; ++i) text += pieces[rng() % std::size(pieces)];
+        Cell v = text_value(text);
+        EXPECT_TRUE(loads_back(v)) << round;
+        EXPECT_TRUE(loads_back(v, true)) << round;
+    }
+    for (const std::u32string& piece : pieces) {
+        if (piece.size() != 1) continue;
+        Cell c{type::char_, 0, uint32_t(piece[0]), 0};
+        EXPECT_TRUE(loads_back(c)) << uint32_t(piece[0]);
+        EXPECT_TRUE(loads_back(c, true)) << uint32_t(piece[0]);
+    }
+    // The other text types, with text their source form can carry.
+    EXPECT_TRUE(loads_back(text_value(U"a b=\"c\" \xE9", type::tag)));
+    EXPECT_TRUE(loads_back(text_value(U"joe@example.com", type::email)));
+    EXPECT_TRUE(loads_back(text_value(U"name-1", type::ref)));
+    Cell issue{};
+    issue::make_at(&issue, "abc-1", 5);
+    EXPECT_TRUE(loads_back(issue));
 }
