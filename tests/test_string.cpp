@@ -409,12 +409,12 @@ TEST_F(Strings, Issues) {
 
 namespace {
 
-// A text value of the code points, of type t.
-Cell text_value(const std::u32string& text, uint8_t t = type::string) {
-    Cell c{};
-    string::make(&c, 1);
-    string::append_text(&c, text);
-    cell::set_type(&c, t);
+// A text value of the code points, of type t, on a new stack cell (the
+// caller puts the stack back).
+Cell* text_value(const std::u32string& text, uint8_t t = type::string) {
+    Cell* c = string::make(stack::push_slot(), 1);
+    string::append_text(c, text);
+    cell::set_type(c, t);
     return c;
 }
 
@@ -451,9 +451,10 @@ TEST_F(Strings, MoldLoadsBack) {
         std::u32string text;
         size_t n = rng() % 70;
         for (size_t i = 0; i < n; ++i) text += pieces[rng() % std::size(pieces)];
-        Cell v = text_value(text);
-        EXPECT_TRUE(loads_back(v)) << round;
-        EXPECT_TRUE(loads_back(v, true)) << round;
+        StackScope scope;
+        Cell* v = text_value(text);
+        EXPECT_TRUE(loads_back(*v)) << round;
+        EXPECT_TRUE(loads_back(*v, true)) << round;
     }
     for (const std::u32string& piece : pieces) {
         if (piece.size() != 1) continue;
@@ -462,9 +463,10 @@ TEST_F(Strings, MoldLoadsBack) {
         EXPECT_TRUE(loads_back(c, true)) << uint32_t(piece[0]);
     }
     // The other text types, with text their source form can carry.
-    EXPECT_TRUE(loads_back(text_value(U"a b=\"c\" \xE9", type::tag)));
-    EXPECT_TRUE(loads_back(text_value(U"joe@example.com", type::email)));
-    EXPECT_TRUE(loads_back(text_value(U"name-1", type::ref)));
+    StackScope scope;
+    EXPECT_TRUE(loads_back(*text_value(U"a b=\"c\" \xE9", type::tag)));
+    EXPECT_TRUE(loads_back(*text_value(U"joe@example.com", type::email)));
+    EXPECT_TRUE(loads_back(*text_value(U"name-1", type::ref)));
     Cell issue{};
     issue::make_at(&issue, "abc-1", 5);
     EXPECT_TRUE(loads_back(issue));
@@ -517,8 +519,7 @@ TEST_F(Strings, SortAgreesWithPython) {
         std::string input, expected;
         fields >> case_ >> reverse >> stable >> skip >> offset >> input >> expected;
         StackScope scope;
-        Cell* s = stack::push_slot();
-        *s = text_value(from_hexes(input));
+        Cell* s = text_value(from_hexes(input));
         Cell size = num(skip), at = num(offset);
         string::sort(s, case_, skip > 1 ? &size : nullptr, offset ? &at : nullptr, nullptr, false, reverse, stable);
         std::u32string got = string::text_of(s), want = from_hexes(expected);
