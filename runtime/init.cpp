@@ -28,6 +28,7 @@
 #include "runtime/datatypes/pair.hpp"
 #include "runtime/datatypes/path.hpp"
 #include "runtime/datatypes/series.hpp"
+#include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/typeset.hpp"
 #include "runtime/datatypes/time.hpp"
 #include "runtime/datatypes/tuple.hpp"
@@ -66,7 +67,7 @@ constexpr TypeInit types[] = {
     {type::logic, 0, "logic!", logic::register_type},
     {type::series, 0, "series!", series::register_type},
     {type::block, type::series, "block!", block::register_type},
-    {type::string, type::series, "string!", nullptr},
+    {type::string, type::series, "string!", string::register_type},
     {type::binary, type::string, "binary!", binary::register_type},
     {type::integer, 0, "integer!", integer::register_type},
     {type::symbol, 0, "symbol!", symbol::register_type},

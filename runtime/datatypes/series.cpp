@@ -13,6 +13,7 @@
 #include "runtime/actions.hpp"
 #include "runtime/datatype.hpp"
 #include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/string.hpp"
 #include "runtime/error.hpp"
 #include "runtime/murmur.hpp"
 #include "runtime/random.hpp"
@@ -463,9 +464,20 @@ Cell* move(Cell* origin, Cell* target, const Cell* part) {
     no_hash(target);
     uint32_t unit = unit_of(alloc::buffer_of(origin->payload2));
     if (origin->payload2 != target->payload2) {
+        if (is_text(from_type) && is_text(to_type) && unit != unit_of(alloc::buffer_of(target->payload2))) {
+            // Text between buffers of different widths: the code points are
+            // read out first, and the target widens as they need.
+            bool told = notify(origin, words::words.move, int32_t(from), int32_t(count));
+            if (told) count = std::min<int64_t>(count, std::max<int64_t>(total_length(origin) - from, 0));
+            const Cell source = *origin, dest = *target;
+            std::u32string moved = string::read_text(&source, from, count);
+            string::splice(dest.payload2, clamped_index(&dest), 0, moved, 1, true);
+            cut(source.payload2, from, count);
+            if (told) notify(&source, words::words.moved, int32_t(from), int32_t(count));
+            return target;
+        }
         if (!series::is_series(to_type) || is_any_block(from_type) != is_any_block(to_type) ||
             unit != unit_of(alloc::buffer_of(target->payload2))) {
-            if (is_text(from_type) && is_text(to_type)) error::fire(not_done);  // widening move of text
             Cell a, b;
             cell::set_datatype(&a, from_type);
             cell::set_datatype(&b, to_type);
