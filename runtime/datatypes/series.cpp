@@ -12,6 +12,7 @@
 
 #include "runtime/actions.hpp"
 #include "runtime/datatype.hpp"
+#include "runtime/datatypes/hash.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/error.hpp"
 #include "runtime/murmur.hpp"
@@ -173,7 +174,6 @@ Cell* poke(Cell* s, int32_t i, Cell* value, const Cell*) {
         error::fire(error::id::out_of_range, &position);
     }
     uint8_t t = cell::type_of(s);
-    if (t == type::vector || t == type::hash) error::fire(not_done);  // their own stores are not built
     // An owner is told before and after; its handler may allocate.
     bool told = notify(s, words::words.poke, int32_t(e), 1, value);
     if (told && e >= total_length(s)) {  // the handler shortened the series
@@ -183,8 +183,10 @@ Cell* poke(Cell* s, int32_t i, Cell* value, const Cell*) {
     }
     if (is_any_block(t)) {
         Cell v = *value;
+        hash::unindex(s, int32_t(e), 1);
         SeriesBuffer* b = alloc::buffer_of(s->payload2);
         reinterpret_cast<Cell*>(b->data() + b->offset)[e] = v;
+        hash::reindex(s, int32_t(e), 1);
         if (told) notify(s, words::words.poked, int32_t(e), 1, value);
         return value;
     }
@@ -206,9 +208,9 @@ Cell* poke(Cell* s, int32_t i, Cell* value, const Cell*) {
 void clear(Cell* s) {
     int32_t n = length_from(s);
     if (n < 1) return;
-    if (cell::is(s, type::hash)) error::fire(not_done);  // its table would keep the removed entries
     int32_t at = clamped_index(s);
     bool told = notify(s, words::words.clear, at, n);
+    hash::unindex(s, clamped_index(s));
     SeriesBuffer* b = alloc::buffer_of(s->payload2);
     b->tail = b->offset + uint32_t(clamped_index(s)) * unit_of(b);
     if (told) notify(s, words::words.cleared, at, n);
@@ -320,11 +322,6 @@ Cell element(const Cell* s, int64_t i) {
     return v;
 }
 
-// hash! keeps a table over its cells; its edits come with its own row.
-void no_hash(const Cell* s) {
-    if (cell::is(s, type::hash)) error::fire(not_done);
-}
-
 }  // namespace
 
 bool notify(const Cell* s, const Cell* action, int32_t index, int32_t count, const Cell* value) {
@@ -349,14 +346,15 @@ void remove(Cell* s, const Cell* part, const Cell* key) {
     int64_t index = clamped_index(&at), total = total_length(&at);
     if (index >= total) return;
     count = std::min(count, total - index);
-    no_hash(s);
     bool told = notify(s, words::words.remove, int32_t(index), int32_t(count));
     if (told) {  // the owner's handler may have changed the series
         total = total_length(&at);
         if (index >= total) return;
         count = std::min(count, total - index);
     }
+    hash::unindex(&at, int32_t(index));  // the cells behind move down
     cut(at.payload2, index, count);
+    hash::reindex(&at, int32_t(index));
     if (told) notify(s, words::words.removed, int32_t(index), int32_t(count));
 }
 
@@ -376,7 +374,6 @@ void reverse(Cell* s, const Cell* part, const Cell* skip) {
         if (n < 1) error::fire(out_of_range, skip);
         if (count < n || count % n) bad_refinement(words::refinements.skip, skip);
     }
-    no_hash(s);
     bool told = notify(s, words::words.reverse, int32_t(index), int32_t(count));
     if (told) {
         count = std::min<int64_t>(count, std::max<int64_t>(total_length(s) - index, 0));
@@ -386,7 +383,9 @@ void reverse(Cell* s, const Cell* part, const Cell* skip) {
     size_t record = size_t(n) * unit;
     uint8_t* lo = unit_address(s->payload2, index);
     uint8_t* hi = lo + uint64_t(count - n) * unit;
+    hash::unindex(s, int32_t(index), int32_t(count));
     for (; lo < hi; lo += record, hi -= record) sort::swap_records(lo, hi, record, true);
+    hash::reindex(s, int32_t(index), int32_t(count));
     if (told) notify(s, words::words.reversed, int32_t(index), int32_t(count));
 }
 
@@ -412,7 +411,6 @@ Cell* take(Cell* s, const Cell* part, bool, bool last) {
         count = std::clamp<int64_t>(count, 1, total - index);
         start = last ? total - count : index;
     }
-    no_hash(&source);
     bool told = notify(&source, words::words.take, int32_t(index), int32_t(asked));
     if (told) {
         total = total_length(&source);
@@ -435,8 +433,11 @@ Cell* take(Cell* s, const Cell* part, bool, bool last) {
         std::memcpy(nb->data(), unit_address(source.payload2, start), uint64_t(count) * unit);
         nb->tail = uint32_t(count) * unit;
         *result = Cell{cell::type_of(&source), 0, node, cell::is(&source, type::vector) ? source.payload3 : 0};
+        if (cell::is(result, type::hash)) hash::index_block(result);  // a table of its own
     }
+    hash::unindex(&source, int32_t(start));
     cut(source.payload2, start, count);
+    hash::reindex(&source, int32_t(start));
     if (told) notify(&source, words::words.taken, int32_t(index), int32_t(asked));
     return result;
 }
@@ -459,8 +460,6 @@ Cell* move(Cell* origin, Cell* target, const Cell* part) {
     }
     int64_t from = clamped_index(origin), from_total = total_length(origin);
     count = std::min(count, from_total - from);
-    no_hash(origin);
-    no_hash(target);
     uint32_t unit = unit_of(alloc::buffer_of(origin->payload2));
     if (origin->payload2 != target->payload2) {
         if (!series::is_series(to_type) || is_any_block(from_type) != is_any_block(to_type) ||
@@ -475,6 +474,8 @@ Cell* move(Cell* origin, Cell* target, const Cell* part) {
         if (told) count = std::min<int64_t>(count, std::max<int64_t>(total_length(origin) - from, 0));
         const Cell source = *origin, dest = *target;
         int64_t to = clamped_index(&dest), to_total = total_length(&dest);
+        hash::unindex(&dest, int32_t(to));
+        hash::unindex(&source, int32_t(from));
         SeriesBuffer* tb = alloc::buffer_of(dest.payload2);
         uint64_t need = uint64_t(to_total + count) * unit;
         if (tb->offset + need > tb->size) alloc::expand_series(tb, 2 * need);
@@ -484,6 +485,8 @@ Cell* move(Cell* origin, Cell* target, const Cell* part) {
         std::memcpy(at, unit_address(source.payload2, from), uint64_t(count) * unit);
         tb->tail += uint32_t(count) * unit;
         cut(source.payload2, from, count);
+        hash::reindex(&dest, int32_t(to));
+        hash::reindex(&source, int32_t(from));
         if (told) notify(&source, words::words.moved, int32_t(from), int32_t(count));
         return target;
     }
@@ -501,6 +504,8 @@ Cell* move(Cell* origin, Cell* target, const Cell* part) {
     }
     std::vector<uint8_t> moved(uint64_t(count) * unit);
     NodeId node = origin->payload2;
+    int32_t first_moved = int32_t(std::min(from, to));
+    hash::unindex(origin, first_moved);
     std::memcpy(moved.data(), unit_address(node, from), moved.size());
     uint8_t* base = unit_address(node, 0);
     if (to > from) {
@@ -515,6 +520,7 @@ Cell* move(Cell* origin, Cell* target, const Cell* part) {
         std::memmove(base + uint64_t(to + count) * unit, base + uint64_t(to) * unit, uint64_t(from - to) * unit);
         std::memcpy(base + uint64_t(to) * unit, moved.data(), moved.size());
     }
+    hash::reindex(origin, first_moved);
     if (told) notify(origin, words::words.moved, int32_t(from), int32_t(count));
     return target;
 }
@@ -541,12 +547,13 @@ void random(Cell* s, bool seed, bool secure, bool only) {
         *s = element(s, index + random::next_int(secure, int32_t(length)) - 1);
         return;
     }
-    no_hash(s);
+    hash::unindex(s, int32_t(index));
     uint32_t unit = unit_of(alloc::buffer_of(s->payload2));
     for (int64_t c = length, at = index; c > 1; --c, ++at) {
         int64_t r = random::next_int(secure, int32_t(c)) - 1;
         if (r) sort::swap_records(unit_address(s->payload2, at), unit_address(s->payload2, at + r), unit, true);
     }
+    hash::reindex(s, int32_t(index));
     if (told) notify(s, words::words.randomized, int32_t(index), int32_t(length));
 }
 
