@@ -363,9 +363,10 @@ Cell* complement(Cell* value) {
 
 void negate(Cell* value) { complement(value); }
 
-// The bitwise worker on arguments 0 and 1: op 5/9 or, 6/10 and, 7/12 xor,
-// 11 exclude, 8 the first operand. The result's flag is the op on the
-// flags, and a shorter operand reads as its flag beyond its bytes.
+// The result's flag is the op on the flags, and a shorter operand reads as
+// its flag beyond its bytes.
+}  // namespace
+
 void do_bitwise(int op) {
     if (op == 8) return;
     Cell* a = stack::args;
@@ -397,6 +398,8 @@ void do_bitwise(int op) {
     set_flag(result.payload2, combine(fa, fb) & 1);
     *a = result;
 }
+
+namespace {
 
 void and_() { do_bitwise(6); }
 void or_() { do_bitwise(5); }

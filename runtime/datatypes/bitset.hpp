@@ -28,6 +28,11 @@ Cell* make_at(Cell* out, uint32_t bytes, bool not_);
 // float!, string!, block! with ranges `a - b`).
 bool test(const Cell* bs, const Cell* value);
 
+// The bitwise worker on arguments 0 and 1 of the current call, for the
+// actions and the set natives: 5/9 or, 6/10 and, 7/12 xor, 11 exclude, 8
+// unique (the first operand). The new bitset replaces argument 0.
+void do_bitwise(int op);
+
 void register_type();
 
 }  // namespace kel::bitset
