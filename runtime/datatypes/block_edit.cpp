@@ -296,9 +296,9 @@ Cell* put(Cell* b, Cell* key, Cell* value, bool case_) {
     if (found + 1 < total) {
         Cell* slot = cells(b->payload2) + found + 1;
         if (actions::compare_raw(slot, &v, 12) != 0) {
-            hash::unindex(b, found + 1, 1);
+            hash::unindex(b, found + 1);
             cells(b->payload2)[found + 1] = v;
-            hash::reindex(b, found + 1, 1);
+            hash::reindex(b, found + 1);
         }
     } else {
         SeriesBuffer* buf = open_gap(b->payload2, uint32_t(total), 1, true);
@@ -392,12 +392,12 @@ void swap(Cell* a, Cell* b) {
     bool told_a = series::notify(a, words::words.swap, i, 1);
     bool told_b = series::notify(b, words::words.swap, j, 1);
     if ((told_a || told_b) && (i >= series::total_length(a) || j >= series::total_length(b))) return;
-    bool one = a->payload2 == b->payload2 && i == j;
-    hash::unindex(a, i, 1);
-    if (!one) hash::unindex(b, j, 1);
+    bool shared = a->payload2 == b->payload2;  // one table: kept in step once
+    hash::unindex(a, shared ? std::min(i, j) : i);
+    if (!shared) hash::unindex(b, j);
     std::swap(cells(a->payload2)[i], cells(b->payload2)[j]);
-    hash::reindex(a, i, 1);
-    if (!one) hash::reindex(b, j, 1);
+    hash::reindex(a, shared ? std::min(i, j) : i);
+    if (!shared) hash::reindex(b, j);
     if (told_a) series::notify(a, words::words.swaped, i, 1);
     if (told_b) series::notify(b, words::words.swaped, j, 1);
 }

@@ -90,18 +90,16 @@ Cell* index_block(Cell* out) {
     return out;
 }
 
-void unindex(const Cell* s, int32_t from, int32_t count) {
+void unindex(const Cell* s, int32_t from) {
     if (!cell::is(s, type::hash) || !s->payload3) return;
-    int32_t total = series::total_length(s);
-    int32_t end = count < 0 ? total : std::min(total, from + count);
+    int32_t end = series::total_length(s);
     for (int32_t i = std::max(from, 0); i < end; ++i) hashtable::remove(s->payload3, uint32_t(i));
 }
 
-void reindex(const Cell* s, int32_t from, int32_t count) {
+void reindex(const Cell* s, int32_t from) {
     if (!cell::is(s, type::hash) || !s->payload3) return;
     NodeId table = s->payload3;
-    int32_t total = series::total_length(s);
-    int32_t end = count < 0 ? total : std::min(total, from + count);
+    int32_t total = series::total_length(s), end = total;
     from = std::max(from, 0);
     if (end <= from) return;
     // A put that fills the table rebuilds it over the whole block, which

@@ -15,10 +15,11 @@ namespace kel::hash {
 Cell* index_block(Cell* out);
 
 // The upkeep around an edit of series s. Before it: the cells from `from`
-// (count cells, -1 to the tail) leave the table; after it: the cells from
-// `from` (count cells, -1 to the tail) enter it again. Other types pass.
-void unindex(const Cell* s, int32_t from, int32_t count = -1);
-void reindex(const Cell* s, int32_t from, int32_t count = -1);
+// to the tail leave the table; after it: the cells from `from` to the tail
+// enter it again, in order, so that the positions of equal cells stay
+// sorted in the table. Other types pass.
+void unindex(const Cell* s, int32_t from);
+void reindex(const Cell* s, int32_t from);
 
 // find on a hash! through its table: the position found, -1 when absent,
 // -2 when the search needs the block's scan (a /part limit, /match, a block,

@@ -183,10 +183,10 @@ Cell* poke(Cell* s, int32_t i, Cell* value, const Cell*) {
     }
     if (is_any_block(t)) {
         Cell v = *value;
-        hash::unindex(s, int32_t(e), 1);
+        hash::unindex(s, int32_t(e));
         SeriesBuffer* b = alloc::buffer_of(s->payload2);
         reinterpret_cast<Cell*>(b->data() + b->offset)[e] = v;
-        hash::reindex(s, int32_t(e), 1);
+        hash::reindex(s, int32_t(e));
         if (told) notify(s, words::words.poked, int32_t(e), 1, value);
         return value;
     }
@@ -383,9 +383,9 @@ void reverse(Cell* s, const Cell* part, const Cell* skip) {
     size_t record = size_t(n) * unit;
     uint8_t* lo = unit_address(s->payload2, index);
     uint8_t* hi = lo + uint64_t(count - n) * unit;
-    hash::unindex(s, int32_t(index), int32_t(count));
+    hash::unindex(s, int32_t(index));
     for (; lo < hi; lo += record, hi -= record) sort::swap_records(lo, hi, record, true);
-    hash::reindex(s, int32_t(index), int32_t(count));
+    hash::reindex(s, int32_t(index));
     if (told) notify(s, words::words.reversed, int32_t(index), int32_t(count));
 }
 
