@@ -14,6 +14,7 @@
 #include "runtime/datatype.hpp"
 #include "runtime/datatypes/hash.hpp"
 #include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/vector.hpp"
 #include "runtime/error.hpp"
 #include "runtime/murmur.hpp"
 #include "runtime/random.hpp"
@@ -155,7 +156,7 @@ Cell* pick(Cell* s, int32_t i, const Cell*) {
     SeriesBuffer* b = alloc::buffer_of(s->payload2);
     const uint8_t* p = b->data() + b->offset + uint64_t(e) * unit_of(b);
     if (is_any_block(t)) return const_cast<Cell*>(reinterpret_cast<const Cell*>(p));
-    if (t == type::vector) error::fire(not_done);
+    if (t == type::vector) return &(*s = vector::element_value(s, e));
     uint32_t v = read_unit(p, unit_of(b));
     if (t == type::binary) {
         cell::set_integer(s, int32_t(v));
@@ -187,6 +188,11 @@ Cell* poke(Cell* s, int32_t i, Cell* value, const Cell*) {
         SeriesBuffer* b = alloc::buffer_of(s->payload2);
         reinterpret_cast<Cell*>(b->data() + b->offset)[e] = v;
         hash::reindex(s, int32_t(e));
+        if (told) notify(s, words::words.poked, int32_t(e), 1, value);
+        return value;
+    }
+    if (t == type::vector) {
+        vector::write_value(s, e, value);
         if (told) notify(s, words::words.poked, int32_t(e), 1, value);
         return value;
     }
@@ -310,7 +316,7 @@ Cell element(const Cell* s, int64_t i) {
     uint8_t t = cell::type_of(s);
     const uint8_t* p = unit_address(s->payload2, i);
     if (is_any_block(t)) return *reinterpret_cast<const Cell*>(p);
-    if (t == type::vector) error::fire(not_done);
+    if (t == type::vector) return vector::element_value(s, i);
     Cell v{};
     uint32_t u = read_unit(p, unit_of(alloc::buffer_of(s->payload2)));
     if (t == type::binary) {
