@@ -12,6 +12,7 @@
 #include "runtime/datatype.hpp"
 #include "runtime/error.hpp"
 #include "runtime/datatypes/binary.hpp"
+#include "runtime/datatypes/bitset.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/char.hpp"
 #include "runtime/datatypes/date.hpp"
@@ -19,6 +20,8 @@
 #include "runtime/datatypes/object.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/function.hpp"
+#include "runtime/datatypes/handle.hpp"
+#include "runtime/datatypes/hash.hpp"
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/issue.hpp"
@@ -33,6 +36,7 @@
 #include "runtime/datatypes/time.hpp"
 #include "runtime/datatypes/tuple.hpp"
 #include "runtime/datatypes/url.hpp"
+#include "runtime/datatypes/vector.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/lexer/lexer.hpp"
 #include "runtime/output.hpp"
@@ -92,21 +96,21 @@ constexpr TypeInit types[] = {
     {type::url, type::string, "url!", url::register_type},
     {type::file, type::url, "file!", file::register_type},
     {type::object, 0, "object!", object::register_type},
-    {type::bitset, 0, "bitset!", nullptr},
+    {type::bitset, 0, "bitset!", bitset::register_type},
     {type::triple, 0, "triple!", nullptr},
     {type::float_, 0, "float!", float_::register_type},
     {type::typeset, 0, "typeset!", typeset::register_type},
     {type::error, type::object, "error!", error::register_type},
-    {type::vector, 0, "vector!", nullptr},
+    {type::vector, type::string, "vector!", vector::register_type},
     {type::map, 0, "map!", map::register_type},
-    {type::hash, 0, "hash!", nullptr},
+    {type::hash, type::block, "hash!", hash::register_type},
     {type::pair, 0, "pair!", pair::register_type},
     {type::percent, type::float_, "percent!", percent::register_type},
     {type::tuple, 0, "tuple!", tuple::register_type},
     {type::time, type::float_, "time!", time::register_type},
     {type::tag, type::string, "tag!", tag::register_type},
     {type::email, type::string, "email!", email::register_type},
-    {type::handle, 0, "handle!", nullptr},
+    {type::handle, type::integer, "handle!", handle::register_type},
     {type::date, 0, "date!", date::register_type},
     {type::port, 0, "port!", nullptr},
     {type::money, 0, "money!", money::register_type},

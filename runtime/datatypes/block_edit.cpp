@@ -13,6 +13,7 @@
 #include "runtime/actions.hpp"
 #include "runtime/alloc.hpp"
 #include "runtime/datatypes/block.hpp"
+#include "runtime/datatypes/hash.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/error.hpp"
@@ -41,11 +42,6 @@ Cell* cells(NodeId node) { return series::cells_of(node); }
 }
 
 const Cell* compare_refinement() { return words::refinements.compare; }
-
-// hash! keeps a table over its cells; its edits come with its own row.
-void no_hash(const Cell* b) {
-    if (cell::is(b, type::hash)) error::fire(not_done);
-}
 
 // The cells a value adds: an any-block's cells from its index (unless
 // only), else the value itself; copied out, so that the block they come
@@ -250,9 +246,10 @@ bool in_table(NodeId table, const Cell* key, int32_t skip, int32_t op) {
 
 Cell* find(Cell* b, Cell* value, const Cell* part, bool only, bool case_, bool same, bool, const Cell*,
            const Cell* skip, bool last, bool reverse, bool tail, bool match) {
-    no_hash(b);
-    int32_t matched = 0;
-    int32_t at = find_at(b, value, part, only, case_, same, skip, last, reverse, match, &matched);
+    int32_t matched = 1;
+    int32_t at = cell::is(b, type::hash) ? hash::find(b, value, part, only, case_, same, skip, last, reverse, match)
+                                         : -2;
+    if (at == -2) at = find_at(b, value, part, only, case_, same, skip, last, reverse, match, &matched);
     if (at < 0) return shared::none();
     b->payload1 = uint32_t(tail ? at + matched : at);
     return b;
@@ -260,9 +257,10 @@ Cell* find(Cell* b, Cell* value, const Cell* part, bool only, bool case_, bool s
 
 Cell* select(Cell* b, Cell* value, const Cell* part, bool only, bool case_, bool same, bool any, const Cell* with,
              const Cell* skip, bool last, bool reverse) {
-    no_hash(b);
-    int32_t matched = 0;
-    int32_t at = find_at(b, value, part, only, case_, same, skip, last, reverse, false, &matched);
+    int32_t matched = 1;
+    int32_t at = cell::is(b, type::hash) ? hash::find(b, value, part, only, case_, same, skip, last, reverse, false)
+                                         : -2;
+    if (at == -2) at = find_at(b, value, part, only, case_, same, skip, last, reverse, false, &matched);
     if (at < 0) return shared::none();
     int32_t next = at + (only ? 1 : matched);
     if (next >= series::total_length(b)) return shared::none();
@@ -270,11 +268,13 @@ Cell* select(Cell* b, Cell* value, const Cell* part, bool only, bool case_, bool
 }
 
 Cell* put(Cell* b, Cell* key, Cell* value, bool case_) {
-    no_hash(b);
     const Cell k = *key, v = *value;
     Cell at = *b;
     int32_t matched = 0;
-    int32_t found = find_at(&at, &k, nullptr, true, case_, false, nullptr, false, false, false, &matched);
+    int32_t found = cell::is(b, type::hash)
+                        ? hash::find(&at, &k, nullptr, true, case_, false, nullptr, false, false, false)
+                        : -2;
+    if (found == -2) found = find_at(&at, &k, nullptr, true, case_, false, nullptr, false, false, false, &matched);
     int32_t total = series::total_length(b);
     if (found < 0) {
         bool told = series::notify(b, words::words.put, total, 1, &v);
@@ -283,6 +283,7 @@ Cell* put(Cell* b, Cell* key, Cell* value, bool case_) {
         Cell* c = reinterpret_cast<Cell*>(buf->data() + buf->offset) + total;
         c[0] = k;
         c[1] = v;
+        hash::reindex(b, total);
         if (told) series::notify(b, words::words.put_ed, total, 1, &v);
         *value = v;
         return value;
@@ -294,10 +295,15 @@ Cell* put(Cell* b, Cell* key, Cell* value, bool case_) {
     }
     if (found + 1 < total) {
         Cell* slot = cells(b->payload2) + found + 1;
-        if (actions::compare_raw(slot, &v, 12) != 0) *slot = v;
+        if (actions::compare_raw(slot, &v, 12) != 0) {
+            hash::unindex(b, found + 1);
+            cells(b->payload2)[found + 1] = v;
+            hash::reindex(b, found + 1);
+        }
     } else {
         SeriesBuffer* buf = open_gap(b->payload2, uint32_t(total), 1, true);
         reinterpret_cast<Cell*>(buf->data() + buf->offset)[total] = v;
+        hash::reindex(b, total);
     }
     if (told) series::notify(b, words::words.put_ed, found + 1, 1, &v);
     *value = v;
@@ -307,7 +313,6 @@ Cell* put(Cell* b, Cell* key, Cell* value, bool case_) {
 // ---- adding and replacing
 
 void insert(Cell* b, Cell* value, int32_t count, bool only, int32_t dup, bool append) {
-    no_hash(b);
     std::vector<Cell> added = cells_to_add(value, only, count);
     int32_t total = series::total_length(b);
     int32_t at = append ? total : series::clamped_index(b);
@@ -315,16 +320,17 @@ void insert(Cell* b, Cell* value, int32_t count, bool only, int32_t dup, bool ap
     if (n > 0) {
         bool told = series::notify(b, append ? words::words.append : words::words.insert, at, int32_t(n));
         if (told) at = append ? series::total_length(b) : std::min(at, series::total_length(b));
+        hash::unindex(b, at);  // the cells behind move up
         SeriesBuffer* buf = open_gap(b->payload2, uint32_t(at), n, dup < 5);
         Cell* c = reinterpret_cast<Cell*>(buf->data() + buf->offset) + at;
         for (uint32_t k = 0; k < n; ++k) c[k] = added[k % added.size()];
+        hash::reindex(b, at);
         if (told) series::notify(b, append ? words::words.appended : words::words.inserted, at, int32_t(n));
     }
     b->payload1 = append ? 0 : uint32_t(std::min(at + int32_t(n), series::total_length(b)));
 }
 
 void change(Cell* b, Cell* value, int32_t count, bool only, int32_t dup) {
-    no_hash(b);
     std::vector<Cell> added = cells_to_add(value, only, -1);
     int32_t total = series::total_length(b);
     int32_t at = series::clamped_index(b), rest = total - at;
@@ -336,6 +342,7 @@ void change(Cell* b, Cell* value, int32_t count, bool only, int32_t dup) {
         at = std::min(at, total);
         replaced = std::min(replaced, total - at);
     }
+    hash::unindex(b, at);
     if (n > uint32_t(replaced)) {
         open_gap(b->payload2, uint32_t(at + replaced), n - uint32_t(replaced), true);
     } else if (n < uint32_t(replaced)) {
@@ -345,6 +352,7 @@ void change(Cell* b, Cell* value, int32_t count, bool only, int32_t dup) {
     }
     Cell* c = cells(b->payload2) + at;
     for (uint32_t k = 0; k < n; ++k) c[k] = added[k % added.size()];
+    hash::reindex(b, at);
     if (told) series::notify(b, words::words.changed, at, int32_t(n));
     b->payload1 = uint32_t(std::min(at + int32_t(n), series::total_length(b)));
 }
@@ -380,19 +388,21 @@ Cell* take(Cell* b, const Cell* part, bool deep, bool last) {
 void swap(Cell* a, Cell* b) {
     if (!series::is_any_block(cell::type_of(b))) error::fire(invalid_arg, b);
     if (series::ks_tail_q(a) || series::ks_tail_q(b)) return;
-    no_hash(a);
-    no_hash(b);
     int32_t i = series::clamped_index(a), j = series::clamped_index(b);
     bool told_a = series::notify(a, words::words.swap, i, 1);
     bool told_b = series::notify(b, words::words.swap, j, 1);
     if ((told_a || told_b) && (i >= series::total_length(a) || j >= series::total_length(b))) return;
+    bool shared = a->payload2 == b->payload2;  // one table: kept in step once
+    hash::unindex(a, shared ? std::min(i, j) : i);
+    if (!shared) hash::unindex(b, j);
     std::swap(cells(a->payload2)[i], cells(b->payload2)[j]);
+    hash::reindex(a, shared ? std::min(i, j) : i);
+    if (!shared) hash::reindex(b, j);
     if (told_a) series::notify(a, words::words.swaped, i, 1);
     if (told_b) series::notify(b, words::words.swaped, j, 1);
 }
 
 void trim(Cell* b, bool, bool, bool, bool, bool, const Cell*) {
-    no_hash(b);
     int32_t at = series::clamped_index(b), total = series::total_length(b);
     bool told = series::notify(b, words::words.trim, at, total - at);
     if (told) {
@@ -411,7 +421,6 @@ void trim(Cell* b, bool, bool, bool, bool, bool, const Cell*) {
 
 Cell* sort(Cell* b, bool case_, const Cell* skip, const Cell* comparator, const Cell* part, bool all, bool reverse,
            bool stable) {
-    no_hash(b);
     int32_t total = series::total_length(b), start = series::clamped_index(b), count = total - start;
     if (part) {
         int64_t n;
@@ -540,10 +549,13 @@ void do_set_op(Cell* first, const Cell* second, bool case_, const Cell* skip, in
             add_from(b, false, true);
         }
     }
+    // The result is a hash! (keeping the table over its cells) when the
+    // first series is one, or the second outside unique.
     Cell out = *result;
-    out.header = a.header;
+    bool as_hash = cell::is(&a, type::hash) || (op != 8 && cell::is(&b, type::hash));
+    out.header = as_hash ? uint32_t(type::hash) : a.header;
     out.payload1 = 0;
-    out.payload3 = 0;
+    if (!as_hash) out.payload3 = 0;
     stack::top = kept_top;
     *first = out;
 }

@@ -12,8 +12,10 @@
 
 #include "runtime/actions.hpp"
 #include "runtime/datatype.hpp"
+#include "runtime/datatypes/hash.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/vector.hpp"
 #include "runtime/error.hpp"
 #include "runtime/murmur.hpp"
 #include "runtime/random.hpp"
@@ -155,7 +157,7 @@ Cell* pick(Cell* s, int32_t i, const Cell*) {
     SeriesBuffer* b = alloc::buffer_of(s->payload2);
     const uint8_t* p = b->data() + b->offset + uint64_t(e) * unit_of(b);
     if (is_any_block(t)) return const_cast<Cell*>(reinterpret_cast<const Cell*>(p));
-    if (t == type::vector) error::fire(not_done);
+    if (t == type::vector) return &(*s = vector::element_value(s, e));
     uint32_t v = read_unit(p, unit_of(b));
     if (t == type::binary) {
         cell::set_integer(s, int32_t(v));
@@ -174,7 +176,6 @@ Cell* poke(Cell* s, int32_t i, Cell* value, const Cell*) {
         error::fire(error::id::out_of_range, &position);
     }
     uint8_t t = cell::type_of(s);
-    if (t == type::vector || t == type::hash) error::fire(not_done);  // their own stores are not built
     // An owner is told before and after; its handler may allocate.
     bool told = notify(s, words::words.poke, int32_t(e), 1, value);
     if (told && e >= total_length(s)) {  // the handler shortened the series
@@ -184,8 +185,15 @@ Cell* poke(Cell* s, int32_t i, Cell* value, const Cell*) {
     }
     if (is_any_block(t)) {
         Cell v = *value;
+        hash::unindex(s, int32_t(e));
         SeriesBuffer* b = alloc::buffer_of(s->payload2);
         reinterpret_cast<Cell*>(b->data() + b->offset)[e] = v;
+        hash::reindex(s, int32_t(e));
+        if (told) notify(s, words::words.poked, int32_t(e), 1, value);
+        return value;
+    }
+    if (t == type::vector) {
+        vector::write_value(s, e, value);
         if (told) notify(s, words::words.poked, int32_t(e), 1, value);
         return value;
     }
@@ -207,9 +215,9 @@ Cell* poke(Cell* s, int32_t i, Cell* value, const Cell*) {
 void clear(Cell* s) {
     int32_t n = length_from(s);
     if (n < 1) return;
-    if (cell::is(s, type::hash)) error::fire(not_done);  // its table would keep the removed entries
     int32_t at = clamped_index(s);
     bool told = notify(s, words::words.clear, at, n);
+    hash::unindex(s, clamped_index(s));
     SeriesBuffer* b = alloc::buffer_of(s->payload2);
     b->tail = b->offset + uint32_t(clamped_index(s)) * unit_of(b);
     if (told) notify(s, words::words.cleared, at, n);
@@ -309,7 +317,7 @@ Cell element(const Cell* s, int64_t i) {
     uint8_t t = cell::type_of(s);
     const uint8_t* p = unit_address(s->payload2, i);
     if (is_any_block(t)) return *reinterpret_cast<const Cell*>(p);
-    if (t == type::vector) error::fire(not_done);
+    if (t == type::vector) return vector::element_value(s, i);
     Cell v{};
     uint32_t u = read_unit(p, unit_of(alloc::buffer_of(s->payload2)));
     if (t == type::binary) {
@@ -319,11 +327,6 @@ Cell element(const Cell* s, int64_t i) {
         v.payload2 = u;
     }
     return v;
-}
-
-// hash! keeps a table over its cells; its edits come with its own row.
-void no_hash(const Cell* s) {
-    if (cell::is(s, type::hash)) error::fire(not_done);
 }
 
 }  // namespace
@@ -350,14 +353,15 @@ void remove(Cell* s, const Cell* part, const Cell* key) {
     int64_t index = clamped_index(&at), total = total_length(&at);
     if (index >= total) return;
     count = std::min(count, total - index);
-    no_hash(s);
     bool told = notify(s, words::words.remove, int32_t(index), int32_t(count));
     if (told) {  // the owner's handler may have changed the series
         total = total_length(&at);
         if (index >= total) return;
         count = std::min(count, total - index);
     }
+    hash::unindex(&at, int32_t(index));  // the cells behind move down
     cut(at.payload2, index, count);
+    hash::reindex(&at, int32_t(index));
     if (told) notify(s, words::words.removed, int32_t(index), int32_t(count));
 }
 
@@ -377,7 +381,6 @@ void reverse(Cell* s, const Cell* part, const Cell* skip) {
         if (n < 1) error::fire(out_of_range, skip);
         if (count < n || count % n) bad_refinement(words::refinements.skip, skip);
     }
-    no_hash(s);
     bool told = notify(s, words::words.reverse, int32_t(index), int32_t(count));
     if (told) {
         count = std::min<int64_t>(count, std::max<int64_t>(total_length(s) - index, 0));
@@ -387,7 +390,9 @@ void reverse(Cell* s, const Cell* part, const Cell* skip) {
     size_t record = size_t(n) * unit;
     uint8_t* lo = unit_address(s->payload2, index);
     uint8_t* hi = lo + uint64_t(count - n) * unit;
+    hash::unindex(s, int32_t(index));
     for (; lo < hi; lo += record, hi -= record) sort::swap_records(lo, hi, record, true);
+    hash::reindex(s, int32_t(index));
     if (told) notify(s, words::words.reversed, int32_t(index), int32_t(count));
 }
 
@@ -413,7 +418,6 @@ Cell* take(Cell* s, const Cell* part, bool, bool last) {
         count = std::clamp<int64_t>(count, 1, total - index);
         start = last ? total - count : index;
     }
-    no_hash(&source);
     bool told = notify(&source, words::words.take, int32_t(index), int32_t(asked));
     if (told) {
         total = total_length(&source);
@@ -436,8 +440,11 @@ Cell* take(Cell* s, const Cell* part, bool, bool last) {
         std::memcpy(nb->data(), unit_address(source.payload2, start), uint64_t(count) * unit);
         nb->tail = uint32_t(count) * unit;
         *result = Cell{cell::type_of(&source), 0, node, cell::is(&source, type::vector) ? source.payload3 : 0};
+        if (cell::is(result, type::hash)) hash::index_block(result);  // a table of its own
     }
+    hash::unindex(&source, int32_t(start));
     cut(source.payload2, start, count);
+    hash::reindex(&source, int32_t(start));
     if (told) notify(&source, words::words.taken, int32_t(index), int32_t(asked));
     return result;
 }
@@ -460,8 +467,6 @@ Cell* move(Cell* origin, Cell* target, const Cell* part) {
     }
     int64_t from = clamped_index(origin), from_total = total_length(origin);
     count = std::min(count, from_total - from);
-    no_hash(origin);
-    no_hash(target);
     uint32_t unit = unit_of(alloc::buffer_of(origin->payload2));
     if (origin->payload2 != target->payload2) {
         if (is_text(from_type) && is_text(to_type) && unit != unit_of(alloc::buffer_of(target->payload2))) {
@@ -487,6 +492,8 @@ Cell* move(Cell* origin, Cell* target, const Cell* part) {
         if (told) count = std::min<int64_t>(count, std::max<int64_t>(total_length(origin) - from, 0));
         const Cell source = *origin, dest = *target;
         int64_t to = clamped_index(&dest), to_total = total_length(&dest);
+        hash::unindex(&dest, int32_t(to));
+        hash::unindex(&source, int32_t(from));
         SeriesBuffer* tb = alloc::buffer_of(dest.payload2);
         uint64_t need = uint64_t(to_total + count) * unit;
         if (tb->offset + need > tb->size) alloc::expand_series(tb, 2 * need);
@@ -496,6 +503,8 @@ Cell* move(Cell* origin, Cell* target, const Cell* part) {
         std::memcpy(at, unit_address(source.payload2, from), uint64_t(count) * unit);
         tb->tail += uint32_t(count) * unit;
         cut(source.payload2, from, count);
+        hash::reindex(&dest, int32_t(to));
+        hash::reindex(&source, int32_t(from));
         if (told) notify(&source, words::words.moved, int32_t(from), int32_t(count));
         return target;
     }
@@ -513,6 +522,8 @@ Cell* move(Cell* origin, Cell* target, const Cell* part) {
     }
     std::vector<uint8_t> moved(uint64_t(count) * unit);
     NodeId node = origin->payload2;
+    int32_t first_moved = int32_t(std::min(from, to));
+    hash::unindex(origin, first_moved);
     std::memcpy(moved.data(), unit_address(node, from), moved.size());
     uint8_t* base = unit_address(node, 0);
     if (to > from) {
@@ -527,6 +538,7 @@ Cell* move(Cell* origin, Cell* target, const Cell* part) {
         std::memmove(base + uint64_t(to + count) * unit, base + uint64_t(to) * unit, uint64_t(from - to) * unit);
         std::memcpy(base + uint64_t(to) * unit, moved.data(), moved.size());
     }
+    hash::reindex(origin, first_moved);
     if (told) notify(origin, words::words.moved, int32_t(from), int32_t(count));
     return target;
 }
@@ -553,12 +565,13 @@ void random(Cell* s, bool seed, bool secure, bool only) {
         *s = element(s, index + random::next_int(secure, int32_t(length)) - 1);
         return;
     }
-    no_hash(s);
+    hash::unindex(s, int32_t(index));
     uint32_t unit = unit_of(alloc::buffer_of(s->payload2));
     for (int64_t c = length, at = index; c > 1; --c, ++at) {
         int64_t r = random::next_int(secure, int32_t(c)) - 1;
         if (r) sort::swap_records(unit_address(s->payload2, at), unit_address(s->payload2, at + r), unit, true);
     }
+    hash::reindex(s, int32_t(index));
     if (told) notify(s, words::words.randomized, int32_t(index), int32_t(length));
 }
 
