@@ -1,9 +1,12 @@
 #include "runtime/error.hpp"
 
 #include <initializer_list>
+#include <string>
 
 #include "runtime/datatypes/error.hpp"
+#include "runtime/datatypes/word.hpp"
 #include "runtime/exits.hpp"
+#include "runtime/symbol.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/throws.hpp"
 
@@ -52,6 +55,27 @@ void fire(Id id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
 }
 
 void fire(Category category, const char* id) { fire(Id{category, id}); }
+
+void fire_value(const Cell* value) {
+    // The record names the error by its fields; the id text is kept here,
+    // since symbol names move with the symbol table.
+    static std::string id_text;
+    static const char* const categories[] = {"throw", "note", "syntax", "script", "math",
+                                             "access", "reserved1", "reserved2", "user", "internal"};
+    Pending p;
+    p.value = *value;
+    const Cell* type = field_of(value, field::type);
+    const Cell* id = field_of(value, field::id);
+    p.category = Category::user;
+    if (word::any_word_q(cell::type_of(type)))
+        for (uint8_t k = 0; k < 10; ++k)
+            if (symbol::name(type->payload2) == categories[k]) p.category = Category(k);
+    id_text = word::any_word_q(cell::type_of(id)) ? std::string(symbol::name(id->payload2)) : std::string("user");
+    p.id = id_text.c_str();
+    pending = p;
+    if (stack::frames) stack::throw_error();
+    throws::throw_code(throws::error);
+}
 
 void fire_bad_make_arg(const Cell* value1, const Cell* value2) { fire(id::bad_make_arg, value1, value2); }
 

@@ -51,6 +51,8 @@ extern Pending pending;
 // Raises the error with up to three argument values (null: absent).
 [[noreturn]] void fire(Id id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
 [[noreturn]] void fire(Category category, const char* id);
+// Raises an error! value as it is (do of an error).
+[[noreturn]] void fire_value(const Cell* value);
 [[noreturn]] void fire_bad_make_arg(const Cell* value1, const Cell* value2);
 
 }  // namespace kel::error

@@ -138,6 +138,8 @@ uint32_t do_(const Call& call) {
             stack::set_result(stack::last());
             return 0;
         }
+        case type::error:
+            error::fire_value(&value);
         default: {
             stack::top = base + 1;
             if (uint32_t pending = push_evaluated(value)) return pending;
