@@ -83,7 +83,7 @@ TEST_F(Collector, MarkingDeepNestingUsesNoNativeStack) {
     collector::RootCell top;
     top.cell = block_of(1);
     Cell current = top.cell;
-    for (int i = 0; i < 200000; ++i) {
+    for (int i = 0; i < 1000000; ++i) {
         Cell next = block_of(1);
         append(current, next);
         current = next;
@@ -91,6 +91,14 @@ TEST_F(Collector, MarkingDeepNestingUsesNoNativeStack) {
     uint32_t before = used_nodes();
     collector::collect();
     EXPECT_EQ(used_nodes(), before);
+    // The innermost block is still there, a million levels down.
+    Cell walk = top.cell;
+    int depth = 0;
+    while (series::cell_count(walk.payload2) > 0) {
+        walk = cells(walk)[0];
+        ++depth;
+    }
+    EXPECT_EQ(depth, 1000000);
 }
 
 TEST_F(Collector, WordsKeepTheirContextAndStackCellsAreRoots) {
