@@ -28,6 +28,7 @@ struct ScanOptions {
     bool scan = false;        // check tokens without building values; answer the type
     bool prescan = false;     // only the structural routines; answer a guessed type
     bool keep_block = false;  // one value still comes back in a block
+    const Cell* trace = nullptr;   // a trace callback (function!), or null
     const Cell* source = nullptr;  // the series the text came from (kept alive while scanning)
     Cell* target = nullptr;        // a block to append the values to, or null
 };

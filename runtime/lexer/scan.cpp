@@ -16,7 +16,14 @@
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/map.hpp"
 #include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/function.hpp"
+#include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/word.hpp"
+#include "runtime/exits.hpp"
+#include "runtime/interp.hpp"
+#include "runtime/stack.hpp"
+#include "runtime/symbol.hpp"
+#include "runtime/words.hpp"
 #include "runtime/error.hpp"
 #include "runtime/lexer/lexer.hpp"
 #include "runtime/lexer/state.hpp"
@@ -196,6 +203,18 @@ void comma(State& s, const uint8_t* start, const uint8_t*, uint32_t, bool) {
     m->payload2 = point_form | std::min<uint32_t>(commas, 0xFFFF) << 16;
 }
 
+// The type argument of an event: a datatype!, or none for no type.
+Cell type_cell(int32_t t) {
+    Cell c{type::none, 0, 0, 0};
+    if (t > 0 && t < type::count) cell::set_datatype(&c, uint8_t(t));
+    return c;
+}
+
+// A container event's type: the word of the delimiter.
+Cell delimiter_word(const char* text) {
+    return Cell{type::word, 0, symbol::make(text), uint32_t(-1)};
+}
+
 int32_t scan_loop(State& s, bool one, bool prescan) {
     for (;;) {
         uint32_t flags;
@@ -226,7 +245,30 @@ int32_t scan_loop(State& s, bool one, bool prescan) {
         uint8_t start_state = s.start_state;
         if (start_state == s_point) s.start_state = 0;
 
-        run_token(s, kind, flags, prescan);
+        if (s.trace_mask && kind != k_end) {
+            // prescan: every token outside curly strings, which it may skip;
+            // scan before the routines; load after a value was built, which
+            // it may drop.
+            if (start_state != s_curly && traced(s, event::prescan) &&
+                !fire_event(s, event::prescan, type_cell(s.token_type), nullptr, s.token_start, s.token_end))
+                continue;
+            if (prescan) {
+                run_token(s, kind, flags, prescan);
+            } else {
+                if (kind >= k_string && traced(s, event::scan))
+                    fire_event(s, event::scan, type_cell(s.token_type), nullptr, s.token_start, s.token_end);
+                uint32_t before = s.tail;
+                run_token(s, kind, flags, prescan);
+                if (s.load_mode && s.tail == before + 1 && kind >= k_string && traced(s, event::load)) {
+                    Cell value = *cell_at(before);
+                    if (!fire_event(s, event::load, type_cell(cell::type_of(&value)), &value, s.token_start,
+                                    s.token_end))
+                        s.tail = before;
+                }
+            }
+        } else {
+            run_token(s, kind, flags, prescan);
+        }
 
         if (kind == k_end) {
             // Open paths close; any other open container lacks its closer.
@@ -326,6 +368,10 @@ bool in_path(const State& s) { return is_path_type(innermost_container(s)); }
 
 void open_container(State& s, uint32_t container, const uint8_t* opener) {
     if (innermost_container(s) == point_form) throw_error(s, opener, type::point2d);
+    if (traced(s, event::open)) {
+        const char* d = container == type::block ? "[" : container == type::paren ? "(" : container == type::map ? "#[" : "/";
+        if (!fire_event(s, event::open, delimiter_word(d), nullptr, opener, opener + 1)) return;
+    }
     uint32_t at = s.tail;
     Cell* m = grow_buffer(s);
     m->header = (m->header & cell::newline_flag) | marker_type;
@@ -337,6 +383,10 @@ void open_container(State& s, uint32_t container, const uint8_t* opener) {
 }
 
 void close_container(State& s, uint32_t closer) {
+    if (traced(s, event::close)) {
+        const char* d = closer == type::block ? "]" : closer == type::paren ? ")" : "/";
+        if (!fire_event(s, event::close, delimiter_word(d), nullptr, s.token_start, s.token_end)) return;
+    }
     uint32_t open = innermost_container(s);
     bool matches = open == closer || (closer == type::block && open == type::map) ||
                    (closer == type::set_path && is_path_type(open));
@@ -401,6 +451,17 @@ void throw_error(State& s, const uint8_t* error_start, int32_t code) {
         s.token_type = type::error;
         throws::throw_code(throws::syntax);
     }
+    if (traced(s, event::error)) {
+        // A callback answering false ends the scan quietly.
+        int32_t t = code > 0 ? code : s.missing_type ? s.missing_type : s.token_type ? s.token_type : int32_t(type::error);
+        const uint8_t* at = error_start ? error_start : s.token_start ? s.token_start : s.input_start;
+        bool go_on = fire_event(s, event::error, type_cell(t), nullptr, at, s.token_end ? s.token_end : at);
+        s.trace_mask &= ~event::error;  // one error event per scan
+        if (!go_on) {
+            s.token_type = type::error;
+            throws::throw_code(throws::syntax);
+        }
+    }
     if (!error_start) {
         error_start = s.input_start;
         if (s.block_start > s.head) error_start = s.input_start + cell_at(s.block_start - 1)->payload3;
@@ -429,6 +490,69 @@ void throw_error(State& s, const uint8_t* error_start, int32_t code) {
     fire_syntax("missing", &line_text.cell, &ch, &near_text.cell);
 }
 
+// ---- trace events
+
+namespace {
+
+const Cell* event_word(uint32_t e) {
+    const words::Words& w = words::words;
+    switch (e) {
+        case event::prescan: return w.prescan;
+        case event::scan: return w.scan;
+        case event::load: return w.load;
+        case event::open: return w.open;
+        case event::close: return w.close;
+        default: return w.error;
+    }
+}
+
+// The events a callback asks for: the words in a block that opens its body,
+// else all of them.
+uint32_t event_mask(const Cell* callback) {
+    const Cell* body = function::body_of(callback);
+    if (!cell::is(body, type::block) || body->payload1 >= series::cell_count(body->payload2)) return 63;
+    const Cell first = series::cells_of(body->payload2)[body->payload1];
+    if (!cell::is(&first, type::block)) return 63;
+    uint32_t mask = 0;
+    for (uint32_t i = first.payload1; i < series::cell_count(first.payload2); ++i) {
+        const Cell w = series::cells_of(first.payload2)[i];
+        if (!cell::is(&w, type::word)) continue;
+        for (uint32_t e = 1; e <= event::error; e <<= 1)
+            if (symbol::resolve(w.payload2) == symbol::resolve(event_word(e)->payload2)) mask |= e;
+    }
+    return mask;
+}
+
+}  // namespace
+
+bool fire_event(State& s, uint32_t e, const Cell& type, const Cell* value, const uint8_t* start,
+                const uint8_t* end) {
+    if (!(s.trace_mask & e)) return true;
+    Cell args[5];
+    args[0] = *event_word(e);
+    // The input at the token: a byte offset into a binary, a character
+    // index into text.
+    if (s.source) {
+        args[1] = *s.source;
+        uint32_t offset = cell::is(s.source, type::binary) ? uint32_t(start - s.input_start)
+                                                          : unicode::utf8_length(s.input_start, start);
+        args[1].payload1 += offset;
+    } else {
+        cell::set_none(&args[1]);
+    }
+    args[2] = type;
+    cell::set_integer(&args[3], s.line);
+    if (value) args[4] = *value;
+    else args[4] = Cell{type::pair, 0, uint32_t(start - s.input_start + 1), uint32_t(end - s.input_start + 1)};
+    Cell* top = stack::top;
+    Cell callback = s.trace;
+    if (interp::call_values(callback, *words::words.lexer_callback, args, 5)) exits::raise_pending();
+    bool go_on = !cell::is(stack::last(), type::none) &&
+                 !(cell::is(stack::last(), type::logic) && !stack::last()->payload1);
+    stack::top = top;
+    return go_on;
+}
+
 // ---- entry points
 
 int32_t scan(Cell* result, const uint8_t* text, uint32_t size, const ScanOptions& o, uint32_t* end_out) {
@@ -438,6 +562,10 @@ int32_t scan(Cell* result, const uint8_t* text, uint32_t size, const ScanOptions
     s.head = s.block_start = s.tail = innermost ? innermost->tail : 0;
     s.load_mode = !o.scan && !o.prescan;
     s.source = o.source;
+    if (o.trace && cell::is(o.trace, type::function)) {
+        s.trace = *o.trace;
+        s.trace_mask = event_mask(o.trace);
+    }
     Link link(s);
 
     int32_t last = 0;
@@ -521,6 +649,7 @@ int32_t load(const Cell* source, int32_t length, const ScanOptions& options, Cel
 void mark_buffers() {
     for (State* s = innermost; s; s = s->previous) {
         if (s->source) collector::mark_cells(s->source, s->source + 1);
+        if (s->trace_mask) collector::mark_cells(&s->trace, &s->trace + 1);
     }
     if (innermost) collector::mark_cells(value_cells, value_cells + innermost->tail);
 }

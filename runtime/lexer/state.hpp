@@ -48,7 +48,23 @@ struct State {
     bool load_mode = true;  // values are built
     bool value_done = false;  // the last token completed a value
     const Cell* source = nullptr;
+    // The trace callback (a function!, or none) and the events it asked for.
+    Cell trace{};
+    uint32_t trace_mask = 0;
 };
+
+// Trace events, by bit.
+namespace event {
+constexpr uint32_t prescan = 1, scan = 2, load = 4, open = 8, close = 16, error = 32;
+}
+
+// Calls the trace callback for an event of the token [start, end): the type
+// (a datatype!, none, or a delimiter's word) and the value (null: the token's
+// offsets as a pair). Answers whether the scan goes on with it; true when the
+// event is not traced.
+bool fire_event(State& s, uint32_t event, const Cell& type, const Cell* value, const uint8_t* start,
+                const uint8_t* end);
+inline bool traced(const State& s, uint32_t event) { return s.trace_mask & event; }
 
 // The value buffer: cells of all active scans.
 extern Cell* value_cells;

@@ -63,7 +63,6 @@ uint32_t answer_value(const Cell& value) {
 uint32_t transcode(const Call& call) {
     enum { next, one, prescan, scan, part, into, trace };
     auto used = [&](int i) { return call.refs[i] >= 0; };
-    if (used(trace)) error::fire(error::Id{error::Category::internal, "not-done"});  // lexer events
     Cell* base = stack::args;
     Cell src = base[0];
     bool binary = cell::is(&src, type::binary);
@@ -105,6 +104,11 @@ uint32_t transcode(const Call& call) {
     options.prescan = used(prescan);
     options.keep_block = used(next) && !used(one);
     if (used(into)) options.target = base + call.refs[into];
+    // Trace events name positions in the source, from where the text began.
+    Cell source_at = src;
+    source_at.payload1 = uint32_t(index + skipped);
+    options.source = &source_at;
+    if (used(trace)) options.trace = base + call.refs[trace];
     Cell* result = stack::push_slot();
     cell::set_none(result);
     uint32_t end = 0;
