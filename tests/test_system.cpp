@@ -69,15 +69,16 @@ TEST_F(Printing, WhatTheHooksReceive) {
     EXPECT_EQ(printed, "");
 }
 
+// On Windows the writer uses the standard handle read at start-up, which the
+// capture's descriptor redirection does not replace; there the Kel tables,
+// run by kel.exe with its output redirected, show what reaches standard output.
+#ifndef _WIN32
 TEST_F(Printing, StandardOutputInUtf8) {
     output::register_print_hooks(natives::print_to_stdout, nullptr);
     StdoutCapture capture;
     eval("print \"caf\u00e9\" prin \"\u4e16\"");
     std::string out = capture.text();
     output::unregister_print_hooks(natives::print_to_stdout, nullptr);
-#ifdef _WIN32
-    EXPECT_EQ(out, "caf\u00e9\r\n\u4e16");
-#else
     EXPECT_EQ(out, "caf\u00e9\n\u4e16");
-#endif
 }
+#endif
