@@ -215,12 +215,12 @@ Cell* make(Cell*, Cell* spec_in, uint8_t) {
         spec_object = stack::push_slot();
         object::copy_context(spec, spec_object, false, nullptr);
     } else {
-        Cell* proto = push_prototype("port-spec", "[scheme: none]");
+        Cell* proto = push_prototype("port-spec", "scheme: none");
         spec_object = object::make(proto, spec, type::object);
     }
     Cell scheme_name = *object::value_at(spec_object->payload1, 0);
     if (object::field_count(spec_object) == 0 || !cell::is(&scheme_name, type::word)) access_error("no-scheme", spec);
-    Cell* proto = push_prototype("port", "[spec: none scheme: none actor: none]");
+    Cell* proto = push_prototype("port", "spec: none scheme: none actor: none");
     Cell* result = stack::push_slot();
     object::copy_context(proto, result, false, nullptr);
     result->header = type::port;
