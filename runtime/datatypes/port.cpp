@@ -72,7 +72,7 @@ Cell find_scheme(const Cell& name) {
 Cell flag(bool on) { return *shared::logic(on); }
 Cell or_none(const Cell* c) { return c ? *c : *shared::none(); }
 Cell count_or_none(int32_t n) {
-    Cell c;
+    Cell c{type::none, 0, 0, 0};
     if (n < 0) cell::set_none(&c);
     else cell::set_integer(&c, n);
     return c;
