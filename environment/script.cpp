@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "environment/boot.hpp"
+#include "runtime/actions.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/function.hpp"
@@ -13,7 +14,8 @@
 #include "runtime/datatypes/string.hpp"
 #include "runtime/error.hpp"
 #include "runtime/exits.hpp"
-#include "runtime/platform/platform.hpp"
+#include "runtime/natives/files.hpp"
+#include "runtime/platform/files.hpp"
 #include "runtime/stack.hpp"
 
 namespace kel::environment {
@@ -41,17 +43,16 @@ size_t find_header(std::string_view text) {
     return std::string_view::npos;
 }
 
-// Reads, finds the header of and evaluates the script at the path; the
-// result is left as the last pushed cell. Answers the pending exit code.
-uint32_t run_file(const char* path, const Cell* callback) {
-    std::optional<std::string> text = os::read_file(path);
+// Finds the header of and evaluates the script text read from the path;
+// the result is left as the last pushed cell. Answers the pending exit code.
+uint32_t run_file(const std::optional<std::string>& text, const std::string& path, const Cell* callback) {
     if (!text) {
-        Cell* file = push_file(path);
+        Cell* file = push_file(path.c_str());
         error::fire(error::Id{error::Category::access, "cannot-open"}, file);
     }
     size_t header = find_header(*text);
     if (header == std::string_view::npos) {
-        Cell* file = push_file(path);
+        Cell* file = push_file(path.c_str());
         Cell* arg = block::push_new(1);
         block::ks_append(arg, file);
         error::fire(error::Id{error::Category::syntax, "no-header"}, arg);
@@ -67,7 +68,16 @@ uint32_t do_file(const Call&) {
     Cell* base = stack::args;
     std::string path = string::to_utf8(base);
     const Cell* callback = cell::is(base + 1, type::function) ? base + 1 : nullptr;
-    if (uint32_t pending = run_file(path.c_str(), callback)) return pending;
+    std::optional<std::string> text;
+    if (cell::is(base, type::file)) {
+        text = simpleio::read_bytes(base);
+    } else {
+        // A url is read by its own read action.
+        Cell* read = actions::handler<actions::Read>(type::url, action::read, base)(base, nullptr, nullptr, false,
+                                                                                    false, false, nullptr);
+        text = string::to_utf8(read);
+    }
+    if (uint32_t pending = run_file(text, path, callback)) return pending;
     stack::set_result(stack::last());
     return 0;
 }
@@ -76,7 +86,7 @@ uint32_t do_file(const Call&) {
 
 void run_script(const char* path) {
     Cell* top = stack::top;
-    if (run_file(path, nullptr)) exits::raise_pending();
+    if (run_file(files::read(path, -1, -1), path, nullptr)) exits::raise_pending();
     stack::top = top;
 }
 

@@ -3,6 +3,7 @@
 #include "runtime/init.hpp"
 #include "runtime/interp.hpp"
 #include "runtime/natives/control.hpp"
+#include "runtime/natives/files.hpp"
 #include "runtime/natives/system.hpp"
 
 #include "runtime/actions.hpp"
@@ -17,6 +18,7 @@
 #include "runtime/datatypes/char.hpp"
 #include "runtime/datatypes/date.hpp"
 #include "runtime/datatypes/error.hpp"
+#include "runtime/datatypes/file.hpp"
 #include "runtime/datatypes/object.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/function.hpp"
@@ -29,6 +31,7 @@
 #include "runtime/datatypes/map.hpp"
 #include "runtime/datatypes/money.hpp"
 #include "runtime/datatypes/pair.hpp"
+#include "runtime/datatypes/port.hpp"
 #include "runtime/datatypes/path.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
@@ -112,7 +115,7 @@ constexpr TypeInit types[] = {
     {type::email, type::string, "email!", email::register_type},
     {type::handle, type::integer, "handle!", handle::register_type},
     {type::date, 0, "date!", date::register_type},
-    {type::port, 0, "port!", nullptr},
+    {type::port, type::object, "port!", port::register_type},
     {type::money, 0, "money!", money::register_type},
     {type::ref, type::string, "ref!", ref::register_type},
     {type::point2d, 0, "point2D!", point2d::register_type},
@@ -165,6 +168,7 @@ void init_values() {
     natives::init_loops();
     natives::init_system();
     natives::init_words();
+    natives::init_files();
     alloc::make_first_frames();
     root::init();
     NodeId args = root::make_fixed_block(stack::argument_cells);

@@ -38,10 +38,6 @@ uintptr_t image_base();
 
 // The lowest address the calling thread's stack may grow to (0 when unknown).
 uintptr_t stack_low();
-
-// The whole content of a file named by a UTF-8 path; nothing when it cannot
-// be read.
-std::optional<std::string> read_file(const char* path);
 }  // namespace os
 
 namespace sysrt {

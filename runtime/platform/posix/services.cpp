@@ -126,19 +126,4 @@ void show_message(const char* title, const char* text) {
 }
 }  // namespace gui
 
-namespace os {
-std::optional<std::string> read_file(const char* path) {
-    std::FILE* f = std::fopen(path, "rb");
-    if (!f) return std::nullopt;
-    std::string text;
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-    bool failed = std::ferror(f);
-    std::fclose(f);
-    if (failed) return std::nullopt;
-    return text;
-}
-}  // namespace os
-
 }  // namespace kel

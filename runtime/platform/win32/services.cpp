@@ -186,20 +186,4 @@ void show_message(const char* title, const char* text) {
 }
 }  // namespace gui
 
-namespace os {
-std::optional<std::string> read_file(const char* path) {
-    HANDLE h = CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return std::nullopt;
-    std::string text;
-    char buf[65536];
-    DWORD n = 0;
-    bool ok = true;
-    while ((ok = ReadFile(h, buf, sizeof buf, &n, nullptr)) && n > 0) text.append(buf, n);
-    CloseHandle(h);
-    if (!ok) return std::nullopt;
-    return text;
-}
-}  // namespace os
-
 }  // namespace kel
