@@ -3,6 +3,7 @@
 #include "runtime/init.hpp"
 #include "runtime/interp.hpp"
 #include "runtime/natives/control.hpp"
+#include "runtime/natives/natives.hpp"
 #include "runtime/natives/system.hpp"
 
 #include "runtime/actions.hpp"
@@ -165,6 +166,8 @@ void init_values() {
     natives::init_loops();
     natives::init_system();
     natives::init_words();
+    natives::init_sets();
+    natives::init_numbers();
     alloc::make_first_frames();
     root::init();
     NodeId args = root::make_fixed_block(stack::argument_cells);
