@@ -340,7 +340,7 @@ void register_type() {
     using datatype::inherit;
     for (action::Slot s : {action::random, action::reflect, action::at, action::back, action::clear, action::copy,
                            action::head, action::head_q, action::index_q, action::length_q, action::next,
-                           action::pick, action::remove, action::reverse, action::skip, action::tail,
+                           action::pick, action::poke, action::remove, action::reverse, action::skip, action::tail,
                            action::tail_q})
         row.handlers[s - 1] = inherit;
     row.set(action::form, &form).set(action::mold, &mold).set(action::compare, &compare);
