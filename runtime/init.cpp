@@ -4,6 +4,7 @@
 #include "runtime/interp.hpp"
 #include "runtime/natives/control.hpp"
 #include "runtime/natives/files.hpp"
+#include "runtime/natives/natives.hpp"
 #include "runtime/natives/system.hpp"
 
 #include "runtime/actions.hpp"
@@ -169,6 +170,8 @@ void init_values() {
     natives::init_system();
     natives::init_words();
     natives::init_files();
+    natives::init_sets();
+    natives::init_numbers();
     alloc::make_first_frames();
     root::init();
     NodeId args = root::make_fixed_block(stack::argument_cells);

@@ -132,6 +132,8 @@ constexpr Entry script_ids[] = {
     {"parse-into-bad", "PARSE - COLLECT INTO/AFTER invalid series! argument"},
     {"parse-into-type", "PARSE - COLLECT INTO/AFTER expects a series! of compatible datatype"},  // 76
     {"invalid-data-facet", "invalid DATA facet content|:arg1"},
+    {"not-same-class", "cannot coerce|:arg1|to|:arg2"},
+    {"bad-denom", "invalid denomination:|:arg1"},
 };
 
 constexpr Entry math_ids[] = {

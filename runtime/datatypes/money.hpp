@@ -32,6 +32,28 @@ uint32_t digit(const Cell* m, int i);
 bool make_from_parts(Cell* out, bool negative, const char* code, const char* start, const char* point,
                      const char* end);
 
+// The signed amount in units of 0.00001 (below 10^22 in magnitude).
+__int128 units(const Cell* m);
+// Writes a money value of the amount in units, with the currency index;
+// an amount of 10^22 units (10^17) or more raises script type-limit.
+Cell* box_units(Cell* out, __int128 amount, uint32_t currency);
+inline uint32_t currency_of(const Cell* m) { return m->payload1 & 0xFF; }
+
+int32_t sign(const Cell* m);  // -1, 0, 1
+bool zero_q(const Cell* m);
+Cell* from_integer(Cell* out, int32_t n);
+// The shortest decimal text of the double, its decimals cut after the
+// fifth. NaN, infinities, magnitudes of 10^17 or more, nonzero ones below
+// 0.00001 and, when strict, more than five decimals raise script
+// bad-make-arg with money! and the value.
+Cell* from_float(Cell* out, double d, bool strict);
+double to_float(const Cell* m);
+
+int32_t form(const Cell* value, Cell* out, const Cell* part, int32_t limit);
+int32_t mold(const Cell* value, Cell* out, bool only, bool all, bool flat, const Cell* part, int32_t limit,
+             int32_t indent);
+int32_t compare(const Cell* a, const Cell* b, int32_t op);
+
 void register_type();
 
 }  // namespace kel::money

@@ -16,5 +16,8 @@ inline Cell* box(Cell* out, double seconds) {
     cell::set_real(out, type::time, seconds);
     return out;
 }
+// The text of a duration: [-]h:mm:ss with the fraction of the seconds
+// when there is one; answers the limit less the characters written.
+int32_t form_time(double seconds, Cell* out, int32_t limit);
 void register_type();
 }  // namespace kel::time

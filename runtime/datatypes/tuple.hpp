@@ -18,6 +18,12 @@ inline const uint8_t* bytes(const Cell* t) { return reinterpret_cast<const uint8
 // A tuple of the n bytes (n at most 12), padded with zeros to 3.
 Cell* box_bytes(Cell* out, const uint8_t* b, uint32_t n);
 
+bool zero_q(const Cell* t);  // every byte 0
+int32_t form(const Cell* value, Cell* out, const Cell* part, int32_t limit);
+int32_t mold(const Cell* value, Cell* out, bool only, bool all, bool flat, const Cell* part, int32_t limit,
+             int32_t indent);
+int32_t compare(const Cell* a, const Cell* b, int32_t op);
+
 void register_type();
 
 }  // namespace kel::tuple

@@ -76,6 +76,8 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
     }
 }
 
+}  // namespace
+
 // The bitwise worker: op 8 unique, 5 and 9 or, 6 and 10 and, 7 and 12 xor,
 // 11 exclude. A datatype operand counts as the set of its one type.
 void do_bitwise(int op) {
@@ -101,6 +103,8 @@ void do_bitwise(int op) {
     }
     a->header = type::typeset;
 }
+
+namespace {
 
 void and_() { do_bitwise(6); }
 void or_() { do_bitwise(5); }

@@ -23,6 +23,10 @@ void add_value(Cell* ts, const Cell* value);
 Cell* to_block(const Cell* ts, Cell* out);
 int32_t serialize(const Cell* ts, Cell* out, bool only, const Cell* part, int32_t limit);
 Cell* push(const Cell* ts);
+// The bitwise worker on arguments 0 and 1 of the current call (a datatype
+// second operand counts as the set of its type): 5/9 or, 6/10 and, 7/12
+// xor, 11 exclude, 8 unique. The result replaces argument 0.
+void do_bitwise(int op);
 
 void register_type();
 

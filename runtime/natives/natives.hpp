@@ -17,4 +17,7 @@ extern Entry table[count];
 // The entry of a 1-based index; null when out of range or not built.
 inline Entry entry(uint32_t index) { return index >= 1 && index <= count ? table[index - 1] : nullptr; }
 
+void init_sets();     // sets.cpp: the set, case, coercion and base-N natives
+void init_numbers();  // numbers.cpp: the number natives
+
 }  // namespace kel::natives
