@@ -132,6 +132,7 @@ constexpr Entry script_ids[] = {
     {"parse-into-bad", "PARSE - COLLECT INTO/AFTER invalid series! argument"},
     {"parse-into-type", "PARSE - COLLECT INTO/AFTER expects a series! of compatible datatype"},  // 76
     {"invalid-data-facet", "invalid DATA facet content|:arg1"},
+    {"rb-invalid-record", "KELBIN - invalid record at index|:arg1"},
 };
 
 constexpr Entry math_ids[] = {
