@@ -30,7 +30,7 @@ inline void define_global(const char* name, const Cell& v) {
 inline void binary_of(Cell* out, const Bytes& bytes) {
     binary::make_at(out, uint32_t(bytes.size()));
     SeriesBuffer* b = alloc::buffer_of(out->payload2);
-    std::memcpy(b->data() + b->offset, bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(b->data() + b->offset, bytes.data(), bytes.size());
     b->tail = b->offset + uint32_t(bytes.size());
 }
 }  // namespace kel::test
