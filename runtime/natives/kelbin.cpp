@@ -287,7 +287,10 @@ struct Encoder {
                 }
                 type_byte(t, f);
                 if (t == type::error) {
-                    varint(uint32_t(cell::integer(error::field_of(v, 0))));
+                    // Only an error with a code can be made again from it.
+                    const Cell* code = error::field_of(v, 0);
+                    if (!cell::is(code, type::integer)) error::fire(no_codec, v);
+                    varint(uint32_t(cell::integer(code)));
                     enter(lookup ? ctx : 0);
                     for (uint32_t i = 3; i < 9; ++i) value(error::field_of(v, i), true);
                     leave();
@@ -460,6 +463,12 @@ std::vector<uint8_t> encode_boot(const Cell* block) {
 
 namespace {
 
+// Puts the stack top back where it was, however the scope ends.
+struct StackMark {
+    Cell* top = stack::top;
+    ~StackMark() { stack::top = top; }
+};
+
 // A series of cells being filled: records append to its tail.
 using Parent = NodeId;
 
@@ -603,6 +612,8 @@ struct Decoder {
 
     void record(Parent parent) {
         if (++depth > max_depth) fail();
+        // The makers called here may leave cells on the stack.
+        StackMark mark;
         bool newline = false, reference = false, definition = false;
         const uint8_t* lead_at;
         uint8_t lead;
@@ -1096,6 +1107,7 @@ void decode(const uint8_t* data, Cell* target, bool codec, size_t length, const 
         if (!codec) boot_failure("Error: Not a Kelbin file!\n");
         error::fire(invalid_data, arg);
     }
+    StackMark mark;
     Decoder d;
     d.codec = codec;
     d.flags = data[7];
