@@ -1,21 +1,12 @@
-# Writes OUT, a C++ file holding the boot environment's Kel sources as string
-# literals, in the order given by SOURCES (a ;-separated list of files).
-# Run by the build (cmake -P) whenever a source changes.
-set(text "// Made by cmake/embed_boot.cmake from the boot environment sources.\n")
-string(APPEND text "#include \"environment/boot.hpp\"\n\nnamespace kel::environment {\n\n")
-string(APPEND text "const BootSource boot_sources[] = {\n")
-set(count 0)
-foreach(source IN LISTS SOURCES)
-  file(READ "${source}" body)
-  string(FIND "${body}" ")kelboot\"" clash)
-  if(NOT clash EQUAL -1)
-    message(FATAL_ERROR "${source} contains the literal's end marker")
-  endif()
-  get_filename_component(name "${source}" NAME)
-  string(APPEND text "    {\"${name}\", R\"kelboot(${body})kelboot\"},\n")
-  math(EXPR count "${count} + 1")
-endforeach()
-string(APPEND text "};\n\nconst size_t boot_source_count = ${count};\n\n}  // namespace kel::environment\n")
+# Writes OUT, a C++ file holding the KELBIN boot image IMAGE as a byte array.
+# Run by the build (cmake -P) whenever the image changes.
+file(READ "${IMAGE}" hex HEX)
+string(LENGTH "${hex}" digits)
+math(EXPR size "${digits} / 2")
+string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+string(REGEX REPLACE "((0x..,){24})" "\\1\n" bytes "${bytes}")
+set(text "// Made by cmake/embed_boot.cmake from the boot image.\n#include <cstddef>\n\nnamespace kel::environment {\n\n")
+string(APPEND text "extern const unsigned char boot_image[] = {\n${bytes}\n};\nextern const size_t boot_image_size = ${size};\n\n}  // namespace kel::environment\n")
 file(WRITE "${OUT}.new" "${text}")
 file(COPY_FILE "${OUT}.new" "${OUT}" ONLY_IF_DIFFERENT)
 file(REMOVE "${OUT}.new")

@@ -11,6 +11,8 @@
 #include "runtime/datatypes/series.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/interp.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/natives/kelbin.hpp"
 #include "runtime/lexer/lexer.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
@@ -83,10 +85,15 @@ void boot() {
     make_external();
     make_predicates();
     make_script_runner();
-    for (size_t i = 0; i < boot_source_count; ++i) {
+    // The image holds one block per source; each is evaluated in order.
+    collector::RootCell image;
+    block::make_at(&image.cell, 8);
+    kelbin::load_boot(boot_image, boot_image_size, &image.cell);
+    uint32_t n = series::cell_count(image.cell.payload2);
+    for (uint32_t i = 0; i < n; ++i) {
         Cell* top = stack::top;
-        const BootSource& s = boot_sources[i];
-        if (run_text(s.text, std::strlen(s.text))) exits::raise_pending();
+        Cell code = series::cells_of(image.cell.payload2)[i];
+        if (interp::eval_block(&code, false)) exits::raise_pending();
         stack::top = top;
     }
 }

@@ -1,7 +1,8 @@
 // The boot environment: the Kel-level library that exists before any script
-// runs. Its sources are compiled into the program as text (boot_sources,
-// made by the build from environment/*.kel); start-up loads each with the
-// lexer and evaluates it, in order.
+// runs. The build loads its sources (environment/*.kel) and encodes them as
+// a KELBIN boot image compiled into the program (boot_image, made by
+// tools/boot_image.cpp); start-up decodes it and evaluates its blocks, one
+// per source, in order.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -10,16 +11,12 @@
 
 namespace kel::environment {
 
-struct BootSource {
-    const char* name;  // the file it came from, for error reports
-    const char* text;
-};
-extern const BootSource boot_sources[];
-extern const size_t boot_source_count;
+extern const unsigned char boot_image[];
+extern const size_t boot_image_size;
 
 // Makes what the sources cannot make themselves (the `make` action they
 // start with, the predicates' C++ code, the external! typeset) and
-// evaluates the sources. An error in them is reported as an uncaught one.
+// evaluates the boot image. An error in them is reported as an uncaught one.
 void boot();
 
 // Evaluates Kel source text: loaded by the lexer, its header (the word Kel

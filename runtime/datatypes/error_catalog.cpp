@@ -134,6 +134,7 @@ constexpr Entry script_ids[] = {
     {"invalid-data-facet", "invalid DATA facet content|:arg1"},
     {"not-same-class", "cannot coerce|:arg1|to|:arg2"},
     {"bad-denom", "invalid denomination:|:arg1"},
+    {"rb-invalid-record", "KELBIN - invalid record at index|:arg1"},
 };
 
 constexpr Entry math_ids[] = {

@@ -1,0 +1,292 @@
+// The KELBIN codec: round trips of every datatype through the compact layout,
+// byte-exact records, identities of shared and cyclic data, and hostile
+// blobs that must raise (never crash).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "environment/boot.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/context.hpp"
+#include "runtime/datatypes/binary.hpp"
+#include "runtime/symbol.hpp"
+#include "runtime/datatypes/series.hpp"
+#include "runtime/error.hpp"
+#include "runtime/natives/kelbin.hpp"
+#include "runtime/stack.hpp"
+#include "runtime/throws.hpp"
+#include "tests/support/values.hpp"
+
+using namespace kel;
+using Bytes = std::vector<uint8_t>;
+
+namespace kel::test {
+inline void define_global(const char* name, const Cell& v) {
+    Cell w = *context::find_or_add_global(symbol::make(name));
+    context::put_value(context::global, &w, &v);
+}
+inline void binary_of(Cell* out, const Bytes& bytes) {
+    binary::make_at(out, uint32_t(bytes.size()));
+    SeriesBuffer* b = alloc::buffer_of(out->payload2);
+    if (!bytes.empty()) std::memcpy(b->data() + b->offset, bytes.data(), bytes.size());
+    b->tail = b->offset + uint32_t(bytes.size());
+}
+}  // namespace kel::test
+
+namespace {
+
+struct Kelbin : test::WithSeries {
+    void SetUp() override {
+        WithSeries::SetUp();
+        bool stressed = alloc::stress;
+        alloc::stress = false;
+        environment::boot();
+        alloc::stress = stressed;
+    }
+
+    // Evaluates Kel source; the result stays on the stack (a root).
+    Cell eval(const std::string& src) {
+        uint32_t code = throws::protect(throws::error, [&] {
+            if (environment::run_text(src.data(), src.size())) FAIL() << "exit in " << src;
+        });
+        if (code) {
+            ADD_FAILURE() << src << ": error " << (error::pending.id ? error::pending.id : "?");
+            return Cell{type::none, 0, 0, 0};
+        }
+        return *stack::last();
+    }
+    // The molded value (mold/all); "error: id" when mold raises.
+    std::string molded(const Cell& v) {
+        std::string out;
+        if (throws::protect(throws::error, [&] { out = test::mold(v, {.all = true}); }))
+            return std::string("error: ") + error::pending.id;
+        return out;
+    }
+    void define(const char* name, const Cell& v) { test::define_global(name, v); }
+
+    Bytes encode(const Cell& v) {
+        Cell* out = stack::push_slot();
+        cell::set_none(out);
+        if (throws::protect(throws::error, [&] { kelbin::encode_b(&v, out); })) {
+            ADD_FAILURE() << "encode: " << error::pending.id;
+            return {};
+        }
+        SeriesBuffer* b = alloc::buffer_of(out->payload2);
+        return Bytes(b->data() + b->offset, b->data() + b->tail);
+    }
+    // Decodes through the codec entry; answers the error id, or "" and the value.
+    std::string decode(const Bytes& blob, Cell* result = nullptr) {
+        Cell* in = stack::push_slot();
+        test::binary_of(in, blob);
+        Cell* out = stack::push_slot();
+        cell::set_none(out);
+        uint32_t code = throws::protect(throws::error, [&] { kelbin::codec_decode(in, out); });
+        if (code) {
+            if (std::getenv("KELBIN_DEBUG")) {
+                for (size_t k = 0; k < blob.size() && k < 200; ++k) fprintf(stderr, "%02X ", blob[k]);
+                fprintf(stderr, "\n%s at %d\n", error::pending.id, cell::integer(&error::pending.args[0]));
+            }
+            return error::pending.id ? error::pending.id : "?";
+        }
+        if (result) *result = *out;
+        return "";
+    }
+    // The records of a blob without symbols: after the header and two varints.
+    static Bytes records(const Bytes& blob) {
+        EXPECT_EQ(blob[7], kelbin::flag_compact);
+        return Bytes(blob.begin() + 10, blob.end());
+    }
+    static Bytes blob(Bytes records, uint8_t version = 2) {
+        Bytes b = {'K', 'E', 'L', 'B', 'I', 'N', version, 1, 1};
+        kelbin::write_varint(b, uint32_t(records.size()));
+        b.insert(b.end(), records.begin(), records.end());
+        return b;
+    }
+};
+
+}  // namespace
+
+TEST(KelbinVarint, ReadsAndRejects) {
+    struct Case {
+        Bytes in;
+        bool ok;
+        uint32_t value;
+    } cases[] = {
+        {{0x00}, true, 0},
+        {{0x7F}, true, 127},
+        {{0x80, 0x01}, true, 128},
+        {{0xFF, 0xFF, 0xFF, 0xFF, 0x0F}, true, 0xFFFFFFFF},
+        {{0x80, 0x80, 0x80, 0x80, 0x10}, false, 0},
+        {{0x80, 0x80}, false, 0},
+        {{}, false, 0},
+    };
+    for (const Case& c : cases) {
+        const uint8_t* p = c.in.data();
+        uint32_t v = 0;
+        EXPECT_EQ(kelbin::read_varint(&p, c.in.data() + c.in.size(), &v), c.ok);
+        if (c.ok) EXPECT_EQ(v, c.value);
+    }
+    Bytes out;
+    kelbin::write_zigzag(out, -1);
+    kelbin::write_zigzag(out, 1);
+    kelbin::write_zigzag(out, -2);
+    EXPECT_EQ(out, (Bytes{1, 2, 3}));
+}
+
+// Every datatype the runtime has: the decoded value molds as the original.
+TEST_F(Kelbin, RoundTripsEveryDatatype) {
+    const char* sources[] = {
+        "0", "63", "64", "-2147483648", "2147483647", "1.5", "-0.0", "1e300", "1.0", "50%", "12.5%",
+        "10:00:00", "-1:30:00.5", "1.2.3", "1.2.3.4.5.6.7.8.9.10.11.12", "$12.34", "-$1.50", "EUR$3",
+        "1-Jan-2020", "29-Feb-2024/10:30:15+5:30", "#\"a\"", "#\"^(1F600)\"", "1x-2", "(1.5, 2)",
+        "(1, 2, 3)", "#issue", "'word", "pick [set-word:] 1", "pick [:get] 1", "/refine", "integer!",
+        "make typeset! [integer! block! map!]", "none", "true", "false", "()",
+        "[a b: :c 'd /e #f [1 [2 [3]]] (4 5)]", "[a\n  b\n]", "next next [1 2 3]", "'a/b/c", "pick [a/b:] 1",
+        "\"h\u00e9llo\"", "\"\u20ac\"", "\"\U0001F600 x\"", "%file.txt", "http://x.y/z", "<tag a>", "a@b.c",
+        "#{DEADBEEF}", "next #{0102}", "make vector! [1 2 3]", "make vector! [1.5 2.5]",
+        "make bitset! \"abc\"", "complement make bitset! \"a\"", "#[a: 1 \"k\" [x]]", "make hash! [a 1 b 2]",
+        "make object! [a: 1 b: [x y] c: make object! [d: 2]]", "func [x /y z] [x + 1]", ":print", ":append", ":+",
+        "make error! 402",
+    };
+    for (const char* src : sources) {
+        SCOPED_TRACE(src);
+        Cell v = eval(src);
+        Bytes b = encode(v);
+        Cell d{};
+        ASSERT_EQ(decode(b, &d), "") << src;
+        EXPECT_EQ(molded(d), molded(v)) << src;
+        // A second trip gives the same bytes: decoding loses nothing the encoder writes.
+        Bytes b2 = encode(d);
+        Cell d2{};
+        ASSERT_EQ(decode(b2, &d2), "") << src;
+        EXPECT_EQ(encode(d2), b2) << src;
+    }
+}
+
+TEST_F(Kelbin, EncodesRecordsByteForByte) {
+    struct Case {
+        const char* src;
+        Bytes records;
+    } cases[] = {
+        {"63", {0xBF}},
+        {"64", {0x0B, 0x80, 0x01}},
+        {"-1", {0x0B, 0x01}},
+        {"1.0", {0x4C, 0x02}},
+        {"0.5", {0x0C, 0, 0, 0, 0, 0, 0, 0xE0, 0x3F}},
+        {"10:00:00", {0x6B, 0xC0, 0xB2, 0x04}},
+        {"1.2.3", {0x27, 1, 2, 3}},
+        {"1.2.3.4", {0x67, 4, 1, 2, 3, 4}},
+        {"true", {0xC2}},
+        {"b: copy [] append/only b b", {0x05, 0x01, 0xC1, 0x05, 0x01, 0x00}},
+        {"\"a\"", {0x07, 0x04, 'a'}},
+        {"\"\u20ac\"", {0x07, 0x05, 0xAC, 0x20}},
+        {"[1\n 2]", {0x05, 0x02, 0x81, 0xC0, 0x82}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(records(encode(eval(c.src))), c.records) << c.src;
+    // Words carry a symbol table; a version byte of 1 reads as 2.
+    Bytes b = encode(eval("[a b a]"));
+    EXPECT_EQ(b[7], kelbin::flag_compact | kelbin::flag_symbols);
+    b[6] = 1;
+    Cell d{};
+    ASSERT_EQ(decode(b, &d), "");
+    EXPECT_EQ(molded(d), "[a b a]");
+}
+
+// Shared series and cycles keep their identity; bound words keep their context.
+TEST_F(Kelbin, KeepsIdentitiesAndBindings) {
+    struct Case {
+        const char* make;   // the value encoded
+        const char* check;  // run on the decoded value, named d: must answer true
+    } cases[] = {
+        {"b: copy [1] append/only b b", "same? d pick d 2"},
+        {"s: \"x\" reduce [s s]", "append pick d 1 \"y\" \"xy\" = pick d 2"},
+        {"o: make object! [a: 1 f: does [a]]", "d/a: 5 5 = d/f"},
+        {"o: make object! [a: 1 s: none] o/s: o", "same? d d/s"},
+        {"o: make object! [n: 2 f: func [x] [x * n]] reduce [:o/f o]", "o2: pick d 2 o2/n: 3 f2: pick d 1 6 = f2 2"},
+        {"x: make object! [v: 7] reduce [in x 'v]", "7 = get pick d 1"},
+        {"f: func [a] [reduce [a 'a]] :f", "[9 a] = d 9"},
+        {"m: #[k: 1] reduce [m m]", "put pick d 1 'j 2 2 = select pick d 2 'j"},
+    };
+    for (const Case& c : cases) {
+        Cell v = eval(c.make);
+        Cell d{};
+        ASSERT_EQ(decode(encode(v), &d), "") << c.make;
+        define("d", d);
+        EXPECT_TRUE(cell::is(&(v = eval(c.check)), type::logic) && v.payload1) << c.make << " / " << c.check;
+    }
+}
+
+// Hand-built blobs of the record forms, and what must be refused.
+TEST_F(Kelbin, DecodesHandBuiltBlobsAndRefusesBadOnes) {
+    struct Case {
+        Bytes blob;
+        const char* error;  // "" when it decodes
+        const char* molded;
+    } cases[] = {
+        {blob({0xBF}), "", "63"},
+        {blob({0xC0, 0x05, 0x01, 0xC0, 0x81}), "", "[\n    1\n]"},
+        {blob({0x05, 0x02, 0x81, 0xFF, 0x02, 0x00, 0x00}), "", "[1 1]"},
+        {blob({0x45, 0x01, 0x02, 0x81, 0x82}), "", "[2]"},  // head index
+        {blob({0xC2}, 1), "", "#(true)"},
+        {blob({0x04, 0x01}), "rb-invalid-record", ""},     // logic! as a type byte
+        {blob({0x00}), "rb-invalid-record", ""},           // type id 0
+        {blob({0xC5}), "rb-invalid-record", ""},
+        {blob({0xC1, 0x81}), "rb-invalid-record", ""},     // reference on a short form
+        {blob({0xC4, 0x0F, 0x00}), "rb-invalid-record", ""},  // definition in the codec
+        {blob({0x6F, 0x81, 0x10, 0x00, 0x00}), "rb-invalid-record", ""},  // date: F without time
+        {blob({0x1F}), "no-codec", ""},                    // triple!
+        {blob({0x05, 0xFF, 0xFF, 0xFF, 0xFF, 0x07}), "rb-invalid-record", ""},  // count beyond the data
+        {blob({0x07, 0x07, 'a', 0}), "rb-invalid-record", ""},  // string unit 8
+        {blob({0x05, 0x01, 0xC1, 0x05, 0x02, 0x00, 0x05}), "rb-invalid-record", ""},  // path past the tail
+        {blob({0xC1, 0x07, 0x01, 0x00}), "rb-invalid-record", ""},  // path to nothing yet
+        {blob({0x0F, 0x00}), "rb-invalid-record", ""},     // symbol without a table
+        {blob({0x0A, 0x80, 0x80, 0xC4, 0x01}), "rb-invalid-record", ""},  // char above U+10FFFF
+        {blob({0x0B, 0x80, 0x80, 0x80, 0x80, 0x10}), "rb-invalid-record", ""},
+        {{'K', 'E', 'L', 'B', 'I', 'X', 2, 1, 1, 1, 0xBF}, "invalid-data", ""},
+        {{'K', 'E', 'L', 'B', 'I', 'N', 2, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0xBF}, "invalid-data", ""},  // fixed layout
+        {{'K', 'E', 'L', 'B', 'I', 'N', 2, 1, 1, 1}, "invalid-data", ""},  // 10 bytes
+        {{'K', 'E', 'L', 'B', 'I', 'N', 2, 5, 1, 1, 1, 1, 0, 0, 0, 0, 'a', 0x0F, 0x00}, "rb-invalid-record", ""},
+        {{'K', 'E', 'L', 'B', 'I', 'N', 2, 5, 1, 2, 1, 2, 0, 0, 0, 0, 'a', 0, 0x0F, 0x00}, "", "a"},
+        {{'K', 'E', 'L', 'B', 'I', 'N', 2, 1, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F, 1, 0xBF}, "", "63"},
+        {{'K', 'E', 'L', 'B', 'I', 'N', 2, 1, 0x80, 0x80, 0x80, 0x80, 0x10, 1, 0xBF}, "rb-invalid-record", ""},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        Cell d{};
+        EXPECT_EQ(decode(cases[i].blob, &d), cases[i].error) << "case " << i;
+        if (!*cases[i].error) EXPECT_EQ(molded(d), cases[i].molded) << "case " << i;
+    }
+    // The position of the failing read, 1-based from the blob start.
+    ASSERT_EQ(decode(blob({0x05, 0x02, 0x81, 0x00})), "rb-invalid-record");
+    EXPECT_EQ(cell::integer(&error::pending.args[0]), 14);
+}
+
+// Nested blocks two bytes a level: refused at the depth limit, not by the
+// native stack overflowing.
+TEST_F(Kelbin, BoundsNesting) {
+    Bytes deep;
+    for (int i = 0; i < 200000; ++i) deep.push_back(0x05), deep.push_back(0x01);
+    deep.push_back(0x80);
+    EXPECT_EQ(decode(blob(deep)), "rb-invalid-record");
+}
+
+// Every truncation and every single-byte change of a rich blob decodes or
+// raises; none reads outside the blob (the sanitizers watch).
+TEST_F(Kelbin, SurvivesTruncatedAndCorruptedBlobs) {
+    Cell v = eval(
+        "o: make object! [a: 1 f: func [x] [x + a] s: \"t\u20ac\" m: #[k: [1 2]]] "
+        "b: reduce [o next \"xyz\" #{01} 1.5 10:00 1-1-2000/1:00 $1 1.2.3.4 'w o/f make vector! [1 2] "
+        "make bitset! \"ab\" make hash! [q 1] :print] append/only b b");
+    Bytes good = encode(v);
+    for (size_t n = 0; n < good.size(); ++n) {
+        Bytes cut(good.begin(), good.begin() + long(n));
+        EXPECT_NE(decode(cut), "") << "length " << n;
+    }
+    for (size_t i = 8; i < good.size(); ++i)
+        for (uint8_t x : {uint8_t(0xFF), uint8_t(0x80), uint8_t(0x01)}) {
+            Bytes bad = good;
+            bad[i] ^= x;
+            decode(bad);
+        }
+}
