@@ -2,6 +2,8 @@
 // earlier ones leave.
 #include "runtime/init.hpp"
 #include "runtime/interp.hpp"
+#include "runtime/natives/checksum.hpp"
+#include "runtime/natives/compress.hpp"
 #include "runtime/natives/control.hpp"
 #include "runtime/natives/system.hpp"
 
@@ -165,6 +167,8 @@ void init_values() {
     natives::init_loops();
     natives::init_system();
     natives::init_words();
+    natives::init_checksum();
+    natives::init_compress();
     alloc::make_first_frames();
     root::init();
     NodeId args = root::make_fixed_block(stack::argument_cells);

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kel {
 
@@ -42,6 +44,13 @@ uintptr_t stack_low();
 // The whole content of a file named by a UTF-8 path; nothing when it cannot
 // be read.
 std::optional<std::string> read_file(const char* path);
+
+// The size of the file at the path; nothing for a directory or a file that
+// cannot be opened.
+std::optional<int64_t> file_size(const char* path);
+
+// Opens the file or URL with the desktop's handler; failures are ignored.
+void browse(const char* target);
 }  // namespace os
 
 namespace sysrt {
@@ -51,6 +60,9 @@ void sleep_seconds(double seconds);
 // A null value removes the variable.
 bool set_env(const char* name, const char* value);
 std::optional<std::string> get_env(const char* name);
+// The process environment in its own order, as (name, value) pairs. The
+// first "=" that is not an entry's first character ends its name.
+std::vector<std::pair<std::string, std::string>> list_env();
 // Seconds since midnight UTC; with precise, to 100 ns.
 double now_utc_filetime(bool precise);
 // Today as year << 17 | month << 12 | day << 7 | zone, local or UTC.

@@ -1,0 +1,28 @@
+// A test-only native in a spare slot of the table: hex data answers the
+// bytes of a binary! from its index as a string of upper-case hex digits,
+// so tests can read binary results as text.
+#pragma once
+#include <string>
+
+#include "runtime/datatypes/string.hpp"
+#include "runtime/natives/checksum.hpp"
+#include "runtime/stack.hpp"
+
+namespace kel::test {
+
+constexpr uint32_t hex_slot = 112;
+
+inline uint32_t hex_native(const Call&) {
+    size_t n;
+    const uint8_t* p = checksum::binary_bytes(stack::args, &n);
+    std::string text;
+    text.reserve(2 * n);
+    static constexpr char digits[] = "0123456789ABCDEF";
+    for (size_t i = 0; i < n; ++i) text += digits[p[i] >> 4], text += digits[p[i] & 15];
+    Cell* out = stack::push_slot();
+    string::make_from_utf8(out, text.data(), text.size());
+    stack::set_result(out);
+    return 0;
+}
+
+}  // namespace kel::test
