@@ -132,9 +132,10 @@ TEST_F(Checksum, FileBytes) {
     std::fwrite(bytes, 1, sizeof bytes, f);
     std::fclose(f);
     for (const char* method : {"md5", "sha256", "crc32", "adler32", "tcp"}) {
-        std::string source = "(checksum %" + path + " '" + method + ") = checksum #{FFFE800061C3280D0A} '" + method;
+        std::string file = file_literal(path);
+        std::string source = "(checksum " + file + " '" + method + ") = checksum #{FFFE800061C3280D0A} '" + method;
         if (std::string(method).substr(0, 3) == "sha" || std::string(method) == "md5")
-            source = "(hex checksum %" + path + " '" + method + ") = hex checksum #{FFFE800061C3280D0A} '" + method;
+            source = "(hex checksum " + file + " '" + method + ") = hex checksum #{FFFE800061C3280D0A} '" + method;
         EXPECT_EQ(eval(source.c_str()), "true") << method;
     }
     std::remove(path.c_str());

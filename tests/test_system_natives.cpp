@@ -7,6 +7,7 @@
 
 #include "runtime/platform/platform.hpp"
 #include "runtime/system.hpp"
+#include "tests/support/binary_hex.hpp"
 #include "tests/support/kel_source.hpp"
 
 using namespace kel;
@@ -93,9 +94,9 @@ TEST_F(SystemNatives, WaitSizeAndRecycle) {
         {"wait 0:00:00.001", "none"},
         {"wait []", "error: invalid-arg"},
         {"wait none", "error: invalid-arg"},
-        {("size? %" + path).c_str(), "5"},
+        {("size? " + file_literal(path)).c_str(), "5"},
         {"size? %/no/such/file/anywhere", "none"},
-        {("size? %" + dir).c_str(), "none"},  // a directory
+        {("size? " + file_literal(dir)).c_str(), "none"},  // a directory
         {"type? recycle", "integer!"},
         {"type? recycle/off", "unset!"},
         {"type? recycle/on", "unset!"},

@@ -1,6 +1,7 @@
-// A test-only native in a spare slot of the table: hex data answers the
-// bytes of a binary! from its index as a string of upper-case hex digits,
-// so tests can read binary results as text.
+// Test helpers for binary data and files: a test-only native in a spare
+// slot of the table (hex data answers the bytes of a binary! from its index
+// as a string of upper-case hex digits, so tests can read binary results as
+// text), and file! literals of OS paths.
 #pragma once
 #include <string>
 
@@ -23,6 +24,14 @@ inline uint32_t hex_native(const Call&) {
     string::make_from_utf8(out, text.data(), text.size());
     stack::set_result(out);
     return 0;
+}
+
+// A file! literal of an OS path, quoted and with "/" separators, so that
+// Windows paths (drive colon, backslashes) load as one value.
+inline std::string file_literal(std::string path) {
+    for (char& c : path)
+        if (c == '\\') c = '/';
+    return "%\"" + path + "\"";
 }
 
 }  // namespace kel::test
