@@ -34,16 +34,22 @@ void keep_printed(const Cell* text, bool newline) {
 }
 
 struct Checksum : KelSource {
+    output::ValueHook own_hooks[4] = {};
+    output::HookList<output::ValueHook> saved_hooks;
     std::span<const NativeSpec> natives_used() const override { return specs; }
     void SetUp() override {
         natives::table[hex_slot] = hex_native;
         KelSource::SetUp();
         printed.clear();
-        output::init_print_hooks();  // the list lives in this test's heap
+        // The hook list, made in whichever test's heap first grew it, is
+        // set aside for one held here, and put back as it was afterwards.
+        auto& hooks = const_cast<output::HookList<output::ValueHook>&>(output::value_hooks());
+        saved_hooks = hooks;
+        hooks = {own_hooks, 0, std::size(own_hooks)};
         output::register_print_hooks(keep_printed, nullptr);
     }
     void TearDown() override {
-        output::unregister_print_hooks(keep_printed, nullptr);
+        const_cast<output::HookList<output::ValueHook>&>(output::value_hooks()) = saved_hooks;
         natives::table[hex_slot] = nullptr;
         KelSource::TearDown();
     }
