@@ -131,7 +131,7 @@ TEST_F(Checksum, IntegerWithPrintsTheMissingHashAndAnswersZero) {
 // A file is hashed by its bytes, as they are: bytes that are not UTF-8
 // would change in a text read.
 TEST_F(Checksum, FileBytes) {
-    std::string path = testing::TempDir() + "kel_checksum_bytes.bin";
+    std::string path = temp_path("checksum_bytes.bin");
     std::FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_TRUE(f);
     const unsigned char bytes[] = {0xFF, 0xFE, 0x80, 0x00, 'a', 0xC3, 0x28, 0x0D, 0x0A};

@@ -229,7 +229,7 @@ TEST_F(Compress, GzipOptionalFields) {
 namespace {
 
 std::string temp_file(const std::string& name, const std::string& bytes) {
-    std::string path = testing::TempDir() + name;
+    std::string path = temp_path(name);
     std::FILE* f = std::fopen(path.c_str(), "wb");
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
@@ -253,20 +253,20 @@ const char* python_zlib =
 TEST_F(Compress, AgreesWithTheTools) {
     for (unsigned seed : {11u, 12u}) {
         std::string data = sample(seed == 11 ? 40000 : 777, seed);
-        std::string plain = temp_file("kel_plain.bin", data);
+        std::string plain = temp_file("plain.bin", data);
 
-        std::string gz = temp_file("kel_out.gz", kel_compress(data, "gzip"));
+        std::string gz = temp_file("out.gz", kel_compress(data, "gzip"));
         ChildResult r = run_child("/usr/bin/env", {"gzip", "-dc", gz});
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_TRUE(r.out == data) << "gzip -d of Kel's gzip";
 
-        std::string zst = temp_file("kel_out.zst", kel_compress(data, "zstd", 19));
+        std::string zst = temp_file("out.zst", kel_compress(data, "zstd", 19));
         r = run_child("/usr/bin/env", {"zstd", "-dcq", zst});
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_TRUE(r.out == data) << "zstd -d of Kel's zstd";
 
         for (auto [method, wbits] : {std::pair{"zlib", "15"}, std::pair{"deflate", "-15"}}) {
-            std::string packed = temp_file("kel_out.z", kel_compress(data, method));
+            std::string packed = temp_file("out.z", kel_compress(data, method));
             r = run_child("/usr/bin/env", {"python3", "-c", python_zlib, "d", wbits, packed});
             EXPECT_EQ(r.status, 0) << r.err;
             EXPECT_TRUE(r.out == data) << "Python zlib of Kel's " << method;
@@ -282,7 +282,7 @@ TEST_F(Compress, AgreesWithTheTools) {
         EXPECT_TRUE(kel_decompress(r.out, "zstd") == data) << "Kel of zstd's";
         r = run_child("/bin/sh", {"-c", "zstd -cq < " + plain});  // no content size in the frame
         EXPECT_TRUE(kel_decompress(r.out, "zstd") == data) << "Kel of zstd's streamed frame";
-        std::remove(plain.c_str());
+        for (const char* name : {"plain.bin", "out.gz", "out.zst", "out.z"}) std::remove(temp_path(name).c_str());
     }
 }
 

@@ -81,7 +81,7 @@ TEST_F(SystemNatives, Now) {
 }
 
 TEST_F(SystemNatives, WaitSizeAndRecycle) {
-    std::string path = testing::TempDir() + "kel_size_probe.bin";
+    std::string path = temp_path("size_probe.bin");
     std::FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_TRUE(f);
     std::fwrite("12345", 1, 5, f);

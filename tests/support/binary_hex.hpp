@@ -1,9 +1,16 @@
 // Test helpers for binary data and files: a test-only native in a spare
 // slot of the table (hex data answers the bytes of a binary! from its index
 // as a string of upper-case hex digits, so tests can read binary results as
-// text), and file! literals of OS paths.
+// text), private temporary paths and file! literals of OS paths.
 #pragma once
 #include <string>
+
+#include <gtest/gtest.h>
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "runtime/datatypes/string.hpp"
 #include "runtime/natives/checksum.hpp"
@@ -24,6 +31,16 @@ inline uint32_t hex_native(const Call&) {
     string::make_from_utf8(out, text.data(), text.size());
     stack::set_result(out);
     return 0;
+}
+
+// A path in the temporary folder that no other test process shares.
+inline std::string temp_path(const std::string& name) {
+#ifdef _WIN32
+    int pid = _getpid();
+#else
+    int pid = int(getpid());
+#endif
+    return testing::TempDir() + "kel" + std::to_string(pid) + "_" + name;
 }
 
 // A file! literal of an OS path, quoted and with "/" separators, so that
