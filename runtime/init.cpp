@@ -2,6 +2,8 @@
 // earlier ones leave.
 #include "runtime/init.hpp"
 #include "runtime/interp.hpp"
+#include "runtime/natives/checksum.hpp"
+#include "runtime/natives/compress.hpp"
 #include "runtime/natives/control.hpp"
 #include "runtime/natives/files.hpp"
 #include "runtime/natives/natives.hpp"
@@ -172,6 +174,8 @@ void init_values() {
     natives::init_files();
     natives::init_sets();
     natives::init_numbers();
+    natives::init_checksum();
+    natives::init_compress();
     alloc::make_first_frames();
     root::init();
     NodeId args = root::make_fixed_block(stack::argument_cells);

@@ -34,6 +34,9 @@ struct Printing : KelSource {
     void SetUp() override {
         KelSource::SetUp();
         printed.clear();
+        // The hook lists live on the tracked heap, which each test has its
+        // own of: this test makes them anew.
+        output::init_print_hooks();
         output::register_print_hooks(keep_printed, nullptr);
     }
     void TearDown() override {

@@ -4,15 +4,30 @@
 #include <string>
 
 #include "runtime/datatypes/block.hpp"
+#include <chrono>
+#include <cmath>
+
+#include "runtime/collector.hpp"
+#include "runtime/datatypes/date.hpp"
+#include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/map.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/error.hpp"
 #include "runtime/lexer/lexer.hpp"
 #include "runtime/unicode.hpp"
 #include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/time.hpp"
+#include "runtime/error.hpp"
+#include "runtime/natives/checksum.hpp"
 #include "runtime/natives/control.hpp"
 #include "runtime/natives/natives.hpp"
 #include "runtime/output.hpp"
+#include "runtime/platform/files.hpp"
+#include "runtime/platform/platform.hpp"
 #include "runtime/stack.hpp"
+#include "runtime/stats.hpp"
+#include "runtime/symbol.hpp"
+#include "runtime/system.hpp"
 
 namespace kel::natives {
 
@@ -148,10 +163,152 @@ void print_to_stdout(const Cell* text, bool newline) {
     stdio::write(b->data() + b->offset + from, b->tail - b->offset - from, int(unit), newline);
 }
 
+// ---- wait, the environment, the clock, files, the collector
+
+namespace {
+
+constexpr error::Id invalid_arg{error::Category::script, "invalid-arg"};
+constexpr error::Id bad_refines{error::Category::script, "bad-refines"};
+
+uint32_t answer(const Cell& value) {
+    stack::set_result(&value);
+    return 0;
+}
+
+// A word by its name, any string from its index, as UTF-8.
+std::string name_of(const Cell* var) {
+    if (series::is_text(cell::type_of(var))) return checksum::utf8_of(var);
+    return std::string(symbol::name(var->payload2));
+}
+
+// Sleeps for a number of seconds or a time!. The pass over pending GUI
+// messages belongs to the GUI back end, which this runtime does not have:
+// the result is none.
+uint32_t wait(const Call&) {
+    const Cell* value = stack::args;
+    double seconds;
+    switch (cell::type_of(value)) {
+    case type::integer: seconds = cell::integer(value); break;
+    case type::float_:
+    case type::time: seconds = cell::real(value); break;
+    default: error::fire(invalid_arg, value);
+    }
+    sysrt::sleep_seconds(seconds);
+    return answer(*shared::none());
+}
+
+uint32_t set_env(const Call&) {
+    const Cell* value = stack::args + 1;
+    std::string name = name_of(stack::args);
+    if (cell::is(value, type::none)) sysrt::set_env(name.c_str(), nullptr);
+    else sysrt::set_env(name.c_str(), checksum::utf8_of(value).c_str());
+    return answer(*value);
+}
+
+uint32_t get_env(const Call&) {
+    std::optional<std::string> value = sysrt::get_env(name_of(stack::args).c_str());
+    if (!value) return answer(*shared::none());
+    Cell* out = stack::push_slot();
+    string::make_from_utf8(out, value->data(), value->size());
+    return answer(*out);
+}
+
+// The pairs are made on the argument stack, where they neither move nor
+// get collected while the map is built.
+uint32_t list_env(const Call&) {
+    std::vector<std::pair<std::string, std::string>> entries = sysrt::list_env();
+    Cell* first = stack::top;
+    for (const auto& [name, value] : entries) {
+        string::make_from_utf8(stack::push_slot(), name.data(), name.size());
+        string::make_from_utf8(stack::push_slot(), value.data(), value.size());
+    }
+    Cell* out = stack::push_slot();
+    map::box_from_cells(out, first, uint32_t(2 * entries.size()));
+    return answer(*out);
+}
+
+// now: today's local (or UTC) date with the time of day and the zone, or
+// one field of it. At most one field refinement, /time with /precise aside.
+uint32_t now(const Call& call) {
+    enum { year, month, day, time_, zone, date_, weekday, yearday, precise, utc };
+    auto used = [&](int i) { return call.refs[i] >= 0; };
+    int fields = 0;
+    for (int i = year; i <= precise; ++i) fields += used(i);
+    if (fields > 1 && !(fields == 2 && used(time_) && used(precise))) error::fire(bad_refines);
+
+    uint32_t packed = sysrt::now_fields(used(utc));
+    double zone_seconds = date::zone_seconds(packed & date::zone_mask);
+    // The clock gives seconds since midnight UTC; the local time of day
+    // wraps around the local midnight.
+    double local = std::fmod(sysrt::now_utc_filetime(used(precise)) + zone_seconds + 86400.0, 86400.0);
+    Cell r{};
+    std::chrono::year_month_day ymd{std::chrono::year(date::year_of(packed)),
+                                    std::chrono::month(unsigned(date::month_of(packed))),
+                                    std::chrono::day(unsigned(date::day_of(packed)))};
+    std::chrono::sys_days days{ymd};
+    if (used(year)) cell::set_integer(&r, date::year_of(packed));
+    else if (used(month)) cell::set_integer(&r, date::month_of(packed));
+    else if (used(day)) cell::set_integer(&r, date::day_of(packed));
+    else if (used(time_)) time::box(&r, local);
+    else if (used(zone)) time::box(&r, zone_seconds);
+    else if (used(weekday)) cell::set_integer(&r, int32_t(std::chrono::weekday(days).iso_encoding()));
+    else if (used(yearday))
+        cell::set_integer(&r, int32_t((days - std::chrono::sys_days{ymd.year() / 1 / 1}).count() + 1));
+    else if (used(date_)) date::box(&r, packed & ~(date::has_time_bit | date::zone_mask), 0.0);
+    else date::box(&r, packed | date::has_time_bit, date::to_utc(local, packed & date::zone_mask));
+    return answer(r);
+}
+
+// size? of a file; none for a directory or a file that cannot be opened.
+// A size past the integer! range is a float!.
+uint32_t size_q(const Call&) {
+    std::optional<int64_t> size = files::is_directory(checksum::utf8_of(stack::args)) ? std::nullopt : files::size(checksum::utf8_of(stack::args));
+    Cell r{};
+    if (!size) cell::set_none(&r);
+    else if (*size > INT32_MAX) cell::set_real(&r, type::float_, double(*size));
+    else cell::set_integer(&r, int32_t(*size));
+    return answer(r);
+}
+
+uint32_t browse(const Call&) {
+    os::browse(checksum::utf8_of(stack::args).c_str());
+    Cell r{};
+    cell::set_unset(&r);
+    return answer(r);
+}
+
+// recycle: a full collection, answering the memory in use as stats does;
+// /on and /off only switch the collector.
+uint32_t recycle(const Call& call) {
+    bool on = call.refs[0] >= 0, off = call.refs[1] >= 0;
+    Cell r{};
+    if (on || off) {
+        if (on) sys::record.collector_enabled = true;
+        if (off) sys::record.collector_enabled = false;
+        cell::set_unset(&r);
+        return answer(r);
+    }
+    collector::collect();
+    double bytes = alloc::stats_block(nullptr, 1);
+    if (bytes > 2147483647.0) cell::set_real(&r, type::float_, bytes);
+    else cell::set_integer(&r, int32_t(bytes));
+    return answer(r);
+}
+
+}  // namespace
+
 void init_system() {
     table[22] = print;
     table[23] = prin;
     table[105] = transcode;
+    table[85] = wait;
+    table[92] = set_env;
+    table[93] = get_env;
+    table[94] = list_env;
+    table[95] = now;
+    table[100] = size_q;
+    table[101] = browse;
+    table[104] = recycle;
 }
 
 }  // namespace kel::natives

@@ -1,5 +1,6 @@
 // The output and system natives: print and prin (through the value print
-// hooks), and transcode (the lexer's native entry).
+// hooks), and transcode (the lexer's native entry); wait, set-env, get-env,
+// list-env, now, size?, browse and recycle over the platform layer.
 #pragma once
 #include <cstdint>
 

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kel {
 
@@ -38,6 +40,9 @@ uintptr_t image_base();
 
 // The lowest address the calling thread's stack may grow to (0 when unknown).
 uintptr_t stack_low();
+
+// Opens the file or URL with the desktop's handler; failures are ignored.
+void browse(const char* target);
 }  // namespace os
 
 namespace sysrt {
@@ -47,6 +52,9 @@ void sleep_seconds(double seconds);
 // A null value removes the variable.
 bool set_env(const char* name, const char* value);
 std::optional<std::string> get_env(const char* name);
+// The process environment in its own order, as (name, value) pairs. The
+// first "=" that is not an entry's first character ends its name.
+std::vector<std::pair<std::string, std::string>> list_env();
 // Seconds since midnight UTC; with precise, to 100 ns.
 double now_utc_filetime(bool precise);
 // Today as year << 17 | month << 12 | day << 7 | zone, local or UTC.

@@ -1,5 +1,8 @@
 // POSIX twins of the base runtime's OS services.
 #include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <fcntl.h>
 #include <sys/random.h>
 #include <time.h>
 #include <unistd.h>
@@ -117,6 +120,17 @@ uint32_t now_fields(bool utc) {
     return pack_date(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, zone);
 }
 
+std::vector<std::pair<std::string, std::string>> list_env() {
+    std::vector<std::pair<std::string, std::string>> entries;
+    for (char** e = environ; e && *e; ++e) {
+        const char* entry = *e;
+        const char* eq = entry[0] ? std::strchr(entry + 1, '=') : nullptr;
+        if (!eq) continue;  // no value: not an entry
+        entries.emplace_back(std::string(entry, size_t(eq - entry)), std::string(eq + 1));
+    }
+    return entries;
+}
+
 }  // namespace sysrt
 
 namespace gui {
@@ -125,5 +139,24 @@ void show_message(const char* title, const char* text) {
     os::write_stderr("\n", 1);
 }
 }  // namespace gui
+
+namespace os {
+
+
+// xdg-open in a grandchild, so that no child is left to reap.
+void browse(const char* target) {
+    pid_t child = fork();
+    if (child < 0) return;
+    if (child == 0) {
+        if (fork() == 0) {
+            int null = ::open("/dev/null", O_RDWR);
+            if (null >= 0) dup2(null, 0), dup2(null, 1), dup2(null, 2);
+            execlp("xdg-open", "xdg-open", target, static_cast<char*>(nullptr));
+        }
+        _exit(0);
+    }
+    while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {}
+}
+}  // namespace os
 
 }  // namespace kel

@@ -1,6 +1,7 @@
 // Windows versions of the base runtime's OS services.
 #include <windows.h>
 #include <objbase.h>
+#include <shellapi.h>
 #include <wincrypt.h>
 
 #include <cstdint>
@@ -28,11 +29,11 @@ namespace kel {
 namespace {
 HANDLE std_in = nullptr, std_out = nullptr, std_err = nullptr;
 ULONG_PTR gdiplus_token = 0;
-HCRYPTPROV crypto_provider = 0;
+HCRYPTPROV crypto_provider_handle = 0;
 
 void acquire_crypto() {
-    if (!crypto_provider)
-        CryptAcquireContextW(&crypto_provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT | CRYPT_SILENT);
+    if (!crypto_provider_handle)
+        CryptAcquireContextW(&crypto_provider_handle, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT | CRYPT_SILENT);
 }
 
 void write_handle(HANDLE h, const char* bytes, size_t n) {
@@ -101,13 +102,18 @@ bool alloc_console() {
 
 void free_console() { FreeConsole(); }
 
+HCRYPTPROV crypto_provider() {
+    acquire_crypto();
+    return crypto_provider_handle;
+}
+
 bool secure_random(void* buffer, size_t n) {
     acquire_crypto();
-    if (!crypto_provider) return false;
+    if (!crypto_provider_handle) return false;
     auto* p = static_cast<BYTE*>(buffer);
     while (n) {
         DWORD chunk = n > 0x10000000 ? 0x10000000 : DWORD(n);
-        if (!CryptGenRandom(crypto_provider, chunk, p)) return false;
+        if (!CryptGenRandom(crypto_provider_handle, chunk, p)) return false;
         p += chunk;
         n -= chunk;
     }
@@ -150,6 +156,24 @@ std::optional<std::string> get_env(const char* name) {
     }
 }
 
+std::vector<std::pair<std::string, std::string>> list_env() {
+    std::vector<std::pair<std::string, std::string>> entries;
+    LPWCH block = GetEnvironmentStringsW();
+    if (!block) return entries;
+    auto* p = reinterpret_cast<const char16_t*>(block);
+    while (*p) {
+        size_t n = 0;
+        while (p[n]) ++n;
+        std::u16string_view entry(p, n);
+        size_t eq = entry.find(u'=', 1);  // a leading "=" belongs to the name (=C:=C:\)
+        if (eq != std::u16string_view::npos)
+            entries.emplace_back(unicode::utf16_to_utf8(entry.substr(0, eq)), unicode::utf16_to_utf8(entry.substr(eq + 1)));
+        p += n + 1;
+    }
+    FreeEnvironmentStringsW(block);
+    return entries;
+}
+
 double now_utc_filetime(bool precise) {
     FILETIME ft;
     SYSTEMTIME st;
@@ -185,5 +209,13 @@ void show_message(const char* title, const char* text) {
     MessageBoxW(nullptr, wide(text).c_str(), wide(title).c_str(), MB_TASKMODAL | MB_ICONHAND);
 }
 }  // namespace gui
+
+namespace os {
+
+
+void browse(const char* target) {
+    ShellExecuteW(nullptr, L"open", wide(target).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+}  // namespace os
 
 }  // namespace kel
