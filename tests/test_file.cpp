@@ -2,6 +2,8 @@
 // Kel code run in a fresh current directory.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <ctime>
 #include <filesystem>
 
@@ -74,7 +76,7 @@ struct FileActions : KelSource {
     void SetUp() override {
         KelSource::SetUp();
         saved = sysrt::get_current_dir().value_or(".");
-        fs::path base = fs::temp_directory_path() / ("kel-file-" + std::to_string(std::rand()) + "-" +
+        fs::path base = fs::temp_directory_path() / ("kel-file-" + std::to_string(std::random_device{}()) + "-" +
                                                      std::to_string(std::time(nullptr)));
         fs::create_directories(base);
         dir = reinterpret_cast<const char*>(base.u8string().c_str());

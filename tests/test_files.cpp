@@ -3,6 +3,8 @@
 // and the promise that a failed write leaves the old file whole.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <csignal>
 #include <ctime>
 #include <cmath>
@@ -25,7 +27,8 @@ namespace {
 struct Files : ::testing::Test {
     std::string dir;  // UTF-8, ending in "/"
     void SetUp() override {
-        fs::path base = fs::temp_directory_path() / ("kel-files-" + std::to_string(std::rand()) + "-" +
+        // Unique per run: tests run in parallel processes.
+        fs::path base = fs::temp_directory_path() / ("kel-files-" + std::to_string(std::random_device{}()) + "-" +
                                                      std::to_string(std::time(nullptr)));
         fs::create_directories(base);
         dir = reinterpret_cast<const char*>(base.u8string().c_str());
