@@ -200,7 +200,9 @@ TEST_F(FileActions, LocalForms) {
         {"to-local-file %a/b", file::host == file::Host::windows ? "\"a\\b\"" : "\"a/b\""},
         {"to-local-file \"x\"", "\"x\""},
     });
-    EXPECT_EQ(eval("to-local-file/full %a"), "\"" + cwd + "a\"");
+    // Compared as text: a long string molds in braces.
+    std::string full = "(to-local-file/full %a) = \"" + cwd + "a\"";
+    EXPECT_EQ(eval(full.c_str()), "true") << full;
     EXPECT_EQ(eval("to-local-file/full %/c/a"), file::host == file::Host::windows ? "\"c:\\a\"" : "\"/c/a\"");
 }
 
