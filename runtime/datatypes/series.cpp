@@ -70,6 +70,20 @@ SeriesBuffer* wide_enough(NodeId node, uint32_t cp) {
     return unit == 1 ? unicode::widen_1_to_4(b) : unicode::widen_2_to_4(b);
 }
 
+// A new buffer of the count units of the source buffer from unit start,
+// with its unit and type-level flags; not owned, not fixed.
+NodeId copy_units(NodeId source, int64_t start, int64_t count) {
+    uint32_t unit = unit_of(alloc::buffer_of(source));
+    NodeId node = alloc::alloc_series(uint64_t(std::max<int64_t>(count, 1)), unit, 0);
+    SeriesBuffer* b = alloc::buffer_of(source);  // after the allocation, which may move it
+    SeriesBuffer* nb = alloc::buffer_of(node);
+    using namespace alloc::flag;
+    nb->flags = (nb->flags & big) | (b->flags & ~(placement | owned)) | in_use | made;
+    std::memcpy(nb->data(), b->data() + b->offset + uint64_t(start) * unit, uint64_t(count) * unit);
+    nb->tail = uint32_t(count) * unit;
+    return node;
+}
+
 }  // namespace
 
 bool is_any_block(uint8_t t) {
@@ -254,15 +268,7 @@ Cell* copy(Cell* value, Cell* result, const Cell* part, bool, const Cell*) {
     start = std::min(start, total);
     count = std::min(count, total - start);
 
-    SeriesBuffer* b = alloc::buffer_of(source.payload2);
-    uint32_t unit = unit_of(b);
-    NodeId node = alloc::alloc_series(uint64_t(std::max<int64_t>(count, 1)), unit, 0);
-    b = alloc::buffer_of(source.payload2);
-    SeriesBuffer* nb = alloc::buffer_of(node);
-    using namespace alloc::flag;
-    nb->flags = (nb->flags & big) | (b->flags & ~(placement | owned)) | in_use | made;
-    std::memcpy(nb->data(), b->data() + b->offset + uint64_t(start) * unit, uint64_t(count) * unit);
-    nb->tail = uint32_t(count) * unit;
+    NodeId node = copy_units(source.payload2, start, count);
 
     result->header = cell::type_of(&source) | (source.header & cell::newline_flag);
     result->payload1 = 0;
@@ -430,15 +436,7 @@ Cell* take(Cell* s, const Cell* part, bool, bool last) {
     if (!part) {
         *result = element(&source, start);
     } else {
-        SeriesBuffer* b = alloc::buffer_of(source.payload2);
-        uint32_t unit = unit_of(b);
-        NodeId node = alloc::alloc_series(uint64_t(std::max<int64_t>(count, 1)), unit, 0);
-        b = alloc::buffer_of(source.payload2);
-        SeriesBuffer* nb = alloc::buffer_of(node);
-        using namespace alloc::flag;
-        nb->flags = (nb->flags & big) | (b->flags & ~(placement | owned)) | in_use | made;
-        std::memcpy(nb->data(), unit_address(source.payload2, start), uint64_t(count) * unit);
-        nb->tail = uint32_t(count) * unit;
+        NodeId node = copy_units(source.payload2, start, count);
         *result = Cell{cell::type_of(&source), 0, node, cell::is(&source, type::vector) ? source.payload3 : 0};
         if (cell::is(result, type::hash)) hash::index_block(result);  // a table of its own
     }
