@@ -14,19 +14,24 @@ Frame* frames = nullptr;
 Frame* frame_top = nullptr;
 Frame* throw_origin = nullptr;
 
+Cell* cells_end = nullptr;
+
 namespace {
 
-Cell* cells_end = nullptr;
 Frame* frames_end = nullptr;
 
 constexpr error::Id stack_overflow{error::Category::internal, "stack-overflow"};
 
+}  // namespace
+
 // Room for the error's own work, then the error.
-[[noreturn]] void overflow() {
+void overflow() {
     top = top - 5 < cells ? cells : top - 5;
     cycles::reset();
     error::fire(stack_overflow);
 }
+
+namespace {
 
 uint32_t index_of(const Cell* c) { return uint32_t(c - cells); }
 
@@ -53,39 +58,9 @@ void init(Cell* argument_storage, Frame* frame_storage) {
     *frame_top++ = Frame{kind::native, {}, 0, 0, 0, 0, 0};  // the bottom record
 }
 
-Cell* push(const Cell* value) {
-    Cell* c = top;
-    *c = *value;
-    if (++top == cells_end) overflow();
-    return c;
-}
-
-Cell* push_slot() {
-    Cell* c = top;
-    // The collector marks every cell below the top: an old value left here
-    // would name a series that may be gone.
-    cell::set_unset(c);
-    if (++top == cells_end) overflow();
-    return c;
-}
-
 void pop(uint32_t n) { top = uint32_t(top - cells) < n ? cells : top - n; }
 
-Cell* last() { return top == cells ? cells : top - 1; }
-
-Cell* reset() { return top = args; }
-
-Cell* keep() {
-    top = args + 1;
-    return args;
-}
-
 void set_last(const Cell* value) { *args = *value; }
-
-void set_result(const Cell* value) {
-    *args = *value;
-    top = args + 1;
-}
 
 void keep_error() {
     if (top > cells && cell::is(top - 1, type::error)) *args = *(top - 1);

@@ -46,14 +46,37 @@ void init(Cell* argument_storage, Frame* frame_storage);
 
 // A full stack raises internal stack-overflow (after leaving five cells of
 // room and emptying the cycle stack).
-Cell* push(const Cell* value);
-Cell* push_slot();
+// The hot operations are inline; overflow raises stack-overflow with five
+// cells of room left for the error.
+extern Cell* cells_end;
+[[noreturn]] void overflow();
+
+inline Cell* push(const Cell* value) {
+    Cell* c = top;
+    *c = *value;
+    if (++top == cells_end) [[unlikely]] overflow();
+    return c;
+}
+inline Cell* push_slot() {
+    Cell* c = top;
+    // The collector marks every cell below the top: an old value left here
+    // would name a series that may be gone.
+    cell::set_unset(c);
+    if (++top == cells_end) [[unlikely]] overflow();
+    return c;
+}
 void pop(uint32_t n);
-Cell* last();  // the last pushed cell, or the first cell when empty
-Cell* reset();
-Cell* keep();
+inline Cell* last() { return top == cells ? cells : top - 1; }  // the last pushed cell, or the first when empty
+inline Cell* reset() { return top = args; }
+inline Cell* keep() {
+    top = args + 1;
+    return args;
+}
 void set_last(const Cell* value);
-void set_result(const Cell* value);
+inline void set_result(const Cell* value) {
+    *args = *value;
+    top = args + 1;
+}
 void keep_error();
 
 void mark(const Cell* word, uint8_t header);
