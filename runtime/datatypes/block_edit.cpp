@@ -31,7 +31,6 @@ namespace {
 
 constexpr error::Id invalid_refine_arg{error::Category::script, "invalid-refine-arg"};
 constexpr error::Id out_of_range{error::Category::script, "out-of-range"};
-constexpr error::Id bad_refines{error::Category::script, "bad-refines"};
 constexpr error::Id invalid_arg{error::Category::script, "invalid-arg"};
 constexpr error::Id not_done{error::Category::internal, "not-done"};
 
@@ -41,7 +40,6 @@ Cell* cells(NodeId node) { return series::cells_of(node); }
     error::fire(invalid_refine_arg, refinement, value);
 }
 
-const Cell* compare_refinement() { return words::refinements.compare; }
 
 // The cells a value adds: an any-block's cells from its index (unless
 // only), else the value itself; copied out, so that the block they come
@@ -421,41 +419,13 @@ void trim(Cell* b, bool, bool, bool, bool, bool, const Cell*) {
 
 Cell* sort(Cell* b, bool case_, const Cell* skip, const Cell* comparator, const Cell* part, bool all, bool reverse,
            bool stable) {
-    int32_t total = series::total_length(b), start = series::clamped_index(b), count = total - start;
-    if (part) {
-        int64_t n;
-        if (cell::is(part, type::integer)) n = cell::integer(part);
-        else if (series::same_series(part, b)) n = int64_t(series::clamped_index(part)) - start;
-        else bad_refinement(words::refinements.part, part);
-        if (n < 0) {  // the cells before the position
-            n = std::min<int64_t>(-n, start);
-            start -= int32_t(n);
-        }
-        count = int32_t(std::min<int64_t>(n, total - start));
-    }
+    series::SortRange range = series::sort_range(b, part);
+    int32_t start = int32_t(range.start), count = int32_t(range.count);
     if (count <= 0) return b;
-    SortSpec s{case_ ? 8 : 7, reverse, all, 1, 0, nullptr, {nullptr, nullptr}};
-    if (skip) {
-        if (!cell::is(skip, type::integer)) bad_refinement(words::refinements.skip, skip);
-        int32_t n = cell::integer(skip);
-        if (n < 1 || count < n || count % n) bad_refinement(words::refinements.skip, skip);
-        s.width = n;
-    }
-    if (all && !skip) error::fire(bad_refines);
-    sort::Compare compare = sort_compare;
-    if (comparator) {
-        if (cell::is(comparator, type::integer)) {
-            if (!skip || all) error::fire(bad_refines);
-            int32_t k = cell::integer(comparator);
-            if (k < 1 || k > s.width) error::fire(out_of_range, comparator);
-            s.offset = k - 1;
-        } else if (cell::is(comparator, type::function)) {
-            s.function = comparator;
-            compare = sort_call_function;
-        } else {
-            bad_refinement(compare_refinement(), comparator);
-        }
-    }
+    series::SortRecords layout = series::sort_records(count, skip, comparator, all);
+    SortSpec s{case_ ? 8 : 7, reverse, all, int32_t(layout.size), layout.offset < 0 ? 0 : int32_t(layout.offset),
+               layout.function, {nullptr, nullptr}};
+    sort::Compare compare = s.function ? sort_call_function : sort_compare;
     if (!all) s.all = false;
     size_t records = size_t(count / s.width), width = size_t(s.width) * sizeof(Cell);
     bool told = series::notify(b, words::words.sort, start, count);

@@ -289,6 +289,7 @@ namespace {
 
 constexpr error::Id out_of_range{error::Category::script, "out-of-range"};
 constexpr error::Id move_bad{error::Category::script, "move-bad"};
+constexpr error::Id bad_refines{error::Category::script, "bad-refines"};
 
 [[noreturn]] void bad_refinement(const Cell* refinement, const Cell* value) {
     error::fire(invalid_refine_arg, refinement, value);
@@ -336,6 +337,43 @@ Cell element(const Cell* s, int64_t i) {
 }
 
 }  // namespace
+
+SortRange sort_range(const Cell* s, const Cell* part) {
+    int64_t total = total_length(s), start = clamped_index(s), count = total - start;
+    if (part) {
+        int64_t n = part_count(s, part);
+        if (n < 0) {  // the units before the position
+            n = std::min<int64_t>(-n, start);
+            start -= n;
+        }
+        count = std::min<int64_t>(n, total - start);
+    }
+    return {start, count};
+}
+
+SortRecords sort_records(int64_t count, const Cell* skip, const Cell* comparator, bool all) {
+    SortRecords r;
+    if (skip) {
+        if (!cell::is(skip, type::integer)) bad_refinement(words::refinements.skip, skip);
+        int64_t n = cell::integer(skip);
+        if (n < 1 || count < n || count % n) bad_refinement(words::refinements.skip, skip);
+        r.size = n;
+    }
+    if (all && !skip) error::fire(bad_refines);
+    if (comparator) {
+        if (cell::is(comparator, type::integer)) {
+            if (!skip || all) error::fire(bad_refines);
+            int64_t k = cell::integer(comparator);
+            if (k < 1 || k > r.size) error::fire(out_of_range, comparator);
+            r.offset = k - 1;
+        } else if (cell::is(comparator, type::function)) {
+            r.function = comparator;
+        } else {
+            bad_refinement(words::refinements.compare, comparator);
+        }
+    }
+    return r;
+}
 
 bool notify(const Cell* s, const Cell* action, int32_t index, int32_t count, const Cell* value) {
     return ownership::is_owned(s) && ownership::check(s, action, value, index, count);

@@ -75,6 +75,26 @@ Cell* take(Cell* s, const Cell* part, bool deep, bool last);
 Cell* move(Cell* origin, Cell* target, const Cell* part);
 void random(Cell* s, bool seed, bool secure, bool only);
 
+// What sort orders: the units from the index to the tail, or the /part
+// count (an integer, or a position of the same series; a negative count
+// takes the units before the position), clamped to the series.
+struct SortRange {
+    int64_t start;
+    int64_t count;
+};
+SortRange sort_range(const Cell* s, const Cell* part);
+
+// The records sort orders: /skip units each (the count must be a whole
+// number of them), compared at the /compare offset (-1 when none is given)
+// or by a /compare function. /all needs /skip; an integer /compare needs
+// /skip and no /all.
+struct SortRecords {
+    int64_t size = 1;
+    int64_t offset = -1;
+    const Cell* function = nullptr;
+};
+SortRecords sort_records(int64_t count, const Cell* skip, const Cell* comparator, bool all);
+
 // Tells the owner of an owned series about a change: the action word, the
 // index and count, the new value (null: none). Answers whether the owner was
 // told; an edit that told it before the change tells it again after, with

@@ -32,7 +32,6 @@ namespace {
 
 constexpr error::Id invalid_refine_arg{error::Category::script, "invalid-refine-arg"};
 constexpr error::Id out_of_range{error::Category::script, "out-of-range"};
-constexpr error::Id bad_refines{error::Category::script, "bad-refines"};
 constexpr error::Id invalid_arg{error::Category::script, "invalid-arg"};
 constexpr error::Id bad_path_set{error::Category::script, "bad-path-set"};
 constexpr error::Id not_done{error::Category::internal, "not-done"};
@@ -461,40 +460,12 @@ void trim(Cell* s, bool head, bool tail, bool auto_, bool lines, bool all, const
 
 Cell* sort(Cell* s, bool case_, const Cell* skip, const Cell* comparator, const Cell* part, bool all, bool reverse,
            bool stable) {
-    int64_t total = series::total_length(s), start = series::clamped_index(s), count = total - start;
-    if (part) {
-        int64_t n;
-        if (cell::is(part, type::integer)) n = cell::integer(part);
-        else if (series::same_series(part, s)) n = int64_t(series::clamped_index(part)) - start;
-        else bad_refinement(words::refinements.part, part);
-        if (n < 0) {  // the units before the position
-            n = std::min<int64_t>(-n, start);
-            start -= n;
-        }
-        count = std::min<int64_t>(n, total - start);
-    }
-    SortSpec spec{unit_of(s->payload2), 1, -1, !case_, reverse, all, nullptr, {nullptr, nullptr}};
-    if (skip) {
-        if (!cell::is(skip, type::integer)) bad_refinement(words::refinements.skip, skip);
-        int64_t n = cell::integer(skip);
-        if (n < 1 || count < n || count % n) bad_refinement(words::refinements.skip, skip);
-        spec.size = n;
-    }
-    if (all && !skip) error::fire(bad_refines);
-    sort::Compare compare = compare_records;
-    if (comparator) {
-        if (cell::is(comparator, type::integer)) {
-            if (!skip || all) error::fire(bad_refines);
-            int64_t k = cell::integer(comparator);
-            if (k < 1 || k > spec.size) error::fire(out_of_range, comparator);
-            spec.offset = k - 1;
-        } else if (cell::is(comparator, type::function)) {
-            spec.function = comparator;
-            compare = call_function;
-        } else {
-            bad_refinement(words::refinements.compare, comparator);
-        }
-    }
+    series::SortRange range = series::sort_range(s, part);
+    int64_t start = range.start, count = range.count;
+    series::SortRecords layout = series::sort_records(count, skip, comparator, all);
+    SortSpec spec{unit_of(s->payload2), layout.size, layout.offset, !case_, reverse, all, layout.function,
+                  {nullptr, nullptr}};
+    sort::Compare compare = spec.function ? call_function : compare_records;
     if (count <= 0) return s;
     bool told = series::notify(s, words::words.sort, int32_t(start), int32_t(count));
     if (told) {
