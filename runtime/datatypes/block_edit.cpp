@@ -40,7 +40,6 @@ Cell* cells(NodeId node) { return series::cells_of(node); }
     error::fire(invalid_refine_arg, refinement, value);
 }
 
-
 // The cells a value adds: an any-block's cells from its index (unless
 // only), else the value itself; copied out, so that the block they come
 // from may change under them.
