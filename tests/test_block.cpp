@@ -245,8 +245,8 @@ TEST_F(Block, MakeAndToFailures) {
         EXPECT_EQ(error::pending.args[0].payload1, uint32_t(type::block));
         EXPECT_EQ(cell::type_of(&error::pending.args[1]), cell::type_of(&spec));
     }
-    // Loading text into values is the lexer's.
-    EXPECT_EQ(error_of([&] { run(action::to, {d, text("a b")}); }), "not-done");
+    // Text converts to the values it loads to.
+    EXPECT_EQ(mold(run(action::to, {d, text("a [b] 1")})), "[a [b] 1]");
 }
 
 TEST_F(Block, CopyShallowAndDeep) {

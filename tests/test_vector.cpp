@@ -88,7 +88,11 @@ TEST_F(Vector, Arithmetic) {
         {"v: make vector! [1 2] v * 3 v", "make vector! [3 6]"},
         {"v: make vector! [integer! 8 [100]] v + 100 v", "make vector! [integer! 8 [-56]]"},
         {"v: make vector! [2147483647] v + 1 v", "make vector! [-2147483648]"},
-        {"v: make vector! [-2147483648] divide v -1 v", "make vector! [-2147483648]"},
+        // a quotient beyond 32 bits raises overflow, and the vector stays as it was
+        {"v: make vector! [-2147483648] divide v -1 v", "error: overflow"},
+        {"v: make vector! [4 -2147483648] divide v -1", "error: overflow"},
+        {"v", "make vector! [4 -2147483648]"},
+        {"divide make vector! [4 -2147483648] make vector! [1 -1]", "error: overflow"},
         {"v: make vector! [-2147483648] remainder v -1 v", "make vector! [0]"},
         {"v: make vector! [7 8] divide v 0", "error: zero-divide"},
         {"v: make vector! [7 8] divide v 0 v", "error: zero-divide"},

@@ -338,12 +338,27 @@ int32_t mold(const Cell* value, Cell* out, bool only, bool, bool flat, const Cel
 void register_type() {
     datatype::Row row(datatype::unsupported);
     using datatype::inherit;
+    // Positions and generic edits from series!; find, select, sort, swap,
+    // take and the path access from string!.
     for (action::Slot s : {action::random, action::reflect, action::at, action::back, action::clear, action::copy,
-                           action::head, action::head_q, action::index_q, action::length_q, action::next,
-                           action::pick, action::poke, action::remove, action::reverse, action::skip, action::tail,
-                           action::tail_q})
+                           action::head, action::head_q, action::index_q, action::length_q, action::move,
+                           action::next, action::pick, action::poke, action::remove, action::reverse, action::skip,
+                           action::tail, action::tail_q, action::modify, action::find, action::select,
+                           action::sort, action::swap, action::take, action::eval_path})
         row.handlers[s - 1] = inherit;
-    row.set(action::form, &form).set(action::mold, &mold).set(action::compare, &compare);
+    row.set(action::make, &make_value)
+        .set(action::to, &to)
+        .set(action::form, &form)
+        .set(action::mold, &mold)
+        .set(action::compare, &compare)
+        .set(action::and_, &and_)
+        .set(action::or_, &or_)
+        .set(action::xor_, &xor_)
+        .set(action::complement, &complement)
+        .set(action::append, &insert)
+        .set(action::insert, &insert)
+        .set(action::change, &change)
+        .set(action::trim, &trim);
     datatype::register_type({type::binary, type::string, "binary!", row.handlers});
 }
 

@@ -51,6 +51,26 @@ int32_t mold(const Cell* value, Cell* out, bool only, bool all, bool flat, const
              int32_t indent);
 int32_t compare(const Cell* a, const Cell* b, int32_t op);
 
+// ---- making and editing (binary_edit.cpp)
+
+// make: a number gives an empty binary with that much room, money is
+// refused, anything else converts as `to`.
+Cell* make_value(Cell* proto, Cell* spec, uint8_t t);
+// to: the bytes of a value (UTF-8 for text, 4 bytes big-endian for an
+// integer, the 8 bytes of the IEEE double for a float or percent ...).
+Cell* to(Cell* proto, Cell* spec, uint8_t t);
+// count: what /part gave (-1: none); append leaves the series at its head,
+// insert after the new bytes.
+void insert(Cell* s, Cell* value, int32_t count, bool only, int32_t dup, bool append);
+void change(Cell* s, Cell* value, int32_t count, bool only, int32_t dup);
+// and~ or~ xor~ on the current call's arguments; the new binary replaces argument 0.
+void and_();
+void or_();
+void xor_();
+// Inverts the bytes from the index to the tail in place.
+Cell* complement(Cell* value);
+void trim(Cell* s, bool head, bool tail, bool auto_, bool lines, bool all, const Cell* with);
+
 void register_type();
 
 }  // namespace kel::binary

@@ -17,12 +17,17 @@
 #include "runtime/cycles.hpp"
 #include "runtime/datatype.hpp"
 #include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/map.hpp"
+#include "runtime/datatypes/object.hpp"
+#include "runtime/datatypes/vector.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/error.hpp"
+#include "runtime/lexer/lexer.hpp"
 #include "runtime/root.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
+#include "runtime/words.hpp"
 
 namespace kel::block {
 namespace {
@@ -238,6 +243,36 @@ void copy_nested_types(Cell* b, int32_t from, int32_t to, bool deep, const Cell*
 
 // ---- make and to
 
+namespace {
+
+// A new block of the values a keyed value or a vector holds: an object's or
+// a map's body (key and value pairs), a vector's elements.
+Cell* values_of(const Cell& x) {
+    switch (cell::type_of(&x)) {
+        case type::object: {
+            Cell* r = stack::push(&x);
+            object::reflect(r, words::symbols.body);
+            return r;
+        }
+        case type::map: {
+            Cell* r = stack::push_slot();
+            cell::set_none(r);
+            return map::reflect_block(&x, r, map::reflect_kind::body);
+        }
+        default: {  // vector!
+            int64_t from = series::clamped_index(&x), to = series::total_length(&x);
+            Cell* r = push_new(uint32_t(std::max<int64_t>(to - from, 1)));
+            for (int64_t i = from; i < to; ++i) {
+                Cell e = vector::element_value(&x, i);
+                ks_append(r, &e);
+            }
+            return r;
+        }
+    }
+}
+
+}  // namespace
+
 Cell* make(Cell*, Cell* spec, uint8_t t) {
     const Cell x = *spec;
     switch (cell::type_of(&x)) {
@@ -249,7 +284,11 @@ Cell* make(Cell*, Cell* spec, uint8_t t) {
         }
         case type::object:
         case type::map:
-        case type::vector: error::fire(not_done);
+        case type::vector: {
+            Cell* r = values_of(x);
+            cell::set_type(r, t);
+            return r;
+        }
         default:
             if (series::is_any_block(cell::type_of(&x))) {
                 Cell* r = clone(&x, false, false);
@@ -266,8 +305,12 @@ Cell* to(Cell*, Cell* spec, uint8_t t) {
     const Cell x = *spec;
     uint8_t tx = cell::type_of(&x);
     Cell* r;
-    if (tx == type::object || tx == type::map || tx == type::vector || tx == type::string) {
-        error::fire(not_done);  // object and map bodies, vector elements, loading text
+    if (tx == type::object || tx == type::map || tx == type::vector) {
+        r = values_of(x);
+    } else if (tx == type::string) {  // the values the text loads to
+        r = stack::push_slot();
+        cell::set_none(r);
+        lexer::load(&x, -1, lexer::ScanOptions{}, r);
     } else if (tx == type::typeset) {
         r = push_new(1);
         for (int k = 1; k < type::count; ++k) {

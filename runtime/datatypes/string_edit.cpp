@@ -14,9 +14,11 @@
 #include "runtime/actions.hpp"
 #include "runtime/alloc.hpp"
 #include "runtime/case_folding.hpp"
+#include "runtime/datatypes/bitset.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/vector.hpp"
 #include "runtime/error.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/interp.hpp"
@@ -100,22 +102,90 @@ int64_t checked_total(size_t n, int64_t dup, int64_t length) {
 
 // ---- find
 
-// The text a value is searched as.
-std::u32string needle_of(const Cell* value) {
+// The units a value is searched as, in a text series or (bytes) a binary.
+// A binary sought in text is an error; an integer in a binary is one byte.
+// False when the value can match nothing (an integer beyond a byte).
+bool needle_of(const Cell* value, bool bytes, std::u32string& needle) {
     switch (cell::type_of(value)) {
-        case type::char_: return std::u32string(1, char32_t(value->payload2));
+        case type::char_: needle.assign(1, char32_t(value->payload2)); return true;
         case type::string: case type::file: case type::url: case type::email: case type::ref:
-            return text_of(value);
-        case type::binary: error::fire(invalid_arg, value);
-        case type::bitset: error::fire(not_done);
+            needle = text_of(value);
+            return true;
+        case type::binary: {
+            if (!bytes) error::fire(invalid_arg, value);
+            SeriesBuffer* b = alloc::buffer_of(value->payload2);
+            const uint8_t* p = b->data() + b->offset + series::clamped_index(value);
+            needle.assign(p, p + series::length_from(value));
+            return true;
+        }
+        case type::integer:
+            if (!bytes) break;
+            needle.assign(1, char32_t(value->payload2));
+            return cell::integer(value) >= 0 && cell::integer(value) <= 255;
         case type::word: {
             std::string_view name = symbol::name(value->payload2);
-            std::u32string out;
-            for (size_t i = 0; i < name.size();) out.push_back(unicode::next_utf8(name, i));
-            return out;
+            needle.clear();
+            for (size_t i = 0; i < name.size();) needle.push_back(unicode::next_utf8(name, i));
+            return true;
         }
-        default: return formed(value);  // a tag! with its angle brackets
+        default: break;
     }
+    needle = formed(value);  // a tag! with its angle brackets
+    return true;
+}
+
+// Where a search runs: from the position forward to end, or backward (/last
+// from the end, /reverse from before the position) down to low, by step.
+struct Stretch {
+    int64_t position, total, end, low, step;
+    bool last, reverse, match;
+};
+
+// The first position, in the stretch's direction, where a run of n units
+// matches, or -1.
+template <typename Match>
+int64_t scan(const Stretch& r, int64_t n, Match matches_at) {
+    int64_t from, to, by;
+    if (r.reverse) {
+        if (r.match || r.position == 0) return -1;
+        from = r.position - 1, to = r.low, by = -r.step;
+    } else if (r.last) {
+        from = r.end - n, to = r.position, by = -r.step;
+    } else {
+        from = r.position, to = r.end - n, by = r.step;
+    }
+    for (int64_t i = from; by > 0 ? i <= to : i >= to; i += by) {
+        if (i >= 0 && i + n <= r.total && matches_at(i)) return i;
+        if (r.match) break;
+    }
+    return -1;
+}
+
+// find in a vector!: the elements compare exactly with the numbers sought
+// (a number is one element, a char! its code point, text its code points).
+int64_t find_element(const Cell* v, const Cell* value, const Stretch& stretch, int64_t* matched) {
+    std::vector<double> needle;
+    switch (cell::type_of(value)) {
+        case type::integer: needle.push_back(double(cell::integer(value))); break;
+        case type::float_: case type::percent: needle.push_back(cell::real(value)); break;
+        default: {
+            std::u32string text;
+            needle_of(value, false, text);
+            needle.assign(text.begin(), text.end());
+        }
+    }
+    int64_t n = int64_t(needle.size());
+    if (n == 0) return -1;
+    SeriesBuffer* b = alloc::buffer_of(v->payload2);
+    uint32_t width = b->unit();
+    const uint8_t* base = b->data() + b->offset;
+    uint8_t element = uint8_t(v->payload3);
+    *matched = n;
+    return scan(stretch, n, [&](int64_t i) {
+        for (int64_t k = 0; k < n; ++k)
+            if (vector::number_at(base + uint64_t(i + k) * width, width, element) != needle[size_t(k)]) return false;
+        return true;
+    });
 }
 
 // The position of the match, or -1; *matched gets its length.
@@ -143,41 +213,31 @@ int64_t find_at(const Cell* s, const Cell* value, const Cell* part, bool case_, 
             low = std::min<int64_t>(end, position);
         }
     }
-    std::u32string needle = needle_of(value);
-    int64_t n = int64_t(needle.size());
+    Stretch stretch{position, total, end, low, step, last, reverse, match};
+    if (cell::is(s, type::vector)) return find_element(s, value, stretch, matched);
+    // A binary compares its bytes exactly; a bitset matches one member unit.
+    bool bytes = cell::is(s, type::binary);
+    const Cell* members = cell::is(value, type::bitset) ? value : nullptr;
+    std::u32string needle;
+    if (!members && !needle_of(value, bytes, needle)) return -1;
+    int64_t n = members ? 1 : int64_t(needle.size());
     if (n == 0) return -1;
-    bool fold = !case_;
+    bool fold = !case_ && !bytes;
     if (fold)
         for (char32_t& cp : needle) cp = upper(cp);
     // Nothing below allocates: the buffer stays where it is.
     SeriesBuffer* b = alloc::buffer_of(s->payload2);
     uint32_t unit = b->unit() ? b->unit() : 1;
     const uint8_t* base = b->data() + b->offset;
-    auto matches_at = [&](int64_t i) {
-        if (i < 0 || i + n > total) return false;
+    *matched = n;
+    return scan(stretch, n, [&](int64_t i) {
+        if (members) return bitset::member(members, get_char(base + uint64_t(i) * unit, unit));
         for (int64_t k = 0; k < n; ++k) {
             uint32_t cp = get_char(base + uint64_t(i + k) * unit, unit);
             if ((fold ? upper(cp) : cp) != needle[size_t(k)]) return false;
         }
         return true;
-    };
-    int64_t from, to, by;
-    if (reverse) {
-        if (match || position == 0) return -1;
-        from = position - 1, to = low, by = -step;
-    } else if (last) {
-        from = end - n, to = position, by = -step;
-    } else {
-        from = position, to = end - n, by = step;
-    }
-    for (int64_t i = from; by > 0 ? i <= to : i >= to; i += by) {
-        if (matches_at(i)) {
-            *matched = n;
-            return i;
-        }
-        if (match) break;
-    }
-    return -1;
+    });
 }
 
 // ---- sort
@@ -190,20 +250,31 @@ struct SortSpec {
     bool reverse;
     bool all;
     const Cell* function;
-    Cell* scratch[2];   // /all /skip with a function: the records as strings
+    Cell* scratch[2];   // /all /skip with a function: the records as strings (binaries)
+    uint8_t type;       // the series' type: a binary's records are bytes
+    uint8_t element;    // a vector's element type: its records are numbers
 };
 
-// Every width folds the same way, so that the order does not depend on how
-// wide the buffer happens to be.
-uint32_t sort_key(uint32_t cp, bool fold) { return fold ? case_folding::change_case(cp, false) : cp; }
+// Unit k of a record as the number it orders by.
+double sort_key(const SortSpec& s, const uint8_t* record, int64_t k) {
+    const uint8_t* p = record + k * s.unit;
+    if (s.type == type::vector) return vector::number_at(p, s.unit, s.element);
+    uint32_t cp = get_char(p, s.unit);
+    return s.fold ? case_folding::change_case(cp, false) : cp;
+}
 
 int compare_records(const void* x, const void* y, intptr_t ctx, intptr_t) {
     const SortSpec& s = *reinterpret_cast<const SortSpec*>(ctx);
     auto a = static_cast<const uint8_t*>(x), b = static_cast<const uint8_t*>(y);
     int64_t from = s.offset >= 0 ? s.offset : 0, to = s.offset >= 0 ? s.offset + 1 : s.size;
     for (int64_t k = from; k < to; ++k) {
-        uint32_t p = sort_key(get_char(a + k * s.unit, s.unit), s.fold);
-        uint32_t q = sort_key(get_char(b + k * s.unit, s.unit), s.fold);
+        double p = sort_key(s, a, k), q = sort_key(s, b, k);
+        // NaN sorts after every number, so that the order stays total.
+        bool p_nan = p != p, q_nan = q != q;
+        if (p_nan || q_nan) {
+            if (p_nan == q_nan) continue;
+            return q_nan != s.reverse ? -1 : 1;
+        }
         if (p != q) return (p < q) != s.reverse ? -1 : 1;
     }
     return 0;
@@ -237,7 +308,16 @@ int call_function(const void* x, const void* y, intptr_t ctx, intptr_t) {
             b->tail = b->offset + uint32_t(s.size * s.unit);
             values[k] = *s.scratch[k];
         } else {
-            values[k] = Cell{type::char_, 0, get_char(records[k], s.unit), 0};
+            uint32_t unit = get_char(records[k], s.unit);
+            if (s.type == type::vector) {
+                double d = vector::number_at(records[k], s.unit, s.element);
+                if (s.element == type::float_ || s.element == type::percent) cell::set_real(&values[k], s.element, d);
+                else values[k] = Cell{s.element, 0, uint32_t(int32_t(d)), 0};
+            } else if (s.type == type::binary) {
+                cell::set_integer(&values[k], int32_t(unit));
+            } else {
+                values[k] = Cell{type::char_, 0, unit, 0};
+            }
         }
     }
     Cell* top = stack::top;
@@ -353,7 +433,9 @@ Cell* select(Cell* s, Cell* value, const Cell* part, bool, bool case_, bool same
     int64_t at = find_at(s, value, part, case_ || same, skip, last, reverse, false, &matched);
     if (at < 0 || at + matched >= series::total_length(s)) return shared::none();
     uint32_t cp = get_char(address(s->payload2, at + matched), unit_of(s->payload2));
-    *s = Cell{type::char_, 0, cp, 0};
+    if (cell::is(s, type::vector)) *s = vector::element_value(s, at + matched);
+    else if (cell::is(s, type::binary)) cell::set_integer(s, int32_t(cp));
+    else *s = Cell{type::char_, 0, cp, 0};
     return s;
 }
 
@@ -395,7 +477,9 @@ void change(Cell* s, Cell* value, int32_t count, bool, int32_t dup) {
 }
 
 void swap(Cell* a, Cell* b) {
-    if (!series::is_text(cell::type_of(b))) error::fire(invalid_arg, b);
+    // Text swaps with text, bytes with bytes.
+    bool bytes = cell::is(a, type::binary);
+    if (bytes ? !cell::is(b, type::binary) : !series::is_text(cell::type_of(b))) error::fire(invalid_arg, b);
     if (series::ks_tail_q(a) || series::ks_tail_q(b)) return;
     int64_t i = series::clamped_index(a), j = series::clamped_index(b);
     bool told_a = series::notify(a, words::words.swap, int32_t(i), 1);
@@ -463,8 +547,9 @@ Cell* sort(Cell* s, bool case_, const Cell* skip, const Cell* comparator, const 
     series::SortRange range = series::sort_range(s, part);
     int64_t start = range.start, count = range.count;
     series::SortRecords layout = series::sort_records(count, skip, comparator, all);
-    SortSpec spec{unit_of(s->payload2), layout.size, layout.offset, !case_, reverse, all, layout.function,
-                  {nullptr, nullptr}};
+    uint8_t kind = cell::type_of(s);
+    SortSpec spec{unit_of(s->payload2), layout.size, layout.offset, !case_ && series::is_text(kind), reverse, all,
+                  layout.function, {nullptr, nullptr}, kind, uint8_t(kind == type::vector ? s->payload3 : 0)};
     sort::Compare compare = spec.function ? call_function : compare_records;
     if (count <= 0) return s;
     bool told = series::notify(s, words::words.sort, int32_t(start), int32_t(count));
@@ -486,7 +571,8 @@ Cell* sort(Cell* s, bool case_, const Cell* skip, const Cell* comparator, const 
                 scratch = stack::push_slot();
                 cell::set_unset(scratch);
                 NodeId node = alloc::alloc_units(uint64_t(spec.size), spec.unit);
-                *scratch = Cell{type::string, 0, node, 0};
+                uint8_t record_type = series::is_text(kind) ? type::string : kind;
+                *scratch = Cell{record_type, 0, node, kind == type::vector ? s->payload3 : 0};
             }
         NoCollection pause;
         const uint8_t* first = address(s->payload2, start);
@@ -496,6 +582,10 @@ Cell* sort(Cell* s, bool case_, const Cell* skip, const Cell* comparator, const 
         // The function may have changed the series: write back what still fits, in its width.
         int64_t room = std::clamp<int64_t>(series::total_length(s) - start, 0, count);
         uint32_t unit = unit_of(s->payload2);
+        if (!series::is_text(kind)) {  // bytes and numbers keep their width
+            if (unit == spec.unit) std::memcpy(address(s->payload2, start), snapshot.data(), size_t(room) * unit);
+            room = 0;
+        }
         for (int64_t i = 0; i < room; ++i) {
             uint32_t cp = get_char(snapshot.data() + i * spec.unit, spec.unit);
             if (unit_for(cp) > unit) unit = widen_to(s->payload2, unit_for(cp))->unit();

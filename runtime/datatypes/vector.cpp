@@ -26,6 +26,7 @@ constexpr error::Id invalid_type{error::Category::script, "invalid-type"};
 constexpr error::Id invalid_spec_field{error::Category::script, "invalid-spec-field"};
 constexpr error::Id not_same_type{error::Category::script, "not-same-type"};
 constexpr error::Id zero_divide{error::Category::math, "zero-divide"};
+constexpr error::Id overflow{error::Category::math, "overflow"};
 constexpr error::Id not_done{error::Category::internal, "not-done"};
 
 bool floating(uint8_t t) { return t == type::float_ || t == type::percent; }
@@ -332,6 +333,13 @@ int32_t integer_op(int32_t a, int32_t b, int op) {
     }
 }
 
+// An integer division or remainder by 0, or a division whose quotient does
+// not fit 32 bits (the smallest integer by -1), raises its math error.
+void check_divisor(int op, int32_t a, int32_t b) {
+    if (b == 0) error::fire(zero_divide);
+    if (op == 3 && b == -1 && a == INT32_MIN) error::fire(overflow);
+}
+
 double float_op(double a, double b, int op) {
     if (op <= 4) return float_::do_math(a, b, op);
     error::fire(error::Id{error::Category::script, "cannot-use"});
@@ -351,7 +359,7 @@ void do_math(int op) {
     int64_t ia = series::clamped_index(a), ib = series::clamped_index(b);
     if (!floating(t) && (op == 3 || op == 4))
         for (int64_t k = 0; k < n; ++k)
-            if (get_int(element_address(b, ib + k), wb) == 0) error::fire(zero_divide);
+            check_divisor(op, get_int(element_address(a, ia + k), wa), get_int(element_address(b, ib + k), wb));
     Cell result;
     make_at(&result, uint32_t(std::max<int64_t>(n, 1)), t, width);
     SeriesBuffer* rb = alloc::buffer_of(result.payload2);
@@ -446,6 +454,10 @@ Cell element_value(const Cell* v, int64_t i) {
     return out;
 }
 
+double number_at(const uint8_t* p, uint32_t width, uint8_t t) {
+    return floating(t) ? get_float(p, width) : double(get_int(p, width));
+}
+
 void write_value(const Cell* v, int64_t i, const Cell* value) {
     check_element(v, value);
     store(element_address(v, i), width_of(v), element_type(v), value);
@@ -468,7 +480,8 @@ void scalar_op(int op, Cell* v, const Cell* scalar) {
     }
     int32_t s = st == type::integer ? cell::integer(scalar) : float_::to_int_offset(cell::real(scalar));
     if (((op == 0 || op == 1) && s == 0) || ((op == 2 || op == 3) && s == 1)) return;
-    if ((op == 3 || op == 4) && s == 0) error::fire(zero_divide);
+    if (op == 3 || op == 4)  // checked whole before the vector changes
+        for (int64_t i = from; i < total; ++i) check_divisor(op, get_int(element_address(v, i), width), s);
     for (int64_t i = from; i < total; ++i) {
         uint8_t* p = element_address(v, i);
         put_int(p, width, uint32_t(integer_op(get_int(p, width), s, op)));

@@ -14,6 +14,9 @@ namespace kel::vector {
 Cell* make_at(Cell* out, uint32_t capacity, uint8_t element_type, uint32_t width);
 // Element i (from the buffer's head) as a value of the element type.
 Cell element_value(const Cell* v, int64_t i);
+// The number an element stored at p holds (a char! its code point): what
+// find and sort compare.
+double number_at(const uint8_t* p, uint32_t width, uint8_t element_type);
 // Writes the value at element i; its type must be the element type (else
 // script invalid-arg with the value).
 void write_value(const Cell* v, int64_t i, const Cell* value);
