@@ -47,6 +47,15 @@ int32_t get_int(const uint8_t* p, uint32_t width) {
     }
 }
 
+// A char! element reads back unsigned: a code point is never negative.
+uint32_t get_code(const uint8_t* p, uint32_t width) {
+    switch (width) {
+        case 1: return p[0];
+        case 2: return uint32_t(p[0] | p[1] << 8);
+        default: return uint32_t(get_int(p, width));
+    }
+}
+
 double get_float(const uint8_t* p, uint32_t width) {
     if (width == 4) {
         float f;
@@ -215,13 +224,12 @@ void append_element_text(Cell* out, const Cell* v, int64_t i, bool molding) {
         string::append_ascii(out, text, std::strlen(text));
         return;
     }
-    int32_t n = get_int(p, width);
     if (t == type::integer) {
-        std::string s = std::to_string(n);
+        std::string s = std::to_string(get_int(p, width));
         string::append_ascii(out, s.data(), s.size());
         return;
     }
-    uint32_t cp = uint32_t(n);
+    uint32_t cp = get_code(p, width);
     if (molding) string::append_ascii(out, "#\"", 2);
     if (molding && (cp < 0x20 || cp == '"' || cp == '^' || cp == 0x7F)) {
         static const char escapes[] = "@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_";
@@ -304,7 +312,8 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
             if (x < y) return -1;
             if (x != y) return 1;
         } else {
-            int32_t x = get_int(element_address(a, ia + k), wa), y = get_int(element_address(b, ib + k), wb);
+            double x = number_at(element_address(a, ia + k), wa, element_type(a));
+            double y = number_at(element_address(b, ib + k), wb, element_type(b));
             if (x != y) return x < y ? -1 : 1;
         }
     }
@@ -450,12 +459,14 @@ Cell element_value(const Cell* v, int64_t i) {
     const uint8_t* p = element_address(v, i);
     Cell out{};
     if (floating(t)) cell::set_real(&out, t, get_float(p, width_of(v)));
+    else if (t == type::char_) out = Cell{t, 0, get_code(p, width_of(v)), 0};
     else out = Cell{t, 0, uint32_t(get_int(p, width_of(v))), 0};
     return out;
 }
 
 double number_at(const uint8_t* p, uint32_t width, uint8_t t) {
-    return floating(t) ? get_float(p, width) : double(get_int(p, width));
+    if (floating(t)) return get_float(p, width);
+    return t == type::char_ ? double(get_code(p, width)) : double(get_int(p, width));
 }
 
 void write_value(const Cell* v, int64_t i, const Cell* value) {
