@@ -10,6 +10,10 @@
 #include "tests/support/binary_hex.hpp"
 #include "tests/support/kel_source.hpp"
 
+#ifdef _WIN32
+#include <windows.h>  // last: it defines near and far
+#endif
+
 using namespace kel;
 using namespace kel::test;
 
@@ -79,6 +83,18 @@ TEST_F(SystemNatives, Now) {
     EXPECT_EQ(eval("now/weekday"), std::to_string(local.tm_wday == 0 ? 7 : local.tm_wday));
     EXPECT_EQ(eval("now/yearday"), std::to_string(local.tm_yday + 1));
 }
+
+#ifdef _WIN32
+// After its sleep, wait takes the thread's pending window messages.
+TEST_F(SystemNatives, WaitTakesThePendingMessages) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {}
+    ASSERT_TRUE(PostThreadMessageW(GetCurrentThreadId(), WM_USER, 0, 0));
+    ASSERT_TRUE(PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE));
+    EXPECT_EQ(eval("wait 0"), "none");
+    EXPECT_FALSE(PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE));
+}
+#endif
 
 TEST_F(SystemNatives, WaitSizeAndRecycle) {
     std::string path = temp_path("size_probe.bin");

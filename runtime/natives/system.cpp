@@ -23,6 +23,7 @@
 #include "runtime/natives/natives.hpp"
 #include "runtime/output.hpp"
 #include "runtime/platform/files.hpp"
+#include "runtime/platform/events.hpp"
 #include "runtime/platform/platform.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/stats.hpp"
@@ -181,9 +182,8 @@ std::string name_of(const Cell* var) {
     return std::string(symbol::name(var->payload2));
 }
 
-// Sleeps for a number of seconds or a time!. The pass over pending GUI
-// messages belongs to the GUI back end, which this runtime does not have:
-// the result is none.
+// Sleeps for a number of seconds or a time!, then takes one pass over the
+// pending window messages. The result is none.
 uint32_t wait(const Call&) {
     const Cell* value = stack::args;
     double seconds;
@@ -194,6 +194,7 @@ uint32_t wait(const Call&) {
     default: error::fire(invalid_arg, value);
     }
     sysrt::sleep_seconds(seconds);
+    gui::do_events();
     return answer(*shared::none());
 }
 

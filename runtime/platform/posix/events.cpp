@@ -1,0 +1,7 @@
+#include "runtime/platform/events.hpp"
+
+namespace kel::gui {
+
+void do_events() {}
+
+}  // namespace kel::gui
