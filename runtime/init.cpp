@@ -197,6 +197,7 @@ void init_values() {
     value_slots::init();
     collector::init();
     lexer::init_tables();
+    natives::init_parse();
     ownership::init();
     object::class_counter = 0;
     error::init_catalog();
