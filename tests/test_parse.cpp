@@ -3,12 +3,14 @@
 // runs. Cases run as Kel source in the booted environment.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 
 #include "environment/boot.hpp"
 #include "runtime/error.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/throws.hpp"
+#include "tests/support/child.hpp"
 #include "tests/support/runtime.hpp"
 #include "tests/support/values.hpp"
 
@@ -105,6 +107,13 @@ TEST_F(Parse, Repetition) {
         {"parse \"ab\" [while \"a\" \"b\"]", "true"},
         {"n: 0 parse \"ab\" [some [skip (n: n + 1)]] n", "2"},
         {"parse \"aaa\" [some #\"a\" end]", "true"},
+        // a pass that matched nothing counts as every pass still to come
+        {"parse \"\" [2 opt \"a\"]", "true"},
+        // a zero count skips the whole rule, keyword and all
+        {"parse \"ba\" [0 0 any \"b\" \"ba\"]", "true"},
+        // a failed pass gives back what it matched
+        {"parse \"ab\" [any 2 \"a\" \"ab\"]", "true"},
+        {"parse \"ab\" [opt [\"a\" \"x\"] \"ab\"]", "true"},
     });
 }
 
@@ -223,5 +232,26 @@ TEST_F(Parse, StacksStayCleanAfterErrorsAndNestedRuns) {
         {"parse \"a\" [\"a\"]", "true"},
     });
 }
+
+#ifndef _WIN32
+// Random rules of literals, sequences, alternatives and repetitions against
+// Python's re, where atomic groups and possessive quantifiers give back
+// nothing they matched, as parse does.
+TEST_F(Parse, AgreesWithPythonRe) {
+    std::string here = __FILE__;
+    std::string script = here.substr(0, here.find_last_of('/') + 1) + "oracles/parse_oracle.py";
+    test::ChildResult r = test::run_child("/usr/bin/env", {"python3", script, "11", "1500"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream lines(r.out);
+    int cases = 0;
+    for (std::string line; std::getline(lines, line); ++cases) {
+        size_t tab1 = line.find('\t'), tab2 = line.rfind('\t');
+        std::string rules = line.substr(0, tab1), input = line.substr(tab1 + 1, tab2 - tab1 - 1);
+        std::string expected = line.substr(tab2 + 1) == "1" ? "true" : "false";
+        EXPECT_EQ(run("parse \"" + input + "\" " + rules), expected) << line;
+    }
+    EXPECT_EQ(cases, 1500);
+}
+#endif
 
 }  // namespace

@@ -216,6 +216,7 @@ private:
     Step push_keyword(Kind kind, const Cell& counter, int64_t rule_pos, int32_t flag = 0);
     Step complete();
     Step counts(const Cell& n);
+    int64_t rule_end(int64_t p) const;
     Step end_block_at_once(bool success);
     Step collect_keyword(const Cell& w);
     Step keep_keyword(const Cell& w);
@@ -584,12 +585,53 @@ Step Run::counts(const Cell& n) {
         }
     }
     if (!has_element(rule) || low > high) script_error("parse-rule", &n);
-    if (high == 0) {  // the rule is skipped without being tried
-        pos_ = rule;
+    if (high == 0) {  // the rule is skipped, keyword and arguments, without being tried
+        pos_ = rule_end(rule) - 1;
         match_ = true;
         return Step::check;
     }
     return push_keyword(repeat, triple(low, high, 1), rule);
+}
+
+// Where the rule that starts at p ends: past a keyword's arguments and the
+// rule it takes.
+int64_t Run::rule_end(int64_t p) const {
+    if (!has_element(p)) return p;
+    Cell e = element(p);
+    if (cell::is(&e, type::integer)) {
+        int64_t q = p + 1;
+        if (has_element(q)) {
+            Cell m = element(q);
+            if (cell::is(&m, type::integer)) ++q;
+        }
+        return rule_end(q);
+    }
+    switch (keyword_of(e)) {
+        case Keyword::any: case Keyword::some: case Keyword::opt: case Keyword::while_: case Keyword::to:
+        case Keyword::thru: case Keyword::not_: case Keyword::ahead: case Keyword::into:
+            return rule_end(p + 1);
+        case Keyword::copy: case Keyword::set: case Keyword::case_: return rule_end(p + 2);
+        case Keyword::quote: case Keyword::if_: return p + 2;
+        case Keyword::collect: {
+            Keyword m = has_element(p + 1) ? keyword_of(element(p + 1)) : Keyword::none_;
+            bool modified = m == Keyword::set || m == Keyword::into || m == Keyword::after;
+            return rule_end(modified ? p + 3 : p + 1);
+        }
+        case Keyword::keep:
+            return rule_end(has_element(p + 1) && is_keyword(element(p + 1), Keyword::pick) ? p + 2 : p + 1);
+        case Keyword::remove: return rule_end(p + 1);
+        case Keyword::insert: {
+            int64_t q = p + 1;
+            if (has_element(q) && is_keyword(element(q), Keyword::only)) ++q;
+            return q + 1;  // the value (a marked position before it is not told apart)
+        }
+        case Keyword::change: {
+            int64_t q = p + 1;
+            if (has_element(q) && is_keyword(element(q), Keyword::only)) ++q;
+            return rule_end(q) + 1;  // the rule (or position), then the value
+        }
+        default: return p + 1;
+    }
 }
 
 Step Run::keyword(Keyword k, const Cell& w) {
@@ -718,8 +760,10 @@ Step Run::complete() {
             bool stop = break_;
             break_ = false;
             if (match_) {
+                // A pass that moved nothing would move nothing again: the
+                // count is as good as reached.
                 bool progress = index() != start || length_from(index()) < third(&marker);
-                if (kind == repeat && !progress) stop = true;
+                if (kind == repeat && !progress) break;
                 if (max >= 0 && n >= max) stop = true;
                 if (!stop) {
                     f[1] = triple(first(&marker), index(), length_from(index()));
@@ -730,6 +774,7 @@ Step Run::complete() {
                 }
                 match_ = n >= min;
             } else {
+                set_index(start);  // the failed pass gives back what it matched
                 match_ = n - 1 >= min || min == 0;
             }
             break;
@@ -804,6 +849,8 @@ Step Run::complete() {
         case keep: if (match_) finish_keep(&marker, flag); break;
         default: break;
     }
+    // A rule that failed consumes nothing.
+    if (!match_ && kind != into) set_index(start);
     trace(ev_pop);
     drop_frame();
     // The frame below learns which keyword just ended (keep reads it).
