@@ -217,6 +217,7 @@ private:
     Step complete();
     Step counts(const Cell& n);
     int64_t rule_end(int64_t p) const;
+    int64_t after_modifier(Keyword modifier, const Cell& w, const char* missing, bool* given) const;
     Step end_block_at_once(bool success);
     Step collect_keyword(const Cell& w);
     Step keep_keyword(const Cell& w);
@@ -949,13 +950,21 @@ void Run::keep_value(Cell* target, const Cell& value, bool only) {
     if (!after) word::fetch(&w)->payload1 = series.payload1;
 }
 
+// The element after the keyword at pos_ and its optional modifier (only,
+// pick); the error `missing` with the keyword when there is none.
+int64_t Run::after_modifier(Keyword modifier, const Cell& w, const char* missing, bool* given) const {
+    int64_t p = pos_ + 1;
+    if (!has_element(p)) script_error(missing, &w);
+    *given = is_keyword(element(p), modifier);
+    if (*given) ++p;
+    if (!has_element(p)) script_error(missing, &w);
+    return p;
+}
+
 Step Run::keep_keyword(const Cell& w) {
     if (collects_ == 0) script_error("parse-keep");
-    int64_t p = pos_ + 1;
-    if (!has_element(p)) script_error("parse-end", &w);
-    bool pick = is_keyword(element(p), Keyword::pick);
-    if (pick) ++p;
-    if (!has_element(p)) script_error("parse-end", &w);
+    bool pick;
+    int64_t p = after_modifier(Keyword::pick, w, "parse-end", &pick);
     Cell rule = element(p);
     if (cell::is(&rule, type::paren)) {  // keep (expression): its value
         pos_ = p;
@@ -1000,11 +1009,8 @@ void Run::finish_keep(const Cell* marker, int32_t pick) {
 // ---- the modifying keywords
 
 Step Run::insert_keyword(const Cell& w) {
-    int64_t p = pos_ + 1;
-    if (!has_element(p)) script_error("parse-end", &w);
-    bool only = is_keyword(element(p), Keyword::only);
-    if (only) ++p;
-    if (!has_element(p)) script_error("parse-end", &w);
+    bool only;
+    int64_t p = after_modifier(Keyword::only, w, "parse-end", &only);
     int64_t at = index();
     Cell e = element(p);
     if (cell::is(&e, type::word) || cell::is(&e, type::get_word)) {
@@ -1033,11 +1039,8 @@ Step Run::insert_keyword(const Cell& w) {
 }
 
 Step Run::change_keyword(const Cell& w) {
-    int64_t p = pos_ + 1;
-    if (!has_element(p)) script_error("parse-rule", &w);
-    bool only = is_keyword(element(p), Keyword::only);
-    if (only) ++p;
-    if (!has_element(p)) script_error("parse-rule", &w);
+    bool only;
+    int64_t p = after_modifier(Keyword::only, w, "parse-rule", &only);
     Cell e = element(p);
     if (cell::is(&e, type::word) && keyword_of(e) == Keyword::none_) {
         Cell v = *word::fetch(&e);
