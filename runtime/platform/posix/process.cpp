@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
