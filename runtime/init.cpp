@@ -176,6 +176,7 @@ void init_values() {
     natives::init_numbers();
     natives::init_checksum();
     natives::init_compress();
+    natives::init_call();
     alloc::make_first_frames();
     root::init();
     NodeId args = root::make_fixed_block(stack::argument_cells);

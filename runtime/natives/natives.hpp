@@ -20,5 +20,6 @@ inline Entry entry(uint32_t index) { return index >= 1 && index <= count ? table
 void init_sets();     // sets.cpp: the set, case, coercion and base-N natives
 void init_numbers();  // numbers.cpp: the number natives
 void init_parse();    // parse.cpp: the parse engine's stacks and the parse native
+void init_call();     // call.cpp: the process launcher's native
 
 }  // namespace kel::natives

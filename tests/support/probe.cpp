@@ -3,6 +3,13 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "runtime/datatype.hpp"
 #include "runtime/error.hpp"
@@ -41,6 +48,29 @@ void print_args() {
     }
 }
 
+// Copies standard input to standard output as it arrives.
+void echo_input() {
+    std::vector<char> buffer(4096);
+    for (;;) {
+#ifdef _WIN32
+        DWORD n = 0;
+        if (!ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer.data(), DWORD(buffer.size()), &n, nullptr) || !n) return;
+#else
+        ssize_t n = ::read(0, buffer.data(), buffer.size());
+        if (n <= 0) return;
+#endif
+        os::write_stdout(buffer.data(), size_t(n));
+    }
+}
+
+// 200000 bytes to standard error, then as many to standard output: more
+// than a pipe holds, so a reader that waits on one stream alone stalls it.
+void flood() {
+    std::string e(200000, 'e'), o(200000, 'o');
+    os::write_stderr(e.data(), e.size());
+    os::write_stdout(o.data(), o.size());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -50,6 +80,8 @@ int main(int argc, char** argv) {
     output::init_print_hooks();
     platform::init();
     if (mode == "args") print_args();
+    else if (mode == "echo") echo_input();
+    else if (mode == "flood") flood();
     else if (mode == "divzero") divide_by_zero();
     else if (mode == "segv") store_to_null();
     else if (mode == "stack") {
