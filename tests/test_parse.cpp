@@ -158,6 +158,8 @@ TEST_F(Parse, CopySetCollectKeep) {
         {"parse \"abc\" [collect [keep copy x 2 skip]]", "[\"ab\"]"},
         {"parse \"ab\" [collect [keep (1 + 2) keep pick ([4 5]) to end]]", "[3 4 5]"},
         {"parse \"ab\" [collect [keep ([4 5]) to end]]", "[[4 5]]"},
+        {"parse \"ab\" [collect [keep (append copy \"x\" \"y\") keep pick (reduce [1 2]) to end]]",
+         "[\"xy\" 1 2]"},
         {"parse \"ab\" [collect [collect [keep skip] keep skip]]", "[[#\"a\"] #\"b\"]"},
         {"b: copy [] parse [1 2] [collect after b [some keep integer!]] b", "[1 2]"},
         {"b: copy [0] parse [1 2] [collect into b [some keep integer!]] b", "[1 2 0]"},
@@ -180,6 +182,9 @@ TEST_F(Parse, ChangingTheInput) {
         {"s: \"abc\" parse s [\"a\" p: \"bc\" insert p \"-\"] s", "\"a-bc\""},
         {"b: [1 2] reduce [parse b [change integer! (10 * 2) integer!] b]", "[true [20 2]]"},
         {"b: [1] reduce [parse b [insert only [x] integer!] b]", "[true [[x] 1]]"},
+        // values made by a paren live through the edit (a collection may run meanwhile)
+        {"b: [1 2] parse b [change integer! (append copy \"new\" \"er\") insert (copy [x]) to end] b",
+         "[\"newer\" x 2]"},
         {"s: \"abc\" parse s [skip p: to end (remove p)] s", "\"ac\""},  // a paren may shorten the input
         {"parse \"a\" [change]", "error: parse-rule"},
         {"parse \"a\" [remove]", "error: parse-end"},

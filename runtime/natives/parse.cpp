@@ -239,8 +239,8 @@ private:
 
     // ---- values given to insert and change, parens, the trace
 
-    Cell operand(int64_t p);
-    Cell eval_paren(const Cell& paren);
+    Cell* operand(int64_t p);
+    Cell* eval_paren(const Cell& paren);
     void trace(Event e);
 };
 
@@ -264,31 +264,37 @@ void Run::trace(Event e) {
     if (!go_on) throw Stopped{match_};
 }
 
-Cell Run::eval_paren(const Cell& paren) {
+// Evaluates the paren. Its value stays pushed on the stack, where the
+// collector sees it; the caller drops it.
+Cell* Run::eval_paren(const Cell& paren) {
     Cell code = paren;
     cell::set_type(&code, type::block);
     Cell* top = stack::top;
     if (uint32_t pending = interp::eval_block(&code, false)) throw Exit{pending};
     Cell result = *stack::last();
     stack::top = top;
+    Cell* held = stack::push(&result);
     // The paren may have shortened the input.
     if (index() > tail()) set_index(tail());
-    return result;
+    return held;
 }
 
-// The value element of insert and change: a paren's result, a word's value,
-// anything else as it stands.
-Cell Run::operand(int64_t p) {
+// The value element of insert and change, pushed as eval_paren pushes: a
+// paren's result, a word's value, anything else as it stands.
+Cell* Run::operand(int64_t p) {
     Cell e = element(p);
     switch (cell::type_of(&e)) {
         case type::path: script_error("parse-rule", &e);
         case type::paren: {
-            Cell v = eval_paren(e);
+            Cell* v = eval_paren(e);
             trace(ev_paren);
             return v;
         }
-        case type::word: return word_value(e);
-        default: return e;
+        case type::word: {
+            Cell v = word_value(e);
+            return stack::push(&v);
+        }
+        default: return stack::push(&e);
     }
 }
 
@@ -549,10 +555,13 @@ Step Run::dispatch(const Cell& e, bool as_rule) {
             return Step::check;
         }
         case type::integer: return counts(e);
-        case type::paren:
+        case type::paren: {
+            Cell* top = stack::top;
             eval_paren(e);
+            stack::top = top;
             trace(ev_paren);
             return as_rule ? Step::check : Step::fetch;
+        }
         case type::datatype:
         case type::typeset:
             match_ = type_match(e);
@@ -706,8 +715,9 @@ Step Run::keyword(Keyword k, const Cell& w) {
             Cell paren = element(pos_ + 1);
             if (!cell::is(&paren, type::paren)) script_error("parse-end", &w);
             ++pos_;
-            Cell v = eval_paren(paren);
-            match_ = natives::truthy(&v);
+            Cell* top = stack::top;
+            match_ = natives::truthy(eval_paren(paren));
+            stack::top = top;
             trace(ev_match);
             return Step::check;
         }
@@ -837,11 +847,13 @@ Step Run::complete() {
             if (!has_element(pos_ + 1)) script_error("parse-end", &keyword_word("change"));
             ++pos_;
             if (match_) {
-                Cell value = operand(pos_);
+                Cell* top = stack::top;
+                Cell* value = operand(pos_);
                 Cell at = input_;
                 at.payload1 = uint32_t(start);
                 actions::handler<actions::Change>(input_type(), action::change, &at)(
-                    &at, &value, int32_t(index() - start), kind == change_only, 1);
+                    &at, value, int32_t(index() - start), kind == change_only, 1);
+                stack::top = top;
                 set_index(series::index_of(&at));
             }
             break;
@@ -916,8 +928,8 @@ void Run::finish_collect(const Cell* counter) {
                 stack::top = top;
                 return;
             default:  // an enclosing into/after target
-                stack::top = top;
                 keep_value(below, collected, true);
+                stack::top = top;
                 return;
         }
     }
@@ -968,9 +980,11 @@ Step Run::keep_keyword(const Cell& w) {
     Cell rule = element(p);
     if (cell::is(&rule, type::paren)) {  // keep (expression): its value
         pos_ = p;
-        Cell v = eval_paren(rule);
+        Cell* target = stack::last();
+        Cell* v = eval_paren(rule);
         trace(ev_paren);
-        keep_value(stack::last(), v, !pick);
+        keep_value(target, *v, !pick);
+        stack::top = v;
         match_ = true;
         return Step::check;
     }
@@ -1026,11 +1040,13 @@ Step Run::insert_keyword(const Cell& w) {
         }
     }
     pos_ = p;
-    Cell value = operand(p);
+    Cell* top = stack::top;
+    Cell* value = operand(p);
     Cell series = input_;
     series.payload1 = uint32_t(at);
     int64_t before = tail();
-    actions::handler<actions::Insert>(input_type(), action::insert, &series)(&series, &value, -1, only, 1, false);
+    actions::handler<actions::Insert>(input_type(), action::insert, &series)(&series, value, -1, only, 1, false);
+    stack::top = top;
     int64_t added = tail() - before;
     if (at == index()) set_index(series::index_of(&series));
     else if (at < index()) set_index(index() + added);
@@ -1047,12 +1063,14 @@ Step Run::change_keyword(const Cell& w) {
         if (same_as_input(&v)) {  // change up to a marked position
             if (!has_element(p + 1)) script_error("parse-end", &w);
             pos_ = p + 1;
-            Cell value = operand(pos_);
+            Cell* top = stack::top;
+            Cell* value = operand(pos_);
             int64_t mark = series::clamped_index(&v), from = std::min(mark, index()), to = std::max(mark, index());
             set_index(from);
             Cell series = input_;
-            actions::handler<actions::Change>(input_type(), action::change, &series)(&series, &value,
+            actions::handler<actions::Change>(input_type(), action::change, &series)(&series, value,
                                                                                   int32_t(to - from), only, 1);
+            stack::top = top;
             match_ = true;
             return Step::check;
         }
