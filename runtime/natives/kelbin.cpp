@@ -19,6 +19,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "runtime/actions.hpp"
 #include "runtime/alloc.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/context.hpp"
@@ -1400,9 +1401,16 @@ void codec_encode(const Cell* data, bool compact, Cell* out) {
 
 void codec_decode(const Cell* payload, Cell* out) {
     const Cell p = *payload;
-    if (!cell::is(&p, type::binary)) error::fire(invalid_data, &p);
-    SeriesBuffer* b = alloc::buffer_of(p.payload2);
-    int64_t from = series::clamped_index(&p);
+    uint8_t t = cell::type_of(&p);
+    Cell bytes = p;
+    if (t == type::file || t == type::url) {
+        Cell* source = stack::push(&p);
+        bytes = *actions::handler<actions::Read>(t, action::read, source)(source, nullptr, nullptr, true, false,
+                                                                          false, nullptr);
+    }
+    if (!cell::is(&bytes, type::binary)) error::fire(invalid_data, &p);
+    SeriesBuffer* b = alloc::buffer_of(bytes.payload2);
+    int64_t from = series::clamped_index(&bytes);
     size_t n = b->tail - b->offset - size_t(from);
     if (n <= 10) error::fire(invalid_data, &p);
     // The blob is copied: decoding allocates, and the binary's buffer may move.

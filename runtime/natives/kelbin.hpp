@@ -67,8 +67,9 @@ std::vector<uint8_t> encode_boot(const Cell* block);
 // The codec entries the kelbin codec object's routines call.
 // encode*: compact? picks the layout.
 void codec_encode(const Cell* data, bool compact, Cell* out);
-// decode: a binary! payload (from its head index) of more than 10 bytes; the
-// single value when the blob holds one, else the block of them.
+// decode: a file! or url! is read as binary first; a binary! (from its head
+// index) of more than 10 bytes is decoded; the single value when the blob
+// holds one, else the block of them. Anything else raises invalid-data.
 void codec_decode(const Cell* payload, Cell* out);
 
 }  // namespace kel::kelbin
