@@ -582,13 +582,16 @@ struct Head {
 bool word_type(uint32_t t) { return t >= type::word && t <= type::refinement; }
 
 // One walker reads both layouts: the fields come in the same order, and
-// num()/snum() read a number as a varint or as a 32-bit word.
+// num()/snum() read a number as a varint or as a 32-bit word. The layout is
+// a template parameter so that the boot image's compact load pays nothing
+// for the fixed one.
+template <bool Fixed>
 struct Decoder {
+    static constexpr bool fixed = Fixed;
     const uint8_t* start;
     const uint8_t* pos;
     const uint8_t* end;
     bool codec;
-    bool fixed = false;
     NodeId target;       // paths start here
     uint32_t root_base;  // the target's cells before this decode
     uint8_t flags = 0;
@@ -1114,32 +1117,43 @@ struct Decoder {
     }
 
     void word(Parent parent, const Head& h) {
-        uint8_t t = h.type;
         uint32_t sym = symbol();
         uint32_t i = append(parent);
-        // Codec: F (fixed: bit 25 clear) binds to a context given inline or by
-        // path. Boot images: the context of root cell r, counted from this
-        // load's first; the fixed layout writes r always, -1 for the global
-        // context.
-        bool global = !h.f;
-        uint32_t r = 0;
-        if (!codec && fixed) {
-            r = raw();
-            global = r == 0xFFFFFFFF;
-        } else if (!codec && h.f) {
-            r = varint();
-        }
-        const uint8_t* index_at = pos;
-        int32_t index = fixed || !global ? snum() : -1;
-        Cell w;
+        // Global unless F (fixed: bit 25 clear). A fixed boot image names the
+        // context of every word by root index, -1 for the global one.
+        uint32_t root = !codec && fixed ? raw() : 0;
+        bool global = !codec && fixed ? root == 0xFFFFFFFF : !h.f;
         if (global) {
+            if (fixed) raw();  // the index: looked up instead
             if (h.reference) fail(h.at);
+            Cell w;
             word::make_in(sym, &w);
-            cell::set_type(&w, t);
+            cell::set_type(&w, h.type);
             finish(parent, i, w, h.newline);
-        } else if (codec) {
-            w = Cell{t, 0, sym, uint32_t(index)};
-            store(parent, i, w);
+        } else {
+            bound_word(parent, i, h, sym, root);
+        }
+        if (h.definition) {
+            record(parent);
+            Cell word_cell = *at(parent, i), value = *at(parent, i + 1);
+            collector::RootCell held;
+            held.cell = value;
+            word::set(&word_cell, &held.cell);
+            SeriesBuffer* b = alloc::buffer_of(parent);
+            b->tail = b->offset + i * uint32_t(sizeof(Cell));
+        }
+    }
+
+    // A word bound to another context, into parent[i]. Codec: the symbol
+    // index, then the context's owner inline or a path to it. Boot images:
+    // the context of root cell r, counted from this load's first.
+    void bound_word(Parent parent, uint32_t i, const Head& h, uint32_t sym, uint32_t root) {
+        uint8_t t = h.type;
+        if (!codec && !fixed) root = varint();
+        const uint8_t* index_at = pos;
+        int32_t index = snum();
+        if (codec) {
+            store(parent, i, Cell{t, 0, sym, uint32_t(index)});
             NodeId ctx;
             if (h.reference) {
                 Cell ref = resolve(read_path(true), h.at);
@@ -1160,25 +1174,16 @@ struct Decoder {
             if (!ctx || (index != -1 && (index < 0 || uint32_t(index) >= context::word_count(ctx))))
                 fail(index_at);
             if (h.newline) at(parent, i)->header |= cell::newline_flag;
-        } else {
-            if (uint64_t(r) + root_base >= series::cell_count(target)) fail(h.at);
-            Cell root = series::cells_of(target)[r + root_base];
-            uint8_t rt = cell::type_of(&root);
-            if (rt != type::object && rt != type::function) fail(h.at);
-            NodeId ctx = root.payload1;
-            if (index == -1) index = context::find_word_index(ctx, sym, true);
-            if (index < 0 || uint32_t(index) >= context::word_count(ctx)) fail(index_at);
-            finish(parent, i, Cell{t, ctx, sym, uint32_t(index)}, h.newline);
+            return;
         }
-        if (h.definition) {
-            record(parent);
-            Cell word_cell = *at(parent, i), value = *at(parent, i + 1);
-            collector::RootCell held;
-            held.cell = value;
-            word::set(&word_cell, &held.cell);
-            SeriesBuffer* b = alloc::buffer_of(parent);
-            b->tail = b->offset + i * uint32_t(sizeof(Cell));
-        }
+        if (uint64_t(root) + root_base >= series::cell_count(target)) fail(h.at);
+        Cell r = series::cells_of(target)[root + root_base];
+        uint8_t rt = cell::type_of(&r);
+        if (rt != type::object && rt != type::function) fail(h.at);
+        NodeId ctx = r.payload1;
+        if (index == -1) index = context::find_word_index(ctx, sym, true);
+        if (index < 0 || uint32_t(index) >= context::word_count(ctx)) fail(index_at);
+        finish(parent, i, Cell{t, ctx, sym, uint32_t(index)}, h.newline);
     }
 
     void series(Parent parent, const Head& h) {
@@ -1355,11 +1360,8 @@ void decode(const uint8_t* data, Cell* target, bool codec, size_t length, const 
         error::fire(invalid_data, arg);
     }
     StackMark mark;
-    Decoder d;
-    d.codec = codec;
-    d.flags = data[7];
-    d.target = target->payload2;
-    d.root_base = series::cell_count(d.target);
+    uint8_t flags = data[7];
+    uint32_t root_base = series::cell_count(target->payload2);
     // A compressed body is expanded after a copy of the header, so byte
     // positions in errors count as in the expanded blob.
     struct Expanded {
@@ -1367,7 +1369,7 @@ void decode(const uint8_t* data, Cell* target, bool codec, size_t length, const 
         ~Expanded() { mem::release(p); }
     } expanded;
     std::vector<uint8_t> whole;
-    if (d.flags & flag_compressed) {
+    if (flags & flag_compressed) {
         size_t n = 0;
         expanded.p = lz::decompress(data + 8, length - 8, &n);
         if (!expanded.p) {
@@ -1379,12 +1381,22 @@ void decode(const uint8_t* data, Cell* target, bool codec, size_t length, const 
         data = whole.data();
         length = whole.size();
     }
-    d.fixed = !(d.flags & flag_compact);
-    // The fixed layout's root count and records length must be there.
-    if (d.fixed && length < 16) error::fire(invalid_data, arg);
-    d.start = data;
-    d.end = data + length;
-    d.body(data + 8);
+    auto run = [&](auto d) {
+        d.codec = codec;
+        d.flags = flags;
+        d.target = target->payload2;
+        d.root_base = root_base;
+        d.start = data;
+        d.end = data + length;
+        d.body(data + 8);
+    };
+    if (flags & flag_compact) {
+        run(Decoder<false>{});
+    } else {
+        // The fixed layout's root count and records length must be there.
+        if (length < 16) error::fire(invalid_data, arg);
+        run(Decoder<true>{});
+    }
 }
 
 void load_boot(const uint8_t* image, size_t length, Cell* target) {
