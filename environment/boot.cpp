@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "environment/codecs.hpp"
 #include "environment/predicates.hpp"
 #include "environment/script.hpp"
 #include "runtime/trace.hpp"
@@ -96,6 +97,7 @@ void boot() {
         if (interp::eval_block(&code, false)) exits::raise_pending();
         stack::top = top;
     }
+    make_codec_routines();
 }
 
 }  // namespace kel::environment

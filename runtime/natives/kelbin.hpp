@@ -2,10 +2,14 @@
 // by the kelbin codec. A blob is an 8-byte header ("KELBIN", a version byte,
 // a flags byte), a body in one of two layouts and value records.
 //
-// Only the compact layout is read and written here: numbers are LEB128
+// The compact layout (flags bit 0 set; the boot image's): numbers are LEB128
 // varints (signed ones zigzag-folded), every record starts with one lead
-// byte (a type byte, a short integer, true or false, or a prefix). A blob
-// whose flags ask for the fixed layout is refused with invalid-data.
+// byte (a type byte, a short integer, true or false, or a prefix). The fixed
+// layout: every number is a 32-bit little-endian word, every record starts
+// with a header word (type id in bits 0-7, new-line and per-type bits above),
+// floats start on a multiple of 8 behind a padding word, and series bytes
+// are padded to 4. Both carry the same fields in the same order, so one
+// encoder and one decoder serve both.
 //
 // Shared series, contexts and functions are written once; later sights are
 // references: the path of indexes, from the top, to where the node first
@@ -52,18 +56,20 @@ void decode(const uint8_t* data, Cell* target, bool codec, size_t length, const 
 // The boot image load: decode in boot mode with the collector held off.
 void load_boot(const uint8_t* image, size_t length, Cell* target);
 
-// A new binary! holding the value in the compact layout, into out (a root).
+// A new binary! holding the value in the fixed layout (encode) or in the
+// compact one (encode_b), into out (a root).
+void encode(const Cell* value, Cell* out);
 void encode_b(const Cell* value, Cell* out);
 // The boot image: each value of the block from its index as one top-level
 // record, version 1, in the compact layout. Answers the blob's bytes.
 std::vector<uint8_t> encode_boot(const Cell* block);
 
-// The codec entries the boot environment's kelbin codec object calls.
-// encode*: compact? picks the layout; only the compact one is built, so
-// both answer the compact form.
+// The codec entries the kelbin codec object's routines call.
+// encode*: compact? picks the layout.
 void codec_encode(const Cell* data, bool compact, Cell* out);
-// decode: a binary! payload (from its head) of more than 10 bytes; the
-// single value when the blob holds one, else the block of them.
+// decode: a file! or url! is read as binary first; a binary! (from its head
+// index) of more than 10 bytes is decoded; the single value when the blob
+// holds one, else the block of them. Anything else raises invalid-data.
 void codec_decode(const Cell* payload, Cell* out);
 
 }  // namespace kel::kelbin
