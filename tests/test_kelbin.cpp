@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "environment/boot.hpp"
+#include "tests/support/environment.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatypes/binary.hpp"
@@ -38,15 +39,7 @@ inline void binary_of(Cell* out, const Bytes& bytes) {
 
 namespace {
 
-struct Kelbin : test::WithSeries {
-    void SetUp() override {
-        WithSeries::SetUp();
-        bool stressed = alloc::stress;
-        alloc::stress = false;
-        environment::boot();
-        alloc::stress = stressed;
-    }
-
+struct Kelbin : test::WithEnvironment<test::WithSeries> {
     // Evaluates Kel source; the result stays on the stack (a root).
     Cell eval(const std::string& src) {
         uint32_t code = throws::protect(throws::error, [&] {

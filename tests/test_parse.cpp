@@ -11,22 +11,14 @@
 #include "runtime/stack.hpp"
 #include "runtime/throws.hpp"
 #include "tests/support/child.hpp"
-#include "tests/support/runtime.hpp"
+#include "tests/support/environment.hpp"
 #include "tests/support/values.hpp"
 
 using namespace kel;
 
 namespace {
 
-struct Parse : test::WithRuntime {
-    void SetUp() override {
-        WithRuntime::SetUp();
-        bool stressed = alloc::stress;
-        alloc::stress = false;
-        environment::boot();
-        alloc::stress = stressed;
-    }
-
+struct Parse : test::WithEnvironment<> {
     // The molded result of the source, or "error: id".
     std::string run(const std::string& src) {
         std::string out;
