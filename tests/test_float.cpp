@@ -384,10 +384,14 @@ TEST_F(FloatType, MakeAndTo) {
         {floating, text_v(""), "error bad-to-arg"},
         {floating, bare(type::none), "error bad-to-arg"},
         {floating, Cell{type::logic, 1, 0, 0}, "error bad-to-arg"},
-        {floating, text_v("1.5"), "error not-done"},  // waits for the number scanner
+        {floating, text_v("1.5"), "float! 1.5"},
+        {floating, text_v("1'000,25"), "float! 1000.25"},
+        {floating, text_v("1.5x"), "error bad-to-arg"},
         {percent, int_v(5), "percent! 5.0"},
         {percent, real_v(0.5), "percent! 0.5"},
-        {percent, text_v("50%"), "error not-done"},  // waits for the lexer
+        {percent, text_v("50%"), "percent! 0.5"},  // the text loads as a number
+        {percent, text_v("2"), "percent! 2.0"},
+        {percent, text_v("x"), "error bad-to-arg"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(run(action::to, {c.target, c.spec}), c.want) << show(c.target) << " " << show(c.spec);

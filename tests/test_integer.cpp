@@ -267,7 +267,11 @@ TEST_F(IntegerType, MakeAndTo) {
         {Cell{type::logic, 1, 0, 0}, "error bad-to-arg", "integer! 1"},
         {Cell{type::logic, 0, 0, 0}, "error bad-to-arg", "integer! 0"},
         {bare(type::none), "error bad-to-arg", nullptr},
-        {text_v("12"), "error not-done", nullptr},  // waits for the number scanner
+        {text_v("12'345"), "integer! 12345", nullptr},
+        {text_v("-2147483648"), "integer! -2147483648", nullptr},
+        {text_v("2147483648"), "error bad-to-arg", nullptr},  // beyond 32 bits
+        {text_v("12a"), "error bad-to-arg", nullptr},
+        {text_v(""), "error bad-to-arg", nullptr},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(run(action::to, {integer, c.spec}), c.to) << show(c.spec);

@@ -20,6 +20,8 @@
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/tokenizer.hpp"
+#include "runtime/lexer/lexer.hpp"
 #include "runtime/error.hpp"
 #include "runtime/float_text.hpp"
 #include "runtime/random.hpp"
@@ -384,6 +386,34 @@ bool near_equal32(float a, float b) {
 
 // ---- the float! row
 
+namespace {
+
+// A number written as text: the float scanner reads it for float!; for
+// percent! the lexer loads it and its first value must be a number.
+double from_text(const Cell* spec, uint8_t t) {
+    if (t == type::float_) {
+        string::Units text = string::units_of(spec);
+        int32_t error = 0;
+        double d = text.count ? tokenizer::scan_float(text.start, text.count, text.unit, &error) : 0.0;
+        if (error || text.count == 0) fire_bad_to_arg(t, spec);
+        return d;
+    }
+    Cell* loaded = stack::push_slot();
+    cell::set_none(loaded);
+    lexer::load(spec, -1, lexer::ScanOptions{}, loaded);
+    Cell first{type::none, 0, 0, 0};
+    if (series::length_from(loaded) > 0) first = series::cells_of(loaded->payload2)[series::clamped_index(loaded)];
+    stack::pop(1);
+    switch (cell::type_of(&first)) {
+        case type::integer: return double(integer::get(&first));
+        case type::float_:
+        case type::percent: return get(&first);
+        default: fire_bad_to_arg(t, spec);
+    }
+}
+
+}  // namespace
+
 Cell* make(Cell* proto, Cell* spec, uint8_t t) {
     double d;
     switch (cell::type_of(spec)) {
@@ -402,10 +432,8 @@ Cell* make(Cell* proto, Cell* spec, uint8_t t) {
         case type::tag:
         case type::email:
         case type::ref:
-            if (t == type::float_ && series::length_from(spec) == 0) fire_bad_to_arg(t, spec);
-            // Reading the text needs the number scanner (float!) or the
-            // lexer (percent!), not built yet.
-            fire_not_done();
+            d = from_text(spec, t);
+            break;
         case type::money: fire_not_done();
         default: fire_bad_to_arg(t, spec);
     }

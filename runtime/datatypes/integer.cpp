@@ -13,6 +13,7 @@
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/tokenizer.hpp"
 #include "runtime/error.hpp"
 #include "runtime/random.hpp"
 #include "runtime/stack.hpp"
@@ -121,16 +122,22 @@ Cell* convert(Cell* proto, Cell* spec, bool making) {
         case type::time: v = from_real(cell::real(spec) + 0.5); break;
         case type::binary: v = from_binary(spec); break;
         case type::issue: v = from_issue(spec); break;
-        // The money conversion, the date's day count and the number scanner
-        // of text belong to modules not built yet.
+        // The money conversion and the date's day count belong to modules
+        // not built yet.
         case type::money:
-        case type::date:
+        case type::date: fire_not_done();
         case type::string:
         case type::file:
         case type::url:
         case type::tag:
         case type::email:
-        case type::ref: fire_not_done();
+        case type::ref: {
+            string::Units text = string::units_of(spec);
+            int32_t error = 0;
+            v = tokenizer::scan_integer(text.start, text.count, text.unit, &error);
+            if (error || text.count == 0) fire_bad_to_arg(spec);
+            break;
+        }
         default: fire_bad_to_arg(spec);
     }
     cell::set_integer(proto, v);

@@ -183,6 +183,12 @@ std::u32string read_text(const Cell* s, int64_t from, int64_t n) {
     return out;
 }
 
+Units units_of(const Cell* s) {
+    SeriesBuffer* b = alloc::buffer_of(s->payload2);
+    uint32_t unit = b->unit() ? b->unit() : 1;
+    return {b->data() + b->offset + uint64_t(series::clamped_index(s)) * unit, uint32_t(series::length_from(s)), unit};
+}
+
 std::u32string text_of(const Cell* s) {
     return read_text(s, series::clamped_index(s), series::length_from(s));
 }

@@ -66,6 +66,15 @@ std::u32string read_text(const Cell* s, int64_t from, int64_t n);
 // The code points from the value's index to its tail.
 std::u32string text_of(const Cell* s);
 
+// The stored units of a text value from its index: where they start, how
+// many there are and their width. Good until the next allocation.
+struct Units {
+    const uint8_t* start;
+    uint32_t count;
+    uint32_t unit;
+};
+Units units_of(const Cell* s);
+
 // Writes the code point as mold writes it inside a string or a char!:
 // carets for the control characters, "^(hex)" for 0x1E, 0x80-0x9F, the
 // surrogates and U+FFFE/FFFF (and above 0x7F when ascii). Answers the units written.
