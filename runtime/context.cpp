@@ -40,7 +40,6 @@ bool bindable_block(uint8_t t) {
 
 }  // namespace
 
-Cell* context_cell(NodeId ctx) { return series::cells_of(ctx); }
 Cell* owner_cell(NodeId ctx) { return series::cells_of(ctx) + 1; }
 NodeId words_block(NodeId ctx) { return hashtable::record(table_of(ctx))->block; }
 uint32_t word_count(NodeId ctx) { return series::cell_count(words_block(ctx)); }
@@ -139,12 +138,7 @@ Cell* find_or_add_global(uint32_t symbol) {
     return root::record(&copy);
 }
 
-Cell* value_address(NodeId ctx, uint32_t index) {
-    const Cell* c = context_cell(ctx);
-    if (c->payload2 == 0) error::fire(error::id::not_defined, word_at(ctx, index));
-    if (c->header & cell::stack_values_flag) return stack::cells + (c->payload2 - 1) + index;
-    return series::cells_of(c->payload2) + index;
-}
+void fire_not_defined(NodeId ctx, uint32_t index) { error::fire(error::id::not_defined, word_at(ctx, index)); }
 
 Cell* store_word(Cell* word, const Cell* value, NodeId ctx, bool notify) {
     Cell v = *value;
@@ -165,7 +159,7 @@ Cell* store_word(Cell* word, const Cell* value, NodeId ctx, bool notify) {
     return slot;
 }
 
-Cell* word_value_cell(const Cell* word, NodeId ctx) {
+Cell* word_value_cell_slow(const Cell* word, NodeId ctx) {
     if (int32_t(word->payload3) < 0) {
         if (word->payload2 == words::symbols.self) return owner_cell(ctx);
         error::fire(error::id::no_value, word);
@@ -261,7 +255,6 @@ void register_type() {
 
 }  // namespace context
 
-Cell* word::fetch(const Cell* word) { return context::word_value_cell(word, word->payload1); }
 
 Cell* word::set(Cell* word, const Cell* value) { return context::store_word(word, value, word->payload1, true); }
 

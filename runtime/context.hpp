@@ -18,6 +18,7 @@
 
 #include "runtime/alloc.hpp"
 #include "runtime/cell.hpp"
+#include "runtime/stack.hpp"
 
 namespace kel::context {
 
@@ -26,7 +27,7 @@ constexpr uint32_t maker_flag = 0x1000000;  // stored and copied, never tested h
 
 extern NodeId global;
 
-Cell* context_cell(NodeId ctx);
+inline Cell* context_cell(NodeId ctx) { return series::cells_of(ctx); }
 Cell* owner_cell(NodeId ctx);
 NodeId words_block(NodeId ctx);
 uint32_t word_count(NodeId ctx);
@@ -58,10 +59,23 @@ Cell* find_or_add_global(uint32_t symbol);
 // Writes a value through a word (resolving and adding it when its index is
 // unknown); answers the value slot.
 Cell* store_word(Cell* word, const Cell* value, NodeId ctx, bool notify);
-// The value slot of a word; `self` that resolves to nothing reads the owner.
-Cell* word_value_cell(const Cell* word, NodeId ctx);
 // The value slot at an index; a context without values raises not-defined.
-Cell* value_address(NodeId ctx, uint32_t index);
+// Inline: every word the interpreter reads comes through here.
+[[noreturn]] void fire_not_defined(NodeId ctx, uint32_t index);
+inline Cell* value_address(NodeId ctx, uint32_t index) {
+    const Cell* c = context_cell(ctx);
+    if (c->payload2 == 0) [[unlikely]]
+        fire_not_defined(ctx, index);
+    if (c->header & cell::stack_values_flag) return stack::cells + (c->payload2 - 1) + index;
+    return series::cells_of(c->payload2) + index;
+}
+// The value slot of a word; `self` that resolves to nothing reads the owner.
+Cell* word_value_cell_slow(const Cell* word, NodeId ctx);
+inline Cell* word_value_cell(const Cell* word, NodeId ctx) {
+    if (int32_t(word->payload3) >= 0 && context_cell(ctx)->payload2 != 0) [[likely]]
+        return value_address(ctx, word->payload3);
+    return word_value_cell_slow(word, ctx);
+}
 
 int32_t bind_word(NodeId ctx, Cell* word);
 // Binds the block's words to the context, into nested blocks, parens and
@@ -75,6 +89,6 @@ void register_type();
 }  // namespace kel::context
 
 namespace kel::word {
-Cell* fetch(const Cell* word);
+inline Cell* fetch(const Cell* word) { return context::word_value_cell(word, word->payload1); }
 Cell* set(Cell* word, const Cell* value);
 }  // namespace kel::word
