@@ -41,19 +41,6 @@ using Bytes = std::vector<uint8_t>;
     error::fire(bad_to_arg, &kind, value);
 }
 
-// Appends the UTF-8 of the text's code points from its index, at most
-// `limit` bytes (negative: all).
-void text_bytes(const Cell* text, int64_t limit, Bytes& out) {
-    std::u32string cps = string::text_of(text);
-    size_t start = out.size();
-    uint8_t sequence[4];
-    for (char32_t cp : cps) {
-        int n = unicode::encode_utf8(uint32_t(cp), sequence);
-        out.insert(out.end(), sequence, sequence + n);
-    }
-    if (limit >= 0 && out.size() - start > uint64_t(limit)) out.resize(start + size_t(limit));
-}
-
 void raw_bytes(const uint8_t* p, size_t n, int64_t limit, Bytes& out) {
     if (limit >= 0) n = std::min<size_t>(n, size_t(limit));
     out.insert(out.end(), p, p + n);
@@ -105,17 +92,10 @@ void value_bytes(const Cell* value, int64_t limit, bool only, bool any, Bytes& o
             return;
         }
         default:
-            if (series::is_text(t)) {
-                text_bytes(value, limit, out);
-                return;
-            }
-            if (!any) fire_bad_to_arg(value);
-            std::u32string formed = string::formed(value);
-            Cell* text = stack::push_slot();
-            string::make(text, uint32_t(formed.size()));
-            string::append_text(text, formed);
-            text_bytes(text, limit, out);
-            stack::pop(1);
+            // Text, and in `any` mode a formed value, as UTF-8.
+            if (!series::is_text(t) && !any) fire_bad_to_arg(value);
+            std::string utf8 = string::utf8_of(series::is_text(t) ? string::text_of(value) : string::formed(value));
+            raw_bytes(reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size(), limit, out);
     }
 }
 

@@ -13,7 +13,6 @@
 #include "runtime/error.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
-#include "runtime/unicode.hpp"
 #include "runtime/words.hpp"
 
 namespace kel {
@@ -25,13 +24,6 @@ Cell* issue::make_at(Cell* out, const char* text, size_t n) {
 }
 
 namespace {
-
-std::string utf8_of(const std::u32string& text) {
-    std::string s;
-    char buf[4];
-    for (char32_t cp : text) s.append(buf, size_t(unicode::encode_utf8_replacing(cp, buf)));
-    return s;
-}
 
 // The text from the index, as string::form writes it, between two delimiters.
 int32_t form_between(const Cell* value, Cell* out, const char* open, const char* close, int32_t limit) {
@@ -48,9 +40,9 @@ Cell* issue::make(Cell* proto, Cell* spec, uint8_t t) {
     uint8_t st = cell::type_of(spec);
     std::string name;
     if (st == type::string) {
-        name = utf8_of(string::text_of(spec));
+        name = string::utf8_of(spec);
     } else if (st == type::char_) {
-        name = utf8_of(std::u32string(1, char32_t(spec->payload2)));
+        name = string::utf8_of(std::u32string(1, char32_t(spec->payload2)));
     } else if (word::any_word_q(st)) {
         *proto = *spec;
         cell::set_type(proto, t);

@@ -183,6 +183,16 @@ std::u32string read_text(const Cell* s, int64_t from, int64_t n) {
     return out;
 }
 
+std::string utf8_of(const std::u32string& text) {
+    std::string out;
+    out.reserve(text.size());
+    char buf[4];
+    for (char32_t cp : text) out.append(buf, size_t(unicode::encode_utf8_replacing(cp, buf)));
+    return out;
+}
+
+std::string utf8_of(const Cell* s) { return utf8_of(text_of(s)); }
+
 Units units_of(const Cell* s) {
     SeriesBuffer* b = alloc::buffer_of(s->payload2);
     uint32_t unit = b->unit() ? b->unit() : 1;

@@ -66,6 +66,11 @@ std::u32string read_text(const Cell* s, int64_t from, int64_t n);
 // The code points from the value's index to its tail.
 std::u32string text_of(const Cell* s);
 
+// Code points as UTF-8 (U+FFFD for any beyond U+10FFFF, which text never holds).
+std::string utf8_of(const std::u32string& text);
+// The text of a value from its index as UTF-8.
+std::string utf8_of(const Cell* s);
+
 // The stored units of a text value from its index: where they start, how
 // many there are and their width. Good until the next allocation.
 struct Units {

@@ -84,13 +84,6 @@ bool keeps(int mode, uint8_t c) {
     return false;
 }
 
-std::string utf8_of(const std::u32string& text) {
-    std::string out;
-    char buf[4];
-    for (char32_t c : text) out.append(buf, size_t(unicode::encode_utf8_replacing(c, buf)));
-    return out;
-}
-
 // A new value of type t holding the code points, pushed.
 Cell* push_text(const std::u32string& text, uint8_t t) {
     Cell* out = stack::push_slot();
@@ -221,7 +214,7 @@ int encode_char(int mode, uint8_t byte, char out[3]) {
 std::string encode(const std::u32string& text, int mode) {
     std::string out;
     char buf[3];
-    for (char c : utf8_of(text)) out.append(buf, size_t(encode_char(mode, uint8_t(c), buf)));
+    for (char c : string::utf8_of(text)) out.append(buf, size_t(encode_char(mode, uint8_t(c), buf)));
     return out;
 }
 
@@ -231,7 +224,7 @@ void encode_text(const Cell* s, Cell* out, int mode) {
 }
 
 void decode_text(const Cell* s, Cell* out) {
-    std::string bytes = utf8_of(string::text_of(s));
+    std::string bytes = string::utf8_of(s);
     std::u32string cps;
     decode_utf8(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), cps);
     string::append_text(out, cps);

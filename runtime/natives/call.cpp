@@ -26,7 +26,7 @@ namespace kel::natives {
 namespace {
 
 std::string local_text(const Cell* value) {
-    return cell::is(value, type::file) ? file::to_local_path(value) : checksum::utf8_of(value);
+    return cell::is(value, type::file) ? file::to_local_path(value) : string::utf8_of(value);
 }
 
 // An input: a string! as text the platform's programs read, a binary! as

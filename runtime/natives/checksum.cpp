@@ -27,7 +27,6 @@
 #include "runtime/platform/platform.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
-#include "runtime/unicode.hpp"
 
 namespace kel::checksum {
 
@@ -82,15 +81,6 @@ const uint8_t* binary_bytes(const Cell* bin, size_t* n) {
     uint32_t at = uint32_t(series::clamped_index(bin));
     *n = b->tail - b->offset - at;
     return b->data() + b->offset + at;
-}
-
-std::string utf8_of(const Cell* text) {
-    std::u32string cps = string::text_of(text);
-    std::string out;
-    out.reserve(cps.size());
-    uint8_t seq[4];
-    for (char32_t cp : cps) out.append(reinterpret_cast<char*>(seq), size_t(unicode::encode_utf8(cp, seq)));
-    return out;
 }
 
 Cell* make_binary(Cell* out, const uint8_t* bytes, size_t n) {
@@ -149,9 +139,9 @@ crypto::Bytes data_bytes(const Cell* data, std::string& owned) {
         const uint8_t* p = checksum::binary_bytes(data, &n);
         return {p, n};
     }
-    case type::string: owned = checksum::utf8_of(data); break;
+    case type::string: owned = string::utf8_of(data); break;
     case type::file: {
-        std::optional<std::string> content = files::read(checksum::utf8_of(data), -1, -1);
+        std::optional<std::string> content = files::read(string::utf8_of(data), -1, -1);
         if (!content) error::fire(cannot_open, data);
         owned = std::move(*content);
         break;
@@ -227,7 +217,7 @@ uint32_t checksum(const Call& call) {
         std::string key_text;
         crypto::Bytes key{};
         if (cell::is(with, type::string)) {
-            key_text = checksum::utf8_of(with);
+            key_text = string::utf8_of(with);
             key = {reinterpret_cast<const uint8_t*>(key_text.data()), key_text.size()};
         } else {
             key.data = checksum::binary_bytes(with, &key.size);

@@ -18,8 +18,6 @@ uint32_t tcp(const uint8_t* bytes, size_t n);
 // The bytes of a binary! from its index to its tail. The address is good
 // only until the next allocation.
 const uint8_t* binary_bytes(const Cell* bin, size_t* n);
-// The UTF-8 encoding of a text value from its index to its tail.
-std::string utf8_of(const Cell* text);
 // A new binary! holding the bytes, written to out (a cell the collector sees).
 Cell* make_binary(Cell* out, const uint8_t* bytes, size_t n);
 

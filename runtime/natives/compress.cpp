@@ -28,6 +28,7 @@
 #include "runtime/datatypes/binary.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/error.hpp"
+#include "runtime/datatypes/string.hpp"
 #include "runtime/natives/checksum.hpp"
 #include "runtime/natives/natives.hpp"
 #include "runtime/stack.hpp"
@@ -156,7 +157,7 @@ uint32_t compress(const Call& call) {
     bool is_binary = cell::is(base, type::binary);
     size_t n;
     if (is_binary) checksum::binary_bytes(base, &n);
-    else n = (text = checksum::utf8_of(base)).size();
+    else n = (text = string::utf8_of(base)).size();
     uint64_t room = bound(*method, n);
     if (room > alloc::series_limit) error::fire(too_long);
     Cell* out = stack::push_slot();

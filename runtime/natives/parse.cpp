@@ -21,7 +21,6 @@
 #include "runtime/root.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
-#include "runtime/unicode.hpp"
 #include "runtime/words.hpp"
 #include "runtime/natives/natives.hpp"
 
@@ -365,13 +364,9 @@ int64_t Run::literal_at(const Cell& value, int64_t i) const {
             units = string::text_of(&value);
             if (t == type::tag) units = U"<" + units + U">";
             if (binary_input()) {  // text matches its UTF-8 bytes
-                std::u32string bytes;
-                uint8_t seq[4];
-                for (char32_t cp : units) {
-                    int n = unicode::encode_utf8(uint32_t(cp), seq);
-                    bytes.append(seq, seq + n);
-                }
-                units = bytes;
+                std::string utf8 = string::utf8_of(units);
+                const auto* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
+                units.assign(bytes, bytes + utf8.size());
             }
             if (units.empty() && (t == type::string || t == type::file || t == type::url)) return 0;
         }

@@ -178,7 +178,7 @@ uint32_t answer(const Cell& value) {
 
 // A word by its name, any string from its index, as UTF-8.
 std::string name_of(const Cell* var) {
-    if (series::is_text(cell::type_of(var))) return checksum::utf8_of(var);
+    if (series::is_text(cell::type_of(var))) return string::utf8_of(var);
     return std::string(symbol::name(var->payload2));
 }
 
@@ -202,7 +202,7 @@ uint32_t set_env(const Call&) {
     const Cell* value = stack::args + 1;
     std::string name = name_of(stack::args);
     if (cell::is(value, type::none)) sysrt::set_env(name.c_str(), nullptr);
-    else sysrt::set_env(name.c_str(), checksum::utf8_of(value).c_str());
+    else sysrt::set_env(name.c_str(), string::utf8_of(value).c_str());
     return answer(*value);
 }
 
@@ -263,7 +263,7 @@ uint32_t now(const Call& call) {
 // size? of a file; none for a directory or a file that cannot be opened.
 // A size past the integer! range is a float!.
 uint32_t size_q(const Call&) {
-    std::optional<int64_t> size = files::is_directory(checksum::utf8_of(stack::args)) ? std::nullopt : files::size(checksum::utf8_of(stack::args));
+    std::optional<int64_t> size = files::is_directory(string::utf8_of(stack::args)) ? std::nullopt : files::size(string::utf8_of(stack::args));
     Cell r{};
     if (!size) cell::set_none(&r);
     else if (*size > INT32_MAX) cell::set_real(&r, type::float_, double(*size));
@@ -272,7 +272,7 @@ uint32_t size_q(const Call&) {
 }
 
 uint32_t browse(const Call&) {
-    os::browse(checksum::utf8_of(stack::args).c_str());
+    os::browse(string::utf8_of(stack::args).c_str());
     Cell r{};
     cell::set_unset(&r);
     return answer(r);
