@@ -118,12 +118,6 @@ void splice(NodeId node, int64_t at, int64_t removed, const Bytes& bytes, int64_
     b->tail = b->offset + uint32_t(need);
 }
 
-// The bytes of n copies; more than 32 bits hold is out of memory.
-int64_t checked_total(size_t n, int64_t dup, int64_t length) {
-    uint64_t total = uint64_t(n) * uint64_t(std::max<int64_t>(dup, 1));
-    if (total > INT32_MAX || uint64_t(length) + total > INT32_MAX) error::fire(error::id::no_memory);
-    return int64_t(total);
-}
 
 Cell* new_binary(const Bytes& bytes) {
     Cell* out = stack::push_slot();
@@ -185,14 +179,14 @@ void insert(Cell* s, Cell* value, int32_t count, bool only, int32_t dup, bool ap
     value_bytes(value, count, only, false, bytes);
     if (bytes.empty()) return;  // nothing changes, the series stays where it is
     int64_t total = series::total_length(s);
-    int64_t n = checked_total(bytes.size(), dup, total);
+    int64_t n = series::checked_total(bytes.size(), dup, total);
     bool at_tail = append || series::clamped_index(s) >= total;
     int64_t at = at_tail ? total : series::clamped_index(s);
     bool told = series::notify(s, append ? words::words.append : words::words.insert, int32_t(at), int32_t(n));
     if (told) {
         total = series::total_length(s);
         at = at_tail ? total : std::min(at, total);
-        checked_total(bytes.size(), dup, total);
+        series::checked_total(bytes.size(), dup, total);
     }
     splice(s->payload2, at, 0, bytes, std::max(dup, 1), true);
     if (told) series::notify(s, append ? words::words.appended : words::words.inserted, int32_t(at), int32_t(n));
@@ -203,14 +197,14 @@ void change(Cell* s, Cell* value, int32_t count, bool only, int32_t dup) {
     Bytes bytes;
     value_bytes(value, -1, only, true, bytes);
     int64_t total = series::total_length(s), at = series::clamped_index(s);
-    int64_t n = checked_total(bytes.size(), dup, total);
+    int64_t n = series::checked_total(bytes.size(), dup, total);
     int64_t replaced = count >= 0 ? std::min<int64_t>(total - at, count) : std::min(total - at, n);
     bool told = series::notify(s, words::words.change, int32_t(at), int32_t(replaced));
     if (told) {
         total = series::total_length(s);
         at = std::min(at, total);
         replaced = std::min(replaced, total - at);
-        checked_total(bytes.size(), dup, total);
+        series::checked_total(bytes.size(), dup, total);
     }
     splice(s->payload2, at, replaced, bytes, std::max(dup, 1), false);
     if (told) series::notify(s, words::words.changed, int32_t(at), int32_t(std::max<int64_t>(n, 1)));

@@ -56,14 +56,6 @@ std::vector<Cell> cells_to_add(const Cell* value, bool only, int32_t count) {
     return out;
 }
 
-// The total of n cells repeated dup times, and the new length; an overflow
-// of 32 bits is out of memory.
-uint32_t checked_total(uint64_t n, uint64_t dup, uint64_t length) {
-    uint64_t total = n * dup;
-    if (total > INT32_MAX || length + total > INT32_MAX) error::fire(error::id::no_memory);
-    return uint32_t(total);
-}
-
 // Opens a gap of n cells at position `at`; answers the buffer. Grows to the
 // needed size, doubled when `roomy`.
 SeriesBuffer* open_gap(NodeId node, uint32_t at, uint32_t n, bool roomy) {
@@ -313,7 +305,7 @@ void insert(Cell* b, Cell* value, int32_t count, bool only, int32_t dup, bool ap
     std::vector<Cell> added = cells_to_add(value, only, count);
     int32_t total = series::total_length(b);
     int32_t at = append ? total : series::clamped_index(b);
-    uint32_t n = checked_total(added.size(), uint64_t(std::max(dup, 1)), uint64_t(total));
+    uint32_t n = uint32_t(series::checked_total(added.size(), dup, total));
     if (n > 0) {
         bool told = series::notify(b, append ? words::words.append : words::words.insert, at, int32_t(n));
         if (told) at = append ? series::total_length(b) : std::min(at, series::total_length(b));
@@ -331,7 +323,7 @@ void change(Cell* b, Cell* value, int32_t count, bool only, int32_t dup) {
     std::vector<Cell> added = cells_to_add(value, only, -1);
     int32_t total = series::total_length(b);
     int32_t at = series::clamped_index(b), rest = total - at;
-    uint32_t n = checked_total(added.size(), uint64_t(std::max(dup, 1)), uint64_t(total));
+    uint32_t n = uint32_t(series::checked_total(added.size(), dup, total));
     int32_t replaced = count >= 0 ? std::min(rest, count) : std::min<int64_t>(rest, n);
     bool told = series::notify(b, words::words.change, at, replaced);
     if (told) {

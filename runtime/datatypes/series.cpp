@@ -375,6 +375,12 @@ SortRecords sort_records(int64_t count, const Cell* skip, const Cell* comparator
     return r;
 }
 
+int64_t checked_total(uint64_t n, int64_t dup, int64_t length) {
+    uint64_t total = n * uint64_t(std::max<int64_t>(dup, 1));
+    if (total > INT32_MAX || uint64_t(length) + total > INT32_MAX) error::fire(error::id::no_memory);
+    return int64_t(total);
+}
+
 bool notify(const Cell* s, const Cell* action, int32_t index, int32_t count, const Cell* value) {
     return ownership::is_owned(s) && ownership::check(s, action, value, index, count);
 }

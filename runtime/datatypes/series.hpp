@@ -95,6 +95,11 @@ struct SortRecords {
 };
 SortRecords sort_records(int64_t count, const Cell* skip, const Cell* comparator, bool all);
 
+// The units of n units repeated dup times (at least once), checked with the
+// series' length against 32 bits: a larger total or new length raises
+// internal no-memory. Every append, insert and change counts through here.
+int64_t checked_total(uint64_t n, int64_t dup, int64_t length);
+
 // Tells the owner of an owned series about a change: the action word, the
 // index and count, the new value (null: none). Answers whether the owner was
 // told; an edit that told it before the change tells it again after, with

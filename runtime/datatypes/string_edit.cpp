@@ -93,12 +93,6 @@ std::u32string text_to_add(const Cell* value, int32_t count, PartMeans part) {
     return text;
 }
 
-// The units of n copies of the text; more than 32 bits hold is out of memory.
-int64_t checked_total(size_t n, int64_t dup, int64_t length) {
-    uint64_t total = uint64_t(n) * uint64_t(std::max<int64_t>(dup, 1));
-    if (total > INT32_MAX || uint64_t(length) + total > INT32_MAX) error::fire(error::id::no_memory);
-    return int64_t(total);
-}
 
 // ---- find
 
@@ -447,7 +441,7 @@ void insert(Cell* s, Cell* value, int32_t count, bool only, int32_t dup, bool ap
     PartMeans part = at_tail && !only ? PartMeans::elements : PartMeans::budget;
     std::u32string text = text_to_add(value, count, part);
     if (text.empty()) return;  // nothing changes, the series stays where it is
-    int64_t n = checked_total(text.size(), dup, total);
+    int64_t n = series::checked_total(text.size(), dup, total);
     int64_t at = at_tail ? total : series::clamped_index(s);
     const Cell* before = append ? words::words.append : words::words.insert;
     bool told = series::notify(s, before, int32_t(at), int32_t(n));
@@ -463,7 +457,7 @@ void insert(Cell* s, Cell* value, int32_t count, bool only, int32_t dup, bool ap
 void change(Cell* s, Cell* value, int32_t count, bool, int32_t dup) {
     std::u32string text = text_to_add(value, -1, PartMeans::nothing);
     int64_t total = series::total_length(s), at = series::clamped_index(s), rest = total - at;
-    int64_t n = checked_total(text.size(), dup, total);
+    int64_t n = series::checked_total(text.size(), dup, total);
     int64_t replaced = count >= 0 ? std::min<int64_t>(rest, count) : std::min(rest, n);
     bool told = series::notify(s, words::words.change, int32_t(at), int32_t(replaced));
     if (told) {

@@ -402,8 +402,7 @@ void insert(Cell* v, Cell* value, int32_t count, bool, int32_t dup, bool append)
     for (const Cell& item : added) check_element(v, &item);
     int64_t total = series::total_length(v);
     int64_t at = append ? total : series::clamped_index(v);
-    uint64_t n = uint64_t(added.size()) * uint64_t(std::max(dup, 1));
-    if (n > INT32_MAX || total + int64_t(n) > INT32_MAX) error::fire(error::id::no_memory);
+    uint64_t n = uint64_t(series::checked_total(added.size(), dup, total));
     if (n > 0) {
         bool told = series::notify(v, append ? words::words.append : words::words.insert, int32_t(at), int32_t(n));
         if (told) at = append ? series::total_length(v) : std::min<int64_t>(at, series::total_length(v));
@@ -421,8 +420,7 @@ void change(Cell* v, Cell* value, int32_t count, bool, int32_t dup) {
     std::vector<Cell> added = values_to_add(value, -1);
     for (const Cell& item : added) check_element(v, &item);
     int64_t total = series::total_length(v), at = series::clamped_index(v), rest = total - at;
-    uint64_t n = uint64_t(added.size()) * uint64_t(std::max(dup, 1));
-    if (n > INT32_MAX || total + int64_t(n) > INT32_MAX) error::fire(error::id::no_memory);
+    uint64_t n = uint64_t(series::checked_total(added.size(), dup, total));
     int64_t replaced = count >= 0 ? std::min<int64_t>(rest, count) : std::min<int64_t>(rest, int64_t(n));
     bool told = series::notify(v, words::words.change, int32_t(at), int32_t(replaced));
     if (told) {
