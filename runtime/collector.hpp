@@ -19,6 +19,7 @@
 
 #include "runtime/alloc.hpp"
 #include "runtime/cell.hpp"
+#include "runtime/system.hpp"
 
 namespace kel::collector {
 
@@ -55,6 +56,19 @@ public:
     ~Root();
     Root(const Root&) = delete;
     Root& operator=(const Root&) = delete;
+};
+
+// Holds collections off while it lives, and puts the switch back as it was:
+// for stretches that keep raw addresses across calls that allocate.
+class Pause {
+public:
+    Pause() : was_(sys::record.collector_enabled) { sys::record.collector_enabled = false; }
+    ~Pause() { sys::record.collector_enabled = was_; }
+    Pause(const Pause&) = delete;
+    Pause& operator=(const Pause&) = delete;
+
+private:
+    bool was_;
 };
 
 // A cell that is a root for its lifetime.

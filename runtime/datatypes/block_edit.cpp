@@ -12,6 +12,7 @@
 
 #include "runtime/actions.hpp"
 #include "runtime/alloc.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/hash.hpp"
 #include "runtime/datatypes/logic.hpp"
@@ -213,14 +214,6 @@ int sort_call_function(const void* x, const void* y, intptr_t ctx1, intptr_t) {
     return r;
 }
 
-// While a Kel function orders the records, nothing is collected: the
-// records are sorted in a snapshot whose cells are kept alive by the block,
-// and written back when the sort ends, however the function changed it.
-struct NoCollection {
-    bool was = sys::record.collector_enabled;
-    NoCollection() { sys::record.collector_enabled = false; }
-    ~NoCollection() { sys::record.collector_enabled = was; }
-};
 
 // ---- set operations
 
@@ -436,7 +429,11 @@ Cell* sort(Cell* b, bool case_, const Cell* skip, const Cell* comparator, const 
                 scratch = make_at(stack::push_slot(), s.width);
                 alloc::buffer_of(scratch->payload2)->tail += uint32_t(width);
             }
-        NoCollection pause;
+        // The function runs Kel code while the records are sorted in a
+        // snapshot the collector does not see (the block still holds their
+        // cells): nothing is collected until they are written back, however
+        // the function changed the block.
+        collector::Pause pause;
         const Cell* first = cells(b->payload2) + start;
         std::vector<Cell> snapshot(first, first + count);
         if (stable) sort::stable_sort(snapshot.data(), records, width, intptr_t(&s), 0, compare);

@@ -14,6 +14,7 @@
 #include "runtime/actions.hpp"
 #include "runtime/alloc.hpp"
 #include "runtime/case_folding.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/datatypes/bitset.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/series.hpp"
@@ -321,13 +322,6 @@ int call_function(const void* x, const void* y, intptr_t ctx, intptr_t) {
     return r;
 }
 
-// While a Kel function orders the records, nothing is collected: they are
-// sorted in a copy and written back when the sort ends.
-struct NoCollection {
-    bool was = sys::record.collector_enabled;
-    NoCollection() { sys::record.collector_enabled = false; }
-    ~NoCollection() { sys::record.collector_enabled = was; }
-};
 
 // ---- trim
 
@@ -568,7 +562,9 @@ Cell* sort(Cell* s, bool case_, const Cell* skip, const Cell* comparator, const 
                 uint8_t record_type = series::is_text(kind) ? type::string : kind;
                 *scratch = Cell{record_type, 0, node, kind == type::vector ? s->payload3 : 0};
             }
-        NoCollection pause;
+        // The records are sorted in a copy and written back when the sort
+        // ends; the function's Kel code collects nothing meanwhile.
+        collector::Pause pause;
         const uint8_t* first = address(s->payload2, start);
         std::vector<uint8_t> snapshot(first, first + records * width);
         if (stable) sort::stable_sort(snapshot.data(), records, width, intptr_t(&spec), 0, compare);

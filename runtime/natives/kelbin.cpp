@@ -1400,10 +1400,8 @@ void decode(const uint8_t* data, Cell* target, bool codec, size_t length, const 
 }
 
 void load_boot(const uint8_t* image, size_t length, Cell* target) {
-    bool enabled = sys::record.collector_enabled;
-    sys::record.collector_enabled = false;
+    collector::Pause pause;
     decode(image, target, false, length, nullptr);
-    sys::record.collector_enabled = enabled;
 }
 
 void codec_encode(const Cell* data, bool compact, Cell* out) {
