@@ -47,6 +47,7 @@ uint32_t bar_symbol;  // "|", compared exactly
 // The trace events.
 enum Event { ev_push, ev_pop, ev_fetch, ev_match, ev_iterate, ev_paren, ev_end, event_count };
 uint32_t event_symbols[event_count];
+uint32_t callback_symbol;  // the name the trace callback's frame carries
 
 Cell* input_stack;  // root cells
 Cell* rule_stack;
@@ -256,7 +257,7 @@ void Run::trace(Event e) {
     values[4] = *rule_stack;
     Cell* top = stack::top;
     Cell name{};
-    word::make_in(symbol::make("parse-callback"), &name);
+    word::make_in(callback_symbol, &name);
     if (uint32_t pending = interp::call_values(*callback_, name, values, 5)) throw Exit{pending};
     bool go_on = natives::truthy(stack::last());
     stack::top = top;
@@ -1160,6 +1161,7 @@ void init() {
     bar_symbol = symbol::make("|");
     static const char* const events[event_count] = {"push", "pop", "fetch", "match", "iterate", "paren", "end"};
     for (int e = 0; e < event_count; ++e) event_symbols[e] = symbol::make(events[e]);
+    callback_symbol = symbol::make("parse-callback");
     input_head = rule_head = 0;
 }
 
