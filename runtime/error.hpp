@@ -21,18 +21,11 @@ struct Id {
     const char* name;  // the id word, e.g. "no-memory"
 };
 
-// The ids the value core raises.
+// One constant per line of the list: error::id::invalid_arg and so on.
 namespace id {
-constexpr Id no_value{Category::script, "no-value"};
-constexpr Id need_value{Category::script, "need-value"};
-constexpr Id not_defined{Category::script, "not-defined"};
-constexpr Id expect_arg{Category::script, "expect-arg"};
-constexpr Id invalid_path{Category::script, "invalid-path"};
-constexpr Id out_of_range{Category::script, "out-of-range"};
-constexpr Id bad_make_arg{Category::script, "bad-make-arg"};
-constexpr Id too_deep{Category::internal, "too-deep"};
-constexpr Id no_memory{Category::internal, "no-memory"};
-constexpr Id wrong_mem{Category::internal, "wrong-mem"};
+#define KEL_ERROR(category, name, text, message) inline constexpr Id name{Category::category, text};
+#include "runtime/error_ids.def"
+#undef KEL_ERROR
 }  // namespace id
 
 // The error in flight: what error::fire was given, and the error! value

@@ -5,6 +5,8 @@
 #include "runtime/collector.hpp"
 #include "runtime/datatypes/error.hpp"
 #include "runtime/datatypes/object.hpp"
+#include "runtime/context.hpp"
+#include "runtime/error.hpp"
 #include "tests/support/kel_source.hpp"
 
 using namespace kel;
@@ -89,6 +91,60 @@ TEST_F(Error, MakeError) {
         {"e: make error! \"boom\" reduce [e/type e/id e/arg1]", "[user message \"boom\"]"},
         {"make error! 1.5", "error: bad-make-arg"},
         {"form make error! [script no-value]", "{*** Script Error: none has no value^/*** Where: ???^/*** Near : none}"},
+    });
+}
+
+// Each line of the list of ids is an entry of the catalog, under its
+// category, in the list's order: the first line of a category has code
+// category x 100, the next one more. The catalog holds nothing else.
+TEST_F(Error, TheCatalogHoldsTheListOfIdsInOrder) {
+    struct Line {
+        error::Category category;
+        const char* id;
+    };
+    const Line lines[] = {
+#define KEL_ERROR(category, name, text, message) {error::Category::category, text},
+#include "runtime/error_ids.def"
+#undef KEL_ERROR
+    };
+    uint32_t count[10] = {};
+    for (const Line& line : lines) {
+        uint32_t c = uint32_t(line.category);
+        collector::RootCell e;
+        error::make_with_args(&e.cell, c, line.id, nullptr, nullptr, nullptr);
+        const Cell* code = error::field_of(&e.cell, error::field::code);
+        ASSERT_TRUE(cell::is(code, type::integer)) << line.id << " is not in the catalog";
+        EXPECT_EQ(cell::integer(code), int32_t(c * 100 + count[c]++)) << line.id;
+    }
+    for (uint32_t c = 0; c < 10; ++c) {
+        NodeId category = error::category_context(c);
+        ASSERT_NE(category, 0u) << c;
+        EXPECT_EQ(context::word_count(category), count[c] + 2) << c;  // code and type first
+    }
+}
+
+// The codes scripts and runtime code rely on: a line moved in the list shows here.
+TEST_F(Error, CodesOfTheIds) {
+    check({
+        {"e: make error! 0 reduce [e/type e/id]", "[throw break]"},
+        {"e: make error! 4 reduce [e/type e/id]", "[throw while-cond]"},
+        {"e: make error! 100 reduce [e/type e/id]", "[note no-load]"},
+        {"e: make error! 203 reduce [e/type e/id]", "[syntax malconstruct]"},
+        {"e: make error! 305 reduce [e/type e/id]", "[script expect-arg]"},
+        {"e: make error! 316 reduce [e/type e/id]", "[script invalid-data]"},
+        {"e: make error! 331 reduce [e/type e/id]", "[script invalid-path]"},
+        {"e: make error! 341 reduce [e/type e/id]", "[script out-of-range]"},
+        {"e: make error! 353 reduce [e/type e/id]", "[script bad-make-arg]"},
+        {"e: make error! 365 reduce [e/type e/id]", "[script parse-rule]"},
+        {"e: make error! 374 reduce [e/type e/id]", "[script parse-into-type]"},
+        {"e: make error! 378 reduce [e/type e/id]", "[script rb-invalid-record]"},
+        {"e: make error! 402 reduce [e/type e/id]", "[math positive]"},
+        {"e: make error! 511 reduce [e/type e/id]", "[access no-create]"},
+        {"e: make error! 800 reduce [e/type e/id]", "[user message]"},
+        {"e: make error! 902 reduce [e/type e/id]", "[internal no-memory]"},
+        {"e: make error! 906 reduce [e/type e/id]", "[internal too-deep]"},
+        {"e: make error! 912 reduce [e/type e/id]", "[internal deprecated]"},
+        {"make error! 379", "error: out-of-range"},
     });
 }
 
