@@ -67,6 +67,8 @@ TEST_F(Error, FormedWithItsMessageAndWhereNearStackLines) {
               "*** Near : x + 1 * some-longer-words to cut it here\n*** Stack: g f");
     // Arguments are molded (flat, at most 80 characters).
     EXPECT_EQ(formed(C::script, "invalid-arg", {text("s")}), "*** Script Error: invalid argument: \"s\"\n*** Where: ???\n*** Near : none");
+    EXPECT_EQ(formed(C::syntax, "bad-char", {text("(line 1)"), text("}")}),
+              "*** Syntax Error: invalid character at (line 1)\n*** Where: ???\n*** Near : none");
     EXPECT_EQ(formed(C::internal, "too-deep", {}),
               "*** Internal Error: block or paren series is too deep to process\n*** Where: ???\n*** Near : none");
     // An id the catalog lacks makes an invalid error, never a failure.
@@ -130,6 +132,7 @@ TEST_F(Error, CodesOfTheIds) {
         {"e: make error! 4 reduce [e/type e/id]", "[throw while-cond]"},
         {"e: make error! 100 reduce [e/type e/id]", "[note no-load]"},
         {"e: make error! 203 reduce [e/type e/id]", "[syntax malconstruct]"},
+        {"e: make error! 204 reduce [e/type e/id]", "[syntax bad-char]"},
         {"e: make error! 305 reduce [e/type e/id]", "[script expect-arg]"},
         {"e: make error! 316 reduce [e/type e/id]", "[script invalid-data]"},
         {"e: make error! 331 reduce [e/type e/id]", "[script invalid-path]"},
@@ -144,6 +147,7 @@ TEST_F(Error, CodesOfTheIds) {
         {"e: make error! 902 reduce [e/type e/id]", "[internal no-memory]"},
         {"e: make error! 906 reduce [e/type e/id]", "[internal too-deep]"},
         {"e: make error! 912 reduce [e/type e/id]", "[internal deprecated]"},
+        {"make error! 205", "error: out-of-range"},
         {"make error! 379", "error: out-of-range"},
     });
 }
