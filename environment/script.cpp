@@ -48,17 +48,17 @@ size_t find_header(std::string_view text) {
 uint32_t run_file(const std::optional<std::string>& text, const std::string& path, const Cell* callback) {
     if (!text) {
         Cell* file = push_file(path.c_str());
-        error::fire(error::Id{error::Category::access, "cannot-open"}, file);
+        error::fire(error::id::cannot_open, file);
     }
     size_t header = find_header(*text);
     if (header == std::string_view::npos) {
         Cell* file = push_file(path.c_str());
         Cell* arg = block::push_new(1);
         block::ks_append(arg, file);
-        error::fire(error::Id{error::Category::syntax, "no-header"}, arg);
+        error::fire(error::id::no_header, arg);
     }
     if (std::string_view(*text).substr(header, 10) == "Kel/System")
-        error::fire(error::Id{error::Category::internal, "kel-system"});
+        error::fire(error::id::kel_system);
     return run_text(text->data() + header, text->size() - header, callback);
 }
 

@@ -75,7 +75,7 @@ bool compare_star(const Cell* a, const Cell* b, int32_t op) {
     int32_t r = compare_raw(a, b, op);
     if (r == -2 && !(op <= 2 || op >= 9)) {
         Cell x = *a, y = *b;
-        error::fire(error::Id{error::Category::script, "invalid-compare"}, &x, &y);
+        error::fire(error::id::invalid_compare, &x, &y);
     }
     switch (op) {
         case 0: case 2: case 9: case 10: case 11: case 12: return r == 0;
@@ -246,7 +246,7 @@ void clamp_index(Cell* v) {
 
 [[noreturn]] void invalid_part_refinement(const Cell* p) {
     Cell refinement = *words::refinements.part, value = *p;
-    error::fire(error::Id{error::Category::script, "invalid-refine-arg"}, &refinement, &value);
+    error::fire_bad_refinement(&refinement, &value);
 }
 
 // The /part count of an argument: an integer!, or a position in the same series.
@@ -277,7 +277,7 @@ uint32_t insert_star(const Call& c) {
     if (const Cell* p = arg(c, 0)) {
         if (!series_type(cell::type_of(value)) || !value->payload2) {
             Cell bad = *p;
-            error::fire(error::Id{error::Category::script, "invalid-part"}, &bad);
+            error::fire(error::id::invalid_part, &bad);
         }
         clamp_index(value);
         count = part_count(p, value);

@@ -57,7 +57,7 @@ struct alignas(16) VmBlock {
     size_t size;
 };
 
-[[noreturn]] void no_memory() { error::fire(error::Category::internal, "no-memory"); }
+[[noreturn]] void no_memory() { error::fire(error::id::no_memory); }
 
 void collect() {
     if (collect_hook && sys::record.collector_enabled) collect_hook();
@@ -195,7 +195,7 @@ void virtual_free(void* p) {
     VmBlock* block = static_cast<VmBlock*>(p) - 1;
     size_t size = block->size;
     if (throws::protect(throws::vm_level, [&] { os::virtual_free(block, size); }))
-        error::fire(error::Category::internal, "wrong-mem");
+        error::fire(error::id::wrong_mem);
     memory.total -= size;
 }
 

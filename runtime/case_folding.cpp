@@ -80,7 +80,7 @@ void change_case_value(Cell* value, int32_t part, bool upper) {
         else if (cell::type_of(limit) == cell::type_of(value) && limit->payload2 == node)
             n = int64_t(limit->payload1) - index;
         else
-            error::fire({error::Category::script, "invalid-refine-arg"}, words::refinements.part, limit);
+            error::fire_bad_refinement(words::refinements.part, limit);
         count = std::clamp<int64_t>(n, 0, count);
     }
     for (uint32_t i = 0; i < count; ++i) {

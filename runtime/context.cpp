@@ -164,7 +164,7 @@ Cell* word_value_cell_slow(const Cell* word, NodeId ctx) {
         if (word->payload2 == words::symbols.self) return owner_cell(ctx);
         error::fire(error::id::no_value, word);
     }
-    if (context_cell(ctx)->payload2 == 0) error::fire(error::Id{error::Category::script, "not-in-context"}, word);
+    if (context_cell(ctx)->payload2 == 0) error::fire(error::id::not_in_context, word);
     return value_address(ctx, word->payload3);
 }
 

@@ -3,6 +3,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "runtime/context.hpp"
 #include "runtime/datatypes/error.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/exits.hpp"
@@ -54,8 +55,6 @@ void fire(Id id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     throws::throw_code(throws::error);
 }
 
-void fire(Category category, const char* id) { fire(Id{category, id}); }
-
 void fire_value(const Cell* value) {
     // The record names the error by its fields; the id text is kept here,
     // since symbol names move with the symbol table.
@@ -78,5 +77,23 @@ void fire_value(const Cell* value) {
 }
 
 void fire_bad_make_arg(const Cell* value1, const Cell* value2) { fire(id::bad_make_arg, value1, value2); }
+
+void fire_not_done() { fire(id::not_done); }
+
+void fire_bad_refinement(const Cell* refinement, const Cell* value) { fire(id::invalid_refine_arg, refinement, value); }
+
+void fire_expect_arg(const Cell* value, const char* argument) {
+    Cell where = stack::get_call_word();
+    Cell kind;
+    cell::set_datatype(&kind, cell::type_of(value));
+    Cell word{type::word, context::global, symbol::make(argument), uint32_t(-1)};
+    fire(id::expect_arg, &where, &kind, &word);
+}
+
+void fire_bad_to_arg(uint8_t target, const Cell* value) {
+    Cell kind;
+    cell::set_datatype(&kind, target);
+    fire(id::bad_to_arg, &kind, value);
+}
 
 }  // namespace kel::error

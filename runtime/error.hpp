@@ -43,9 +43,19 @@ extern Pending pending;
 
 // Raises the error with up to three argument values (null: absent).
 [[noreturn]] void fire(Id id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
-[[noreturn]] void fire(Category category, const char* id);
 // Raises an error! value as it is (do of an error).
 [[noreturn]] void fire_value(const Cell* value);
 [[noreturn]] void fire_bad_make_arg(const Cell* value1, const Cell* value2);
+
+// The errors many modules raise with arguments made the same way.
+// not-done: a case that is not implemented.
+[[noreturn]] void fire_not_done();
+// invalid-refine-arg: the refinement word and the value it was given.
+[[noreturn]] void fire_bad_refinement(const Cell* refinement, const Cell* value);
+// expect-arg: the running native's name, the value's datatype and the
+// argument's name.
+[[noreturn]] void fire_expect_arg(const Cell* value, const char* argument);
+// bad-to-arg: the target datatype and the value.
+[[noreturn]] void fire_bad_to_arg(uint8_t target, const Cell* value);
 
 }  // namespace kel::error

@@ -47,10 +47,6 @@ Frame* receiver(Receives receives) {
     return nullptr;
 }
 
-[[noreturn]] void throw_category(const char* id, const Cell* argument = nullptr) {
-    error::fire(error::Id{error::Category::throw_, id}, argument);
-}
-
 // Puts the carried value in the receiving frame's first argument and leaves
 // the code pending for the natives on the way back to it.
 uint32_t deliver(Frame* target, const Cell& value, uint32_t code) {
@@ -95,7 +91,7 @@ void throw_error() {
 
 uint32_t throw_break(bool has_value, bool is_continue) {
     Frame* loop = receiver([](const Frame* f) { return (f->header & kind::mask) == kind::loop; });
-    if (!loop) throw_category(is_continue ? "continue" : "break");
+    if (!loop) error::fire(is_continue ? error::id::continue_ : error::id::break_);
     Cell value;
     if (has_value && !is_continue) value = *args;
     else cell::set_unset(&value);
@@ -104,7 +100,7 @@ uint32_t throw_break(bool has_value, bool is_continue) {
 
 uint32_t throw_return(bool has_value) {
     Frame* body = receiver([](const Frame* f) { return (f->header & kind::body_flag) != 0; });
-    if (!body) throw_category("return");
+    if (!body) error::fire(error::id::return_);
     Cell value;
     if (has_value) value = *args;
     else cell::set_unset(&value);
@@ -115,7 +111,7 @@ uint32_t throw_user(uint32_t code) {
     if (!throw_origin) throw_origin = frame_top;
     Cell value = args[0], name = args[1];
     Frame* target = receiver([](const Frame* f) { return (f->header & kind::mask) == kind::catch_; });
-    if (!target) throw_category("throw", &value);
+    if (!target) error::fire(error::id::throw_, &value);
     Cell* base = own_base(target);
     pop_above(target);
     args = base;

@@ -29,11 +29,6 @@ constexpr uint32_t class_mask = 3u << class_shift;
 
 Cell at(NodeId node, uint32_t i) { return series::cells_of(node)[i]; }
 
-[[noreturn]] void script_error(const char* id, const Cell* a = nullptr, const Cell* b = nullptr,
-                               const Cell* c = nullptr) {
-    error::fire(error::Id{error::Category::script, id}, a, b, c);
-}
-
 // The native stack is finite too: evaluation nested deeper than it allows
 // raises stack-overflow as the stacks of values and frames do, well before
 // the thread's guard page. Room kept for the error's own work: 256 KiB.
@@ -46,7 +41,7 @@ void check_native_stack() {
     }
     if (reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < native_limit) [[unlikely]] {
         cycles::reset();
-        error::fire(error::Id{error::Category::internal, "stack-overflow"});
+        error::fire(error::id::stack_overflow);
     }
 }
 
@@ -60,7 +55,7 @@ bool slotted(uint8_t t) { return t == type::function; }
 
 // The value of a word; a word bound to nothing is not defined.
 Cell* fetch(const Cell* word) {
-    if (!word->payload1) script_error("not-defined", word);
+    if (!word->payload1) error::fire(error::id::not_defined, word);
     return word::fetch(word);
 }
 
@@ -129,7 +124,7 @@ NodeId build_parsed_spec(NodeId spec) {
             append(c);
             append(ts);
         } else if (t == type::set_word) {
-            if (c.payload2 != words::symbols.return_) script_error("bad-func-def", &c);
+            if (c.payload2 != words::symbols.return_) error::fire(error::id::bad_func_def, &c);
         } else if (t == type::refinement) {
             if (c.payload2 == words::refinements.local->payload2) {
                 // Locals are not arguments: counted, up to a set-word or the
@@ -186,7 +181,7 @@ void check_type(const Cell& typeset, const Cell* value, const Cell& name, const 
     cell::set_datatype(&kind, cell::type_of(value));
     Cell argument = word;
     cell::set_type(&argument, type::word);
-    script_error("expect-arg", &name, &kind, &argument);
+    error::fire(error::id::expect_arg, &name, &kind, &argument);
 }
 
 // The stack slot of the parsed-spec entry at i in a function's frame: one
@@ -219,7 +214,7 @@ uint32_t call_routine(const Cell& fn, NodeId spec, const Cell& name) {
             Cell first{type::none, 0, 0, 0};
             if (cell::is(&types, type::block) && types.payload1 < series::cell_count(types.payload2))
                 first = at(types.payload2, types.payload1);
-            if (!cell::is(&first, type::word)) script_error("invalid-type-spec", &types);
+            if (!cell::is(&first, type::word)) error::fire(error::id::invalid_type_spec, &types);
             const Cell* value = stack::args + argument++;
             if (symbol::resolve(first.payload2) == symbol::resolve(words::symbols.any_type)) continue;
             Cell kind = first.payload1 ? *word::fetch(&first) : first;
@@ -230,7 +225,7 @@ uint32_t call_routine(const Cell& fn, NodeId spec, const Cell& name) {
                 Cell got, arg = w;
                 cell::set_datatype(&got, cell::type_of(value));
                 cell::set_type(&arg, type::word);
-                script_error("expect-arg", &name, &got, &arg);
+                error::fire(error::id::expect_arg, &name, &got, &arg);
             }
         }
     }
@@ -260,7 +255,7 @@ uint32_t run(const Cell& fn, NodeId spec, Refinements& refs, const Cell& name) {
     else if (kind == type::native)
         entry = natives::entry(fn.payload1);
     // A native whose code is not built yet says so.
-    if (!entry) error::fire(error::Id{error::Category::internal, "not-done"});
+    if (!entry) error::fire_not_done();
     return entry(Call{false, refs.index.data()});
 }
 
@@ -272,21 +267,21 @@ uint32_t path_refinements(NodeId spec, Refinements& refs, const Cell& name, cons
     for (uint32_t e = from; e < series::cell_count(elements); ++e) {
         Cell element = at(elements, e);
         bool get = cell::is(&element, type::get_word);
-        if (!get && !cell::is(&element, type::word)) script_error("bad-refine", &element);
+        if (!get && !cell::is(&element, type::word)) error::fire(error::id::bad_refine, &element);
         uint32_t wanted = symbol::resolve(element.payload2);
         uint32_t i = 0, n = series::cell_count(spec);
         for (; i < n; ++i) {
             Cell s = at(spec, i);
             if (cell::is(&s, type::refinement) && symbol::resolve(s.payload2) == wanted) break;
         }
-        if (i == n) script_error("no-refine", &name, &element);
+        if (i == n) error::fire(error::id::no_refine, &name, &element);
         Cell refinement = at(spec, i);
         int32_t& slot = refs.index[refinement.payload3 - 1];
-        if (slot >= 0) script_error("dup-refine", path);
+        if (slot >= 0) error::fire(error::id::dup_refine, path);
         bool active = true;
         if (get) {
             const Cell* v = fetch(&element);
-            if (cell::is(v, type::unset)) script_error("no-value", &element);
+            if (cell::is(v, type::unset)) error::fire(error::id::no_value, &element);
             active = !(cell::is(v, type::none) || (cell::is(v, type::logic) && !v->payload1));
         }
         Cell* kept_top = stack::top;
@@ -303,7 +298,7 @@ uint32_t path_refinements(NodeId spec, Refinements& refs, const Cell& name, cons
             if (pos >= end) {
                 Cell argument = w;
                 cell::set_type(&argument, type::word);
-                script_error("no-arg", &name, &argument);
+                error::fire(error::id::no_arg, &name, &argument);
             }
             uint32_t cls = (ts.header & class_mask) >> class_shift;
             if (uint32_t pending = fetch_argument(code, pos, end, cls, false)) return pending;
@@ -356,7 +351,7 @@ uint32_t call_entry(const Cell& fn, const Cell& name, NodeId code, uint32_t& pos
             }
             Cell argument = s;
             cell::set_type(&argument, type::word);
-            script_error("no-arg", &name, &argument);
+            error::fire(error::id::no_arg, &name, &argument);
         }
         if (uint32_t code_pending = fetch_argument(code, pos, end, cls, left_done)) return code_pending;
         check_type(ts, stack::last(), name, s);
@@ -498,22 +493,22 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
                    bool case_ = false) {
     NodeId elements = path.payload2;
     uint32_t first = path.payload1;
-    if (first >= series::cell_count(elements)) script_error("empty-path", &path);
+    if (first >= series::cell_count(elements)) error::fire(error::id::empty_path, &path);
     if (tracer.on) report(event::enter, &path, first, nullptr, nullptr);
     Cell head = at(elements, first);
     if (tracer.on) report(event::fetch, &path, first, nullptr, &head);
-    if (!cell::is(&head, type::word)) script_error("word-first", &path);
+    if (!cell::is(&head, type::word)) error::fire(error::id::word_first, &path);
     Cell* kept_top = stack::top;
     Cell current = *fetch(&head);
     uint8_t t = cell::type_of(&current);
     if (callable(t)) {
-        if (set) script_error("invalid-path-set", &path);
-        if (get) script_error("invalid-path-get", &path);
+        if (set) error::fire(error::id::invalid_path_set, &path);
+        if (get) error::fire(error::id::invalid_path_get, &path);
         uint32_t pending = eval_code(current, code, pos, end, push, &head, false, &path, first + 1);
         if (!pending && tracer.on) report(event::exit, &path, series::cell_count(elements), nullptr, stack::last());
         return pending;
     }
-    if (t == type::unset) script_error("unset-path", &path, &head);
+    if (t == type::unset) error::fire(error::id::unset_path, &path, &head);
     if (tracer.on) report(event::push, &path, first, nullptr, &current);
     // The walk's values live on the stack, where the collector sees them: the
     // current value and its parent.
@@ -554,7 +549,7 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
             }
         }
         if (tracer.on) report(event::push, &path, i, nullptr, &selector);
-        if (cell::is(&selector, type::unset)) script_error("invalid-path", &path, &element);
+        if (cell::is(&selector, type::unset)) error::fire(error::id::invalid_path, &path, &element);
         bool last = i + 1 == series::cell_count(elements);
         Cell store;
         cell::set_none(&store);
@@ -711,11 +706,11 @@ uint32_t eval_expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix,
         case type::set_word: {
             stack::mark_interp_call(&value);
             stack::push(&value);
-            if (pos >= end) script_error("need-value", &value);
+            if (pos >= end) error::fire(error::id::need_value, &value);
             if ((pending = eval_expression(code, pos, end, false, true, false, &pos))) return pending;
             Cell v = stack::args[1];
-            if (cell::is(&v, type::unset)) script_error("need-value", &value);
-            if (!value.payload1) script_error("not-defined", &value);
+            if (cell::is(&v, type::unset)) error::fire(error::id::need_value, &value);
+            if (!value.payload1) error::fire(error::id::not_defined, &value);
             if (tracer.on) report(event::set, code, int32_t(pos), &value, &v);
             word::set(stack::args, &v);
             stack::args[0] = v;
@@ -733,8 +728,8 @@ uint32_t eval_expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix,
         case type::word: {
             Cell v = *fetch(&value);
             uint8_t t = cell::type_of(&v);
-            if (t == type::unset) script_error("no-value", &value);
-            if (t == type::op) script_error("no-op-arg", &value);
+            if (t == type::unset) error::fire(error::id::no_value, &value);
+            if (t == type::op) error::fire(error::id::no_op_arg, &value);
             if (callable(t)) {
                 if ((pending = eval_code(v, code, pos, end, push, &value, false))) return pending;
             } else {
@@ -749,7 +744,7 @@ uint32_t eval_expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix,
             break;
         case type::set_path: {
             stack::mark_interp_call(words::words.set_path);
-            if (pos >= end) script_error("need-value", &value);
+            if (pos >= end) error::fire(error::id::need_value, &value);
             if ((pending = eval_expression(code, pos, end, false, true, false, &pos))) return pending;
             Cell v = *stack::args;
             if (tracer.on) report(event::set, code, int32_t(pos), &value, &v);
@@ -765,7 +760,7 @@ uint32_t eval_expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix,
             place(value, push);
             break;
         case type::op:
-            error::fire(error::Id{error::Category::internal, "not-done"});
+            error::fire_not_done();
         default:
             if (callable(cell::type_of(&value)) && !keep_callables) {
                 if ((pending = eval_code(value, code, pos, end, push, nullptr, false))) return pending;

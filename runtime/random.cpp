@@ -80,7 +80,7 @@ uint32_t next_word() {
 uint32_t secure_word() {
     uint8_t b[4];
     // Made-up words from a failed source would pass for secure ones.
-    if (!os::secure_random(b, sizeof b)) error::fire(error::Category::internal, "not-done");
+    if (!os::secure_random(b, sizeof b)) error::fire_not_done();
     uint32_t w = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
     return w & 0x7FFFFFFFu;
 }

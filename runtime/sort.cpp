@@ -380,7 +380,7 @@ void merge_runs(char* left, char* mid, char* right, char* scratch, const Order& 
 void stable_sort(void* base, size_t n, size_t w, intptr_t ctx1, intptr_t ctx2, Compare compare) {
     if (n < 2 || w == 0) return;
     size_t half = n / 2;
-    if (half > UINT32_MAX / w) error::fire(error::Category::script, "too-long");
+    if (half > UINT32_MAX / w) error::fire(error::id::too_long);
     // The tracked heap ends the process itself when it has no room.
     Scratch scratch(half * w);
 

@@ -20,15 +20,13 @@ namespace {
 
 Frame* frames_end = nullptr;
 
-constexpr error::Id stack_overflow{error::Category::internal, "stack-overflow"};
-
 }  // namespace
 
 // Room for the error's own work, then the error.
 void overflow() {
     top = top - 5 < cells ? cells : top - 5;
     cycles::reset();
-    error::fire(stack_overflow);
+    error::fire(error::id::stack_overflow);
 }
 
 namespace {

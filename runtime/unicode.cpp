@@ -55,7 +55,7 @@ constexpr uint32_t loaded_from_utf16 = 0x40000;  // buffer flag set by load_utf1
 [[noreturn]] void invalid_char(uint32_t cp) {
     Cell arg;
     cell::set_integer(&arg, int32_t(cp));
-    error::fire({error::Category::script, "invalid-char"}, &arg);
+    error::fire(error::id::invalid_char, &arg);
 }
 
 // The argument is a binary! of the sequence's first 4 bytes, or of fewer
@@ -69,7 +69,7 @@ constexpr uint32_t loaded_from_utf16 = 0x40000;  // buffer flag set by load_utf1
     std::memcpy(b->data(), bytes, n);
     b->tail = n;
     Cell arg{type::binary, 0, id, 0};
-    error::fire({error::Category::access, "invalid-utf8"}, &arg);
+    error::fire(error::id::invalid_utf8, &arg);
 }
 
 uint32_t checked_unit(const SeriesBuffer* b) {
@@ -287,7 +287,7 @@ uint8_t* to_utf8_part(Cell* text, int32_t* length, bool crlf) {
     TextRange r = text_range(text);
     uint32_t n = *length < 0 ? r.count : std::min(uint32_t(*length), r.count);
     uint64_t size = r.unit == 4 ? 4 * (uint64_t(n) + 1) : (r.unit + 1) * (uint64_t(n) + 1);
-    if (size > alloc::series_limit) error::fire(error::Category::internal, "no-memory");
+    if (size > alloc::series_limit) error::fire(error::id::no_memory);
     uint8_t* out = cache_buffer(text, uint32_t(size));
     r = text_range(text);  // the allocation may have moved the text
     uint8_t* p = out;
@@ -465,7 +465,7 @@ char16_t* to_utf16_part(Cell* text, int32_t* count, bool crlf) {
     TextRange r = text_range(text);
     uint32_t n = *count < 0 ? r.count : std::min(uint32_t(*count), r.count);
     uint64_t size = utf16_extra_bytes(r.at, r.at + size_t(n) * r.unit, r.unit) + 2 * uint64_t(n) + 2;
-    if (size > alloc::series_limit) error::fire(error::Category::internal, "no-memory");
+    if (size > alloc::series_limit) error::fire(error::id::no_memory);
     auto* out = reinterpret_cast<char16_t*>(cache_buffer(text, uint32_t(size)));
     r = text_range(text);  // the allocation may have moved the text
     char16_t* p = out;

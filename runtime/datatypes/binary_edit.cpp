@@ -28,18 +28,7 @@
 namespace kel::binary {
 namespace {
 
-constexpr error::Id invalid_arg{error::Category::script, "invalid-arg"};
-constexpr error::Id bad_to_arg{error::Category::script, "bad-to-arg"};
-constexpr error::Id invalid_data{error::Category::script, "invalid-data"};
-constexpr error::Id not_done{error::Category::internal, "not-done"};
-
 using Bytes = std::vector<uint8_t>;
-
-[[noreturn]] void fire_bad_to_arg(const Cell* value) {
-    Cell kind;
-    cell::set_datatype(&kind, type::binary);
-    error::fire(bad_to_arg, &kind, value);
-}
 
 void raw_bytes(const uint8_t* p, size_t n, int64_t limit, Bytes& out) {
     if (limit >= 0) n = std::min<size_t>(n, size_t(limit));
@@ -61,7 +50,7 @@ void value_bytes(const Cell* value, int64_t limit, bool only, bool any, Bytes& o
         }
         case type::integer: {
             int32_t v = cell::integer(value);
-            if (v < -128 || v > 255) error::fire(invalid_arg, value);
+            if (v < -128 || v > 255) error::fire(error::id::invalid_arg, value);
             if (limit != 0) out.push_back(uint8_t(v));
             return;
         }
@@ -93,7 +82,7 @@ void value_bytes(const Cell* value, int64_t limit, bool only, bool any, Bytes& o
         }
         default:
             // Text, and in `any` mode a formed value, as UTF-8.
-            if (!series::is_text(t) && !any) fire_bad_to_arg(value);
+            if (!series::is_text(t) && !any) error::fire_bad_to_arg(type::binary, value);
             std::string utf8 = string::utf8_of(series::is_text(t) ? string::text_of(value) : string::formed(value));
             raw_bytes(reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size(), limit, out);
     }
@@ -149,7 +138,7 @@ Cell* to(Cell*, Cell* spec, uint8_t) {
         case type::issue: {
             std::string name(symbol::name(spec->payload2));
             if (!base16_decode(reinterpret_cast<const uint8_t*>(name.data()), uint32_t(name.size()), 1, bytes))
-                error::fire(invalid_data, spec);
+                error::fire(error::id::invalid_data, spec);
             break;
         }
         case type::bitset: {
@@ -158,7 +147,7 @@ Cell* to(Cell*, Cell* spec, uint8_t) {
             break;
         }
         default:
-            if (!series::is_text(cell::type_of(spec))) fire_bad_to_arg(spec);
+            if (!series::is_text(cell::type_of(spec))) error::fire_bad_to_arg(type::binary, spec);
             value_bytes(spec, -1, false, false, bytes);
     }
     return new_binary(bytes);
@@ -219,7 +208,7 @@ namespace {
 void do_bitwise(char op) {
     const Cell* a = stack::args;
     const Cell* b = stack::args + 1;
-    if (!cell::is(b, type::binary)) error::fire(invalid_arg, b);
+    if (!cell::is(b, type::binary)) error::fire(error::id::invalid_arg, b);
     Bytes x(ks_head(a), ks_head(a) + ks_length_q(a));
     Bytes y(ks_head(b), ks_head(b) + ks_length_q(b));
     if (x.size() < y.size()) std::swap(x, y);
@@ -261,14 +250,14 @@ void trim(Cell* s, bool head, bool tail, bool auto_, bool lines, bool all, const
                 for (uint32_t i = 0, n = ks_length_q(with); i < n; ++i) remove[ks_head(with)[i]] = true;
                 break;
             default:
-                if (!series::is_text(cell::type_of(with))) error::fire(invalid_arg, with);
+                if (!series::is_text(cell::type_of(with))) error::fire(error::id::invalid_arg, with);
                 for (char32_t cp : string::text_of(with))
                     if (cp < 256) remove[cp] = true;
         }
     } else if (all) {
         remove[0] = true;
     } else if (auto_ || lines) {
-        error::fire(not_done);
+        error::fire_not_done();
     }
     int64_t at = series::clamped_index(s), total = series::total_length(s);
     bool told = series::notify(s, words::words.trim, int32_t(at), int32_t(total - at));

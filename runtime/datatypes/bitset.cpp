@@ -19,13 +19,6 @@
 namespace kel::bitset {
 namespace {
 
-constexpr error::Id invalid_arg{error::Category::script, "invalid-arg"};
-constexpr error::Id bad_to_arg{error::Category::script, "bad-to-arg"};
-constexpr error::Id past_end{error::Category::script, "past-end"};
-constexpr error::Id invalid_type{error::Category::script, "invalid-type"};
-constexpr error::Id missing_arg{error::Category::script, "missing-arg"};
-constexpr error::Id not_done{error::Category::internal, "not-done"};
-
 // What a walk over a spec value does with the numbers it names.
 enum Op { measure = 0, set = 1, test_op = 2, clear_op = 3 };
 // Which error an unsupported spec value raises.
@@ -55,8 +48,8 @@ Cell type_cell() {
 [[noreturn]] void unsupported(const Cell* value, Mode mode) {
     Cell t = type_cell(), v = *value;
     if (mode == make_mode) error::fire_bad_make_arg(&t, &v);
-    if (mode == to_mode) error::fire(bad_to_arg, &t, &v);
-    error::fire(invalid_arg, &v);
+    if (mode == to_mode) error::fire_bad_to_arg(type::bitset, &v);
+    error::fire(error::id::invalid_arg, &v);
 }
 
 // Grows the buffer to hold bit n; the new bytes read as the numbers beyond
@@ -167,7 +160,7 @@ int64_t process(NodeId node, const Cell* value, int op, Mode mode, bool nested) 
         for (int32_t i = series::clamped_index(&v); i < total; ++i) write_bit(node, code_at(&v, i), on);
         return 0;
     }
-    if (cell::is(&v, type::binary)) error::fire(not_done);
+    if (cell::is(&v, type::binary)) error::fire_not_done();
     if (!cell::is(&v, type::block) || nested) unsupported(&v, mode);
     int64_t high = -1;
     int32_t total = series::total_length(&v);
@@ -178,11 +171,11 @@ int64_t process(NodeId node, const Cell* value, int op, Mode mode, bool nested) 
                      cell::is(block::ks_abs_at(&v, i + 1), type::word) &&
                      symbol::resolve(block::ks_abs_at(&v, i + 1)->payload2) == symbol::resolve(words::symbols.minus);
         if (range) {
-            if (i + 2 >= total) error::fire(past_end);
+            if (i + 2 >= total) error::fire(error::id::past_end);
             Cell end = *block::ks_abs_at(&v, i + 2);
-            if (cell::type_of(&end) != cell::type_of(&item)) error::fire(invalid_arg, &end);
+            if (cell::type_of(&end) != cell::type_of(&item)) error::fire(error::id::invalid_arg, &end);
             int64_t first = number_of(&item, op), last = number_of(&end, op);
-            if (last < first) error::fire(past_end);
+            if (last < first) error::fire(error::id::past_end);
             r = apply(node, first, last, op);
             i += 2;
         } else {
@@ -296,7 +289,7 @@ Cell* eval_path(Cell* value, const Cell* element, const Cell* store, const Cell*
     if (!cell::is(element, type::integer) && !cell::is(element, type::char_)) {
         Cell t;
         cell::set_datatype(&t, cell::type_of(element));
-        error::fire(invalid_type, &t);
+        error::fire(error::id::invalid_type, &t);
     }
     const Cell bs = *value;  // value may lie in a buffer that growing moves
     if (!store) return shared::logic(test(&bs, element));
@@ -337,7 +330,7 @@ void clear(Cell* bs) {
 }
 
 void remove(Cell* bs, const Cell* part, const Cell*) {
-    if (!part) error::fire(missing_arg);
+    if (!part) error::fire(error::id::missing_arg);
     const Cell v = *part;
     bool told = series::notify(bs, words::words.remove, 0, 0, &v);
     process(bs->payload2, &v, clear_op, other_mode, false);
@@ -374,7 +367,7 @@ void do_bitwise(int op) {
     if (!cell::is(b, type::bitset)) {
         Cell t;
         cell::set_datatype(&t, cell::type_of(b));
-        error::fire(invalid_type, &t);
+        error::fire(error::id::invalid_type, &t);
     }
     auto combine = [op](uint32_t x, uint32_t y) -> uint32_t {
         switch (op) {
@@ -406,15 +399,15 @@ void or_() { do_bitwise(5); }
 void xor_() { do_bitwise(7); }
 
 void reflect(Cell* value, uint32_t field) {
-    if (symbol::resolve(field) != symbol::resolve(words::symbols.owned)) error::fire(not_done);
+    if (symbol::resolve(field) != symbol::resolve(words::symbols.owned)) error::fire_not_done();
     Cell* owner = ownership::owner_of(value->payload2);
     if (!owner) cell::set_none(value);
     else *value = *owner;
 }
 
 void modify(Cell* target, Cell* field, Cell* value, bool) {
-    if (!cell::is(field, type::word) && !cell::is(field, type::lit_word)) error::fire(invalid_arg, field);
-    if (symbol::resolve(field->payload2) != symbol::resolve(words::symbols.owned)) error::fire(not_done);
+    if (!cell::is(field, type::word) && !cell::is(field, type::lit_word)) error::fire(error::id::invalid_arg, field);
+    if (symbol::resolve(field->payload2) != symbol::resolve(words::symbols.owned)) error::fire_not_done();
     if (cell::is(value, type::none)) {
         ownership::unbind(target);
     } else if (cell::is(value, type::block) && series::length_from(value) >= 2) {
@@ -422,7 +415,7 @@ void modify(Cell* target, Cell* field, Cell* value, bool) {
         Cell word = *block::ks_abs_at(value, series::clamped_index(value) + 1);
         ownership::bind(target, &owner, &word);
     } else {
-        error::fire(invalid_arg, value);
+        error::fire(error::id::invalid_arg, value);
     }
     *target = *value;
 }

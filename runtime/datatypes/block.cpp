@@ -32,10 +32,6 @@
 namespace kel::block {
 namespace {
 
-constexpr error::Id not_done{error::Category::internal, "not-done"};
-constexpr error::Id no_cycle{error::Category::internal, "no-cycle"};
-constexpr error::Id bad_path_set{error::Category::script, "bad-path-set"};
-
 Cell* cells_of(const Cell* b) {
     SeriesBuffer* buf = alloc::buffer_of(b->payload2);
     return reinterpret_cast<Cell*>(buf->data() + buf->offset);
@@ -54,7 +50,7 @@ SeriesBuffer* reserve(NodeId node, uint64_t n) {
 void enter_once(NodeId node) {
     if (cycles::find(node)) {
         cycles::reset();
-        error::fire(no_cycle);
+        error::fire(error::id::no_cycle);
     }
     cycles::push(node);
 }
@@ -441,7 +437,7 @@ Cell* eval_path(Cell* value, const Cell* element, const Cell* store, const Cell*
         return select_value(value, element, op);
     }
     int32_t found = find_cell(value, element, op);
-    if (found < 0) error::fire(bad_path_set, element, path);
+    if (found < 0) error::fire(error::id::bad_path_set, element, path);
     Cell key = *value;
     key.payload1 = uint32_t(found);
     series::poke(&key, 2, const_cast<Cell*>(store), nullptr);  // the cell after the key

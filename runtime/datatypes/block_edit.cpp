@@ -30,16 +30,7 @@
 namespace kel::block {
 namespace {
 
-constexpr error::Id invalid_refine_arg{error::Category::script, "invalid-refine-arg"};
-constexpr error::Id out_of_range{error::Category::script, "out-of-range"};
-constexpr error::Id invalid_arg{error::Category::script, "invalid-arg"};
-constexpr error::Id not_done{error::Category::internal, "not-done"};
-
 Cell* cells(NodeId node) { return series::cells_of(node); }
-
-[[noreturn]] void bad_refinement(const Cell* refinement, const Cell* value) {
-    error::fire(invalid_refine_arg, refinement, value);
-}
 
 // The cells a value adds: an any-block's cells from its index (unless
 // only), else the value itself; copied out, so that the block they come
@@ -108,9 +99,9 @@ int32_t find_at(Cell* b, const Cell* value, const Cell* part, bool only, bool ca
     position = std::clamp(position, 0, total);
     int32_t step = 1;
     if (skip) {
-        if (!cell::is(skip, type::integer)) bad_refinement(words::refinements.skip, skip);
+        if (!cell::is(skip, type::integer)) error::fire_bad_refinement(words::refinements.skip, skip);
         step = cell::integer(skip);
-        if (step < 1) error::fire(out_of_range, skip);
+        if (step < 1) error::fire(error::id::out_of_range, skip);
     }
     int32_t end = total;  // one past the last cell searched
     if (part) {
@@ -118,7 +109,7 @@ int32_t find_at(Cell* b, const Cell* value, const Cell* part, bool only, bool ca
             if (cell::integer(part) < 1) return -1;
             end = int32_t(std::min<int64_t>(int64_t(position) + cell::integer(part), total));
         } else {
-            if (!series::same_series(part, b)) bad_refinement(words::refinements.part, part);
+            if (!series::same_series(part, b)) error::fire_bad_refinement(words::refinements.part, part);
             end = series::clamped_index(part);
         }
     }
@@ -368,7 +359,7 @@ Cell* take(Cell* b, const Cell* part, bool deep, bool last) {
 }
 
 void swap(Cell* a, Cell* b) {
-    if (!series::is_any_block(cell::type_of(b))) error::fire(invalid_arg, b);
+    if (!series::is_any_block(cell::type_of(b))) error::fire(error::id::invalid_arg, b);
     if (series::ks_tail_q(a) || series::ks_tail_q(b)) return;
     int32_t i = series::clamped_index(a), j = series::clamped_index(b);
     bool told_a = series::notify(a, words::words.swap, i, 1);
@@ -452,7 +443,7 @@ void do_set_op(Cell* first, const Cell* second, bool case_, const Cell* skip, in
     int32_t n = 1;
     if (skip) {
         if (!cell::is(skip, type::integer) || cell::integer(skip) < 1)
-            bad_refinement(words::refinements.skip, skip);
+            error::fire_bad_refinement(words::refinements.skip, skip);
         n = cell::integer(skip);
     }
     int32_t compare = case_ ? 2 : 12;

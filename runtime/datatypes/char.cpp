@@ -17,18 +17,6 @@
 namespace kel::char_ {
 namespace {
 
-constexpr error::Id bad_to_arg{error::Category::script, "bad-to-arg"};
-constexpr error::Id invalid_type{error::Category::script, "invalid-type"};
-constexpr error::Id invalid_utf8{error::Category::access, "invalid-utf8"};
-constexpr error::Id overflow{error::Category::math, "overflow"};
-constexpr error::Id not_done{error::Category::internal, "not-done"};
-
-[[noreturn]] void bad_to(const Cell* spec) {
-    Cell kind;
-    cell::set_datatype(&kind, type::char_);
-    error::fire(bad_to_arg, &kind, spec);
-}
-
 uint32_t checked(int64_t v, const Cell* spec) {
     if (v < 0 || v > max_code_point) error::fire(error::id::out_of_range, spec);
     return uint32_t(v);
@@ -40,14 +28,14 @@ int32_t operand(const Cell* right) {
         case type::char_: case type::integer: return int32_t(right->payload2);
         case type::float_: {
             double d = cell::real(right);
-            if (integer::float_overflow_q(d)) error::fire(overflow);
+            if (integer::float_overflow_q(d)) error::fire(error::id::overflow);
             return int32_t(std::trunc(d));
         }
-        case type::vector: error::fire(not_done);  // handed to vector! once it exists
+        case type::vector: error::fire_not_done();  // handed to vector! once it exists
         default: {
             Cell kind;
             cell::set_datatype(&kind, cell::type_of(right));
-            error::fire(invalid_type, &kind);
+            error::fire(error::id::invalid_type, &kind);
         }
     }
 }
@@ -58,7 +46,7 @@ void from_value(int op) {
     Cell inexact{type::unset, 0, 0, 0};
     int32_t r = integer::do_math(int32_t(left->payload2), b, op, &inexact);
     // A float! answer of add, subtract or multiply is an overflow; divide is integer division.
-    if ((cell::is(&inexact, type::float_) && op != 3) || r < 0 || uint32_t(r) > max_code_point) error::fire(overflow);
+    if ((cell::is(&inexact, type::float_) && op != 3) || r < 0 || uint32_t(r) > max_code_point) error::fire(error::id::overflow);
     left->payload2 = uint32_t(r);
 }
 
@@ -68,7 +56,7 @@ Cell* make(Cell* proto, Cell* spec, uint8_t) {
     uint32_t cp;
     uint8_t t = cell::type_of(spec);
     if (series::is_text(t)) {
-        if (series::ks_tail_q(spec)) bad_to(spec);
+        if (series::ks_tail_q(spec)) error::fire_bad_to_arg(type::char_, spec);
         cp = string::read_text(spec, series::clamped_index(spec), 1)[0];
     } else if (t == type::char_ || t == type::integer) {
         cp = checked(int32_t(spec->payload2), spec);
@@ -77,14 +65,14 @@ Cell* make(Cell* proto, Cell* spec, uint8_t) {
         if (std::isnan(d)) error::fire(error::id::out_of_range, spec);
         cp = checked(int64_t(std::clamp(std::trunc(d), -1.0, double(max_code_point) + 1)), spec);
     } else if (t == type::binary) {
-        if (series::ks_tail_q(spec)) bad_to(spec);
+        if (series::ks_tail_q(spec)) error::fire_bad_to_arg(type::char_, spec);
         SeriesBuffer* b = alloc::buffer_of(spec->payload2);
         uint32_t length = uint32_t(series::length_from(spec));
         int32_t v = unicode::decode_utf8_checked(b->data() + b->offset + series::clamped_index(spec), &length);
-        if (v < 0) error::fire(invalid_utf8, spec);
+        if (v < 0) error::fire(error::id::invalid_utf8, spec);
         cp = uint32_t(v);
     } else {
-        bad_to(spec);
+        error::fire_bad_to_arg(type::char_, spec);
     }
     return box(proto, cp);
 }

@@ -27,10 +27,6 @@ namespace kel::error {
 
 namespace {
 
-constexpr Id invalid_spec_field{Category::script, "invalid-spec-field"};
-constexpr Id invalid_arg{Category::script, "invalid-arg"};
-constexpr Id invalid_path_set{Category::script, "invalid-path-set"};
-constexpr Id invalid_error{Category::internal, "invalid-error"};
 constexpr uint32_t category_count = 10;
 constexpr uint32_t user_category = 8, internal_category = 9;
 constexpr int32_t near_limit = 40, argument_limit = 80;
@@ -130,7 +126,7 @@ void make_invalid(const Cell* e, const Cell* offending) {
     NodeId internal = category_context(internal_category);
     Cell w{type::word, catalog.payload1, symbol::make("internal"), internal_category};
     *field_of(e, field::type) = w;
-    int32_t id = internal ? context::find_word_index(internal, symbol::make("invalid-error"), true) : -1;
+    int32_t id = internal ? context::find_word_index(internal, symbol::make(id::invalid_error.name), true) : -1;
     if (id >= 0) {
         *field_of(e, field::id) = word_in(internal, uint32_t(id));
         set_code(e, internal_category, id);
@@ -252,14 +248,14 @@ Cell* make(Cell*, Cell* spec_in, uint8_t) {
         else cell::set_none(&first);
         if (cell::is(&first, type::word)) {
             int32_t category = category_of(&first);
-            if (category < 0) fire(invalid_spec_field, &type_word);
+            if (category < 0) fire(error::id::invalid_spec_field, &type_word);
             *field_of(&e.cell, field::type) = word_in(catalog.payload1, uint32_t(category));
-            if (at + 1 >= n) fire(invalid_spec_field, &id_word);
+            if (at + 1 >= n) fire(error::id::invalid_spec_field, &id_word);
             Cell second = series::cells_of(spec.cell.payload2)[at + 1];
-            if (!cell::is(&second, type::word)) fire(invalid_arg, &second);
+            if (!cell::is(&second, type::word)) fire(error::id::invalid_arg, &second);
             NodeId cat = category_context(uint32_t(category));
             int32_t id = id_of(cat, &second);
-            if (id < 0) fire(invalid_spec_field, &id_word);
+            if (id < 0) fire(error::id::invalid_spec_field, &id_word);
             *field_of(&e.cell, field::id) = word_in(cat, uint32_t(id));
             set_code(&e.cell, category, id);
         } else if (cell::is(&first, type::set_word)) {
@@ -269,16 +265,16 @@ Cell* make(Cell*, Cell* spec_in, uint8_t) {
             stack::top = kept;
             Cell t = *field_of(&e.cell, field::type);
             int32_t category = cell::is(&t, type::word) ? category_of(&t) : -1;
-            if (category < 0) fire(invalid_spec_field, &type_word);
+            if (category < 0) fire(error::id::invalid_spec_field, &type_word);
             NodeId cat = category_context(uint32_t(category));
             Cell i = *field_of(&e.cell, field::id);
             int32_t id = cell::is(&i, type::word) ? id_of(cat, &i) : -1;
-            if (id < 0) fire(invalid_spec_field, &id_word);
+            if (id < 0) fire(error::id::invalid_spec_field, &id_word);
             *field_of(&e.cell, field::type) = word_in(catalog.payload1, uint32_t(category));
             *field_of(&e.cell, field::id) = word_in(cat, uint32_t(id));
             set_code(&e.cell, category, id);
         } else {
-            fire(invalid_error, &spec.cell);
+            fire(error::id::invalid_error, &spec.cell);
         }
     } else if (st == type::string) {
         NodeId cat = category_context(user_category);
@@ -400,7 +396,7 @@ Cell* eval_path(Cell* value, const Cell* element, const Cell* store, const Cell*
         Cell p;
         if (path) p = *path;
         else p = *element;
-        fire(invalid_path_set, &p);
+        fire(error::id::invalid_path_set, &p);
     }
     return object::eval_path(value, element, store, path, parent, previous, step, case_, get, last, notify);
 }

@@ -72,13 +72,13 @@ Cell* rename(Cell* from, Cell* to) {
 }
 
 Cell* read(Cell* source, const Cell* part, const Cell* seek, bool binary, bool lines, bool, const Cell* as) {
-    if (as) error::fire(error::Id{error::Category::internal, "not-done"});
+    if (as) error::fire_not_done();
     return simpleio::read_dispatch(source, seek, part, binary, lines);
 }
 
 Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool, bool append, const Cell* part,
             const Cell* seek, const Cell* allow, const Cell* as) {
-    if (allow || as) error::fire(error::Id{error::Category::internal, "not-done"});
+    if (allow || as) error::fire_not_done();
     simpleio::write_dispatch(destination, data, seek, part, binary, append, lines);
     Cell* result = stack::push_slot();
     cell::set_unset(result);

@@ -35,14 +35,6 @@ bool full_support = false;
 
 namespace {
 
-constexpr error::Id overflow{error::Category::math, "overflow"};
-constexpr error::Id type_limit{error::Category::script, "type-limit"};
-constexpr error::Id bad_to_arg{error::Category::script, "bad-to-arg"};
-constexpr error::Id not_related{error::Category::script, "not-related"};
-constexpr error::Id invalid_type{error::Category::script, "invalid-type"};
-constexpr error::Id cannot_use{error::Category::script, "cannot-use"};
-constexpr error::Id not_done{error::Category::internal, "not-done"};
-
 constexpr double epsilon = 2.220446049250313e-16;
 constexpr double below_half = 0.49999999999999994;  // the largest double below 0.5
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
@@ -56,14 +48,6 @@ Cell datatype_of(uint8_t t) {
 [[noreturn]] void fire_with_type(error::Id id, uint8_t t) {
     Cell kind = datatype_of(t);
     error::fire(id, &kind);
-}
-
-// The operand's datatype module does not exist yet.
-[[noreturn]] void fire_not_done() { error::fire(not_done); }
-
-[[noreturn]] void fire_bad_to_arg(uint8_t target, const Cell* value) {
-    Cell kind = datatype_of(target), v = *value;
-    error::fire(bad_to_arg, &kind, &v);
 }
 
 bool is_integer_like(uint8_t t) { return t == type::integer || t == type::char_; }
@@ -150,7 +134,7 @@ double scale_of(const Cell* c) {
     uint8_t t = cell::type_of(c);
     if (t == type::integer) return double(integer::get(c));
     if (is_family(t)) return get(c);
-    fire_with_type(invalid_type, t);
+    fire_with_type(error::id::invalid_type, t);
 }
 
 const char* op_name(int op) {
@@ -169,7 +153,7 @@ const char* op_name(int op) {
 // to it.
 double scaled_by_ten(const Cell* m, const Cell* e, uint8_t target, const Cell* spec) {
     double x = cell::is(e, type::integer) ? double(integer::get(e)) : std::trunc(get(e));
-    if (x != x) fire_bad_to_arg(target, spec);
+    if (x != x) error::fire_bad_to_arg(target, spec);
     // Any exponent beyond these already gives infinity or zero.
     int exponent = x > 100000 ? 100000 : x < -100000 ? -100000 : int(x);
     char digits[40];
@@ -190,11 +174,11 @@ double scaled_by_ten(const Cell* m, const Cell* e, uint8_t target, const Cell* s
 }
 
 double from_block(const Cell* spec, uint8_t target) {
-    if (series::length_from(spec) != 2) fire_bad_to_arg(target, spec);
+    if (series::length_from(spec) != 2) error::fire_bad_to_arg(target, spec);
     int32_t at = series::clamped_index(spec);
     Cell m = *block::ks_abs_at(spec, at), e = *block::ks_abs_at(spec, at + 1);
     for (const Cell* c : {&m, &e})
-        if (!cell::is(c, type::integer) && !cell::is(c, type::float_)) fire_bad_to_arg(target, spec);
+        if (!cell::is(c, type::integer) && !cell::is(c, type::float_)) error::fire_bad_to_arg(target, spec);
     return scaled_by_ten(&m, &e, target, spec);
 }
 
@@ -270,7 +254,7 @@ bool nan32_q(float f) {
 
 int32_t to_int_offset(double d) {
     double x = d + below_half;
-    if (integer::float_overflow_q(x)) fire_with_type(type_limit, type::integer);
+    if (integer::float_overflow_q(x)) fire_with_type(error::id::type_limit, type::integer);
     return int32_t(x);
 }
 
@@ -324,7 +308,7 @@ double do_math(double a, double b, int op) {
         default: {
             Cell word{type::word, context::global, symbol::make(op_name(op)), uint32_t(-1)};
             Cell kind = datatype_of(type::float_);
-            error::fire(cannot_use, &word, &kind);
+            error::fire(error::id::cannot_use, &word, &kind);
         }
     }
 }
@@ -336,17 +320,17 @@ void math(int op) {
     switch (tr) {
         case type::tuple:
         case type::money:
-        case type::vector: fire_not_done();
+        case type::vector: error::fire_not_done();
         case type::pair:
         case type::point2d:
         case type::point3d:
             if (tl == type::time) break;  // refused below
-            if (op == integer::op::subtract || op == integer::op::divide) fire_with_type(not_related, tr);
-            fire_not_done();
+            if (op == integer::op::subtract || op == integer::op::divide) fire_with_type(error::id::not_related, tr);
+            error::fire_not_done();
         default: break;
     }
     bool accepted = is_integer_like(tr) || is_family(tr);
-    if (!accepted || (tr == type::char_ && (tl == type::time || tl == type::percent))) fire_with_type(invalid_type, tr);
+    if (!accepted || (tr == type::char_ && (tl == type::time || tl == type::percent))) fire_with_type(error::id::invalid_type, tr);
     uint8_t result = tl == type::time || tr == type::time ? type::time
                      : tl == type::percent                 ? type::percent
                                                            : type::float_;
@@ -395,7 +379,7 @@ double from_text(const Cell* spec, uint8_t t) {
         string::Units text = string::units_of(spec);
         int32_t error = 0;
         double d = text.count ? tokenizer::scan_float(text.start, text.count, text.unit, &error) : 0.0;
-        if (error || text.count == 0) fire_bad_to_arg(t, spec);
+        if (error || text.count == 0) error::fire_bad_to_arg(t, spec);
         return d;
     }
     Cell* loaded = stack::push_slot();
@@ -408,7 +392,7 @@ double from_text(const Cell* spec, uint8_t t) {
         case type::integer: return double(integer::get(&first));
         case type::float_:
         case type::percent: return get(&first);
-        default: fire_bad_to_arg(t, spec);
+        default: error::fire_bad_to_arg(t, spec);
     }
 }
 
@@ -434,8 +418,8 @@ Cell* make(Cell* proto, Cell* spec, uint8_t t) {
         case type::ref:
             d = from_text(spec, t);
             break;
-        case type::money: fire_not_done();
-        default: fire_bad_to_arg(t, spec);
+        case type::money: error::fire_not_done();
+        default: error::fire_bad_to_arg(t, spec);
     }
     cell::set_real(proto, t, d);
     return proto;
@@ -480,7 +464,7 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
         case type::float_:
         case type::percent:
         case type::time: y = get(b); break;
-        case type::money: fire_not_done();
+        case type::money: error::fire_not_done();
         default: return -2;
     }
     int32_t order = x < y ? -1 : x > y ? 1 : 0;
@@ -524,7 +508,7 @@ void power() {
 // with no such integer is refused rather than given a made-up parity.
 bool even_q(const Cell* value) {
     double d = get(value);
-    if (integer::float_overflow_q(d)) fire_with_type(type_limit, type::integer);
+    if (integer::float_overflow_q(d)) fire_with_type(error::id::type_limit, type::integer);
     return (int32_t(d) & 1) == 0;
 }
 
@@ -536,7 +520,7 @@ bool odd_q(const Cell* value) { return !even_q(value); }
 // not. A step so small that 1 / s is infinite takes the first way too.
 void round(Cell* value, const Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
            bool half_ceiling) {
-    if (scale && cell::is(scale, type::money)) fire_with_type(not_related, type::money);
+    if (scale && cell::is(scale, type::money)) fire_with_type(error::id::not_related, type::money);
     uint8_t t = cell::type_of(value);
     double n = get(value);
     double s = t == type::percent ? 0.01 : 1.0;
@@ -553,14 +537,14 @@ void round(Cell* value, const Cell* scale, bool even, bool down, bool half_down,
     double r;
     if (dividing) {
         r = count * s;
-        if (std::isfinite(n) && (std::isinf(r) || std::fabs(r) == DBL_MAX)) error::fire(overflow);
+        if (std::isfinite(n) && (std::isinf(r) || std::fabs(r) == DBL_MAX)) error::fire(error::id::overflow);
     } else {
         r = count / k;
     }
     if (!scale) {
         cell::set_real(value, t, r);
     } else if (cell::is(scale, type::integer)) {
-        if (integer::float_overflow_q(r)) error::fire(overflow);
+        if (integer::float_overflow_q(r)) error::fire(error::id::overflow);
         cell::set_integer(value, int32_t(r));
     } else {
         cell::set_real(value, cell::type_of(scale), r);

@@ -26,12 +26,6 @@
 namespace kel {
 namespace {
 
-constexpr error::Id bad_func_def{error::Category::script, "bad-func-def"};
-constexpr error::Id invalid_type_spec{error::Category::script, "invalid-type-spec"};
-constexpr error::Id dup_vars{error::Category::script, "dup-vars"};
-constexpr error::Id bad_func_extern{error::Category::script, "bad-func-extern"};
-constexpr error::Id not_done{error::Category::internal, "not-done"};
-
 // Cell i of a block, by value: the buffer may move under the caller.
 Cell item(NodeId node, uint32_t i) { return series::cells_of(node)[i]; }
 
@@ -74,7 +68,7 @@ void check_type_block(const Cell& types) {
             if (vt == type::unset) error::fire(error::id::no_value, &entry);
             if (vt == type::datatype || vt == type::typeset || vt == type::word) continue;
         }
-        error::fire(invalid_type_spec, &entry);
+        error::fire(error::id::invalid_type_spec, &entry);
     }
 }
 
@@ -87,7 +81,7 @@ void check_duplicates(const Cell& spec) {
         if (!is_argument_word(t) && t != type::refinement) continue;
         uint32_t s = symbol::resolve(c.payload2);
         for (uint32_t earlier : seen)
-            if (earlier == s) error::fire(dup_vars, &c);
+            if (earlier == s) error::fire(error::id::dup_vars, &c);
         seen.push_back(s);
     }
 }
@@ -199,7 +193,7 @@ uint32_t check_spec(const Cell* spec_cell) {
     const Cell spec = *spec_cell;
     NodeId node = spec.payload2;
     uint32_t n = series::cell_count(node), i = uint32_t(series::clamped_index(&spec));
-    auto bad = [&]() { fire_with(bad_func_def, spec); };
+    auto bad = [&]() { fire_with(error::id::bad_func_def, spec); };
     uint32_t flags = 0;
 
     if (i < n && type_at(node, i) == type::block) {
@@ -302,7 +296,7 @@ Cell collect_words(Cell* spec_cell, const Cell* body_cell) {
         if (t == type::set_word || t == type::lit_word || t == type::get_word || t == type::refinement)
             cell::set_type(c, type::word);
         else if (ext >= 0 && t != type::block && t != type::string && t != type::word)
-            fire_with(bad_func_extern, *c);
+            fire_with(error::id::bad_func_extern, *c);
     }
 
     if (series::is_any_block(cell::type_of(&body.cell))) {
@@ -346,10 +340,10 @@ Cell* body_of(const Cell* value) { return series::cells_of(value->payload3); }
 
 Cell* make(Cell*, Cell* spec, uint8_t) {
     const Cell arg = *spec;
-    if (!cell::is(&arg, type::block) || block::ks_length_q(&arg) < 2) fire_with(bad_func_def, arg);
+    if (!cell::is(&arg, type::block) || block::ks_length_q(&arg) < 2) fire_with(error::id::bad_func_def, arg);
     uint32_t at = uint32_t(series::clamped_index(&arg));
     Cell s = item(arg.payload2, at), b = item(arg.payload2, at + 1);
-    if (!cell::is(&s, type::block) || !cell::is(&b, type::block)) fire_with(bad_func_def, arg);
+    if (!cell::is(&s, type::block) || !cell::is(&b, type::block)) fire_with(error::id::bad_func_def, arg);
     uint32_t flags = check_spec(&s);
     push(&s, &b, 0, 0, 0, flags);
     return stack::last();
@@ -374,7 +368,7 @@ void reflect(Cell* value, uint32_t field) {
         }
         *value = copy;
     } else {
-        error::fire(not_done);
+        error::fire_not_done();
     }
 }
 
@@ -432,7 +426,7 @@ Cell* push(const Cell* spec_in, const Cell* body_in, uint32_t entry_index, int32
     uint32_t words = 0;
     for (uint32_t i = uint32_t(series::clamped_index(&spec)); i < series::cell_count(spec.payload2); ++i)
         if (type_at(spec.payload2, i) == type::word) ++words;
-    if (words > max_arity) fire_with(bad_func_def, spec);
+    if (words > max_arity) fire_with(error::id::bad_func_def, spec);
 
     fn.cell = Cell{type::routine | (flag ? maker_flag : 0) | (words << arity_shift), 0, 0, 0};
     build(fn.cell, spec, 0);

@@ -15,9 +15,6 @@
 namespace kel::hash {
 namespace {
 
-constexpr error::Id invalid_refine_arg{error::Category::script, "invalid-refine-arg"};
-constexpr error::Id out_of_range{error::Category::script, "out-of-range"};
-
 Cell* make(Cell* proto, Cell* spec, uint8_t t);
 
 Cell* to(Cell* proto, Cell* spec, uint8_t) {
@@ -121,9 +118,9 @@ int32_t find(const Cell* h, const Cell* value, const Cell* part, bool only, bool
     if (t == type::object && !same) return -2;
     int32_t step = 1;
     if (skip) {
-        if (!cell::is(skip, type::integer)) error::fire(invalid_refine_arg, words::refinements.skip, skip);
+        if (!cell::is(skip, type::integer)) error::fire_bad_refinement(words::refinements.skip, skip);
         step = cell::integer(skip);
-        if (step < 1) error::fire(out_of_range, skip);
+        if (step < 1) error::fire(error::id::out_of_range, skip);
     }
     int32_t total = series::total_length(h), start = std::clamp(series::index_of(h), 0, total);
     if (!reverse && !last && start >= total) return -1;

@@ -25,15 +25,6 @@
 namespace kel::integer {
 namespace {
 
-constexpr error::Id zero_divide{error::Category::math, "zero-divide"};
-constexpr error::Id overflow{error::Category::math, "overflow"};
-constexpr error::Id type_limit{error::Category::script, "type-limit"};
-constexpr error::Id bad_to_arg{error::Category::script, "bad-to-arg"};
-constexpr error::Id invalid_data{error::Category::script, "invalid-data"};
-constexpr error::Id not_related{error::Category::script, "not-related"};
-constexpr error::Id invalid_type{error::Category::script, "invalid-type"};
-constexpr error::Id not_done{error::Category::internal, "not-done"};
-
 Cell datatype_of(uint8_t t) {
     Cell c{};
     cell::set_datatype(&c, t);
@@ -42,17 +33,9 @@ Cell datatype_of(uint8_t t) {
 
 Cell global_word(const char* name) { return Cell{type::word, context::global, symbol::make(name), uint32_t(-1)}; }
 
-// The operand's datatype module does not exist yet.
-[[noreturn]] void fire_not_done() { error::fire(not_done); }
-
 [[noreturn]] void fire_not_related(const Cell* action_word) {
     Cell kind = datatype_of(type::integer);
-    error::fire(not_related, action_word, &kind);
-}
-
-[[noreturn]] void fire_bad_to_arg(const Cell* value) {
-    Cell kind = datatype_of(type::integer), v = *value;
-    error::fire(bad_to_arg, &kind, &v);
+    error::fire(error::id::not_related, action_word, &kind);
 }
 
 const Cell* word_of(int op) {
@@ -81,7 +64,7 @@ int32_t from_issue(const Cell* issue) {
     std::string_view name = symbol::name(issue->payload2);
     if (name.empty() || name.size() > 8) {
         Cell v = *issue;
-        error::fire(invalid_data, &v);
+        error::fire(error::id::invalid_data, &v);
     }
     uint32_t w = 0;
     for (char ch : name) {
@@ -91,7 +74,7 @@ int32_t from_issue(const Cell* issue) {
         else if (ch >= 'a' && ch <= 'f') d = uint32_t(ch - 'a' + 10);
         else {
             Cell v = *issue;
-            error::fire(invalid_data, &v);
+            error::fire(error::id::invalid_data, &v);
         }
         w = w << 4 | d;
     }
@@ -101,7 +84,7 @@ int32_t from_issue(const Cell* issue) {
 int32_t from_real(double d) {
     if (float_overflow_q(d)) {
         Cell kind = datatype_of(type::integer);
-        error::fire(type_limit, &kind);
+        error::fire(error::id::type_limit, &kind);
     }
     return int32_t(d);
 }
@@ -113,7 +96,7 @@ Cell* convert(Cell* proto, Cell* spec, bool making) {
         case type::integer:
         case type::char_: v = get(spec); break;
         case type::logic:
-            if (!making) fire_bad_to_arg(spec);
+            if (!making) error::fire_bad_to_arg(type::integer, spec);
             v = spec->payload1 == 1;
             break;
         case type::float_:
@@ -125,7 +108,7 @@ Cell* convert(Cell* proto, Cell* spec, bool making) {
         // The money conversion and the date's day count belong to modules
         // not built yet.
         case type::money:
-        case type::date: fire_not_done();
+        case type::date: error::fire_not_done();
         case type::string:
         case type::file:
         case type::url:
@@ -135,10 +118,10 @@ Cell* convert(Cell* proto, Cell* spec, bool making) {
             string::Units text = string::units_of(spec);
             int32_t error = 0;
             v = tokenizer::scan_integer(text.start, text.count, text.unit, &error);
-            if (error || text.count == 0) fire_bad_to_arg(spec);
+            if (error || text.count == 0) error::fire_bad_to_arg(type::integer, spec);
             break;
         }
-        default: fire_bad_to_arg(spec);
+        default: error::fire_bad_to_arg(type::integer, spec);
     }
     cell::set_integer(proto, v);
     return proto;
@@ -191,7 +174,7 @@ std::string_view to_text(int32_t v) {
 bool float_overflow_q(double d) { return d != d || d > 2147483647.0 || d < -2147483648.0; }
 
 int32_t absolute_value(int32_t v) {
-    if (v == INT32_MIN) error::fire(overflow);
+    if (v == INT32_MIN) error::fire(error::id::overflow);
     return v < 0 ? -v : v;
 }
 
@@ -203,8 +186,8 @@ int32_t do_math(int32_t a, int32_t b, int op, Cell* result) {
         case op::multiply: r = int64_t(a) * b; break;
         case op::divide:
         case op::remainder:
-            if (b == 0) error::fire(zero_divide);
-            if (a == INT32_MIN && b == -1) error::fire(overflow);
+            if (b == 0) error::fire(error::id::zero_divide);
+            if (a == INT32_MIN && b == -1) error::fire(error::id::overflow);
             if (op == op::remainder) return a % b;
             if (result && a % b != 0) cell::set_real(result, type::float_, double(a) / double(b));
             return a / b;
@@ -235,21 +218,21 @@ void math(int op) {
         case type::percent:
         case type::time: float_::math(op); return;
         case type::money:
-        case type::vector: fire_not_done();
+        case type::vector: error::fire_not_done();
         case type::pair:
         case type::point2d:
         case type::point3d:
             if (op == op::divide) fire_not_related(words::words.divide);
-            fire_not_done();
+            error::fire_not_done();
         case type::tuple:
             if (op == op::subtract || op == op::divide) fire_not_related(word_of(op));
-            fire_not_done();
+            error::fire_not_done();
         case type::date:
             if (op != op::add) fire_not_related(words::words.subtract);
-            fire_not_done();
+            error::fire_not_done();
         default: {
             Cell kind = datatype_of(cell::type_of(right));
-            error::fire(invalid_type, &kind);
+            error::fire(error::id::invalid_type, &kind);
         }
     }
 }
@@ -289,7 +272,7 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
             int32_t x = get(a), y = get(b);
             return x < y ? -1 : x > y ? 1 : 0;
         }
-        case type::money: fire_not_done();
+        case type::money: error::fire_not_done();
         case type::float_:
         case type::percent:
         case type::time: {
@@ -313,7 +296,7 @@ void xor_() { math(op::xor_); }
 
 void negate(Cell* value) {
     int32_t n = get(value);
-    if (n == INT32_MIN) error::fire(overflow);
+    if (n == INT32_MIN) error::fire(error::id::overflow);
     set_result(value, -n);
 }
 
@@ -360,7 +343,7 @@ void round(Cell* value, const Cell* scale, bool even, bool down, bool half_down,
            bool half_ceiling) {
     if (scale && cell::is(scale, type::money)) {
         Cell kind = datatype_of(type::money);
-        error::fire(not_related, &kind);
+        error::fire(error::id::not_related, &kind);
     }
     int32_t n = get(value);
     if (n == INT32_MIN) return;
@@ -377,7 +360,7 @@ void round(Cell* value, const Cell* scale, bool even, bool down, bool half_down,
     if (r == 0) return;
     int64_t d = s - r, up = v + d;
     auto check_up = [up] {
-        if (up > INT32_MAX) error::fire(overflow);
+        if (up > INT32_MAX) error::fire(error::id::overflow);
     };
     bool away;
     if (down) {

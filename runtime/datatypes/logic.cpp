@@ -252,7 +252,7 @@ bool top_true_q() { return cell_true_q(stack::top == stack::args ? stack::args :
 bool top_false_q() { return !top_true_q(); }
 
 bool check_condition() {
-    if (cell::is(stack::args, type::unset)) error::fire(error::Category::script, "no-return");
+    if (cell::is(stack::args, type::unset)) error::fire(error::id::no_return);
     return cell_true_q(stack::args, false);
 }
 

@@ -22,12 +22,6 @@
 namespace kel::map {
 namespace {
 
-constexpr error::Id invalid_arg{error::Category::script, "invalid-arg"};
-constexpr error::Id bad_to_arg{error::Category::script, "bad-to-arg"};
-constexpr error::Id missing_arg{error::Category::script, "missing-arg"};
-constexpr error::Id not_done{error::Category::internal, "not-done"};
-constexpr error::Id no_cycle{error::Category::internal, "no-cycle"};
-
 Cell* pairs_of(const Cell* m) { return series::cells_of(m->payload2); }
 uint32_t cells_in(const Cell* m) { return series::cell_count(m->payload2); }
 bool live(const Cell* m, uint32_t key_at) { return pairs_of(m)[key_at + 1].header != 0; }
@@ -138,7 +132,7 @@ Cell* set_value(Cell* m, const Cell* key, const Cell* value, bool case_) {
 // A new map in out over a copy of n cells of a block from position `from`.
 Cell* from_cells(Cell* out, const Cell* source, int32_t from, uint32_t n) {
     const Cell src = *source;
-    if (n % 2) error::fire(invalid_arg, &src);
+    if (n % 2) error::fire(error::id::invalid_arg, &src);
     for (uint32_t i = 0; i < n; i += 2) {
         const Cell* k = series::cells_of(src.payload2) + from + i;
         if (!key_type_q(cell::type_of(k))) bad_key(&src, k);
@@ -177,7 +171,7 @@ Cell* copy_map(Cell* out, const Cell* source, bool deep) {
     const Cell m = *source;
     cycles::Guard guard;
     if (deep) {
-        if (cycles::find(m.payload2)) error::fire(no_cycle);
+        if (cycles::find(m.payload2)) error::fire(error::id::no_cycle);
         cycles::push(m.payload2);
     }
     Cell* body = stack::push_slot();
@@ -220,9 +214,7 @@ Cell* make_or_to(Cell* spec, bool to) {
         case type::map: return copy_map(out, &x, false);
         default: break;
     }
-    Cell t;
-    cell::set_datatype(&t, type::map);
-    error::fire(bad_to_arg, &t, &x);
+    error::fire_bad_to_arg(type::map, &x);
 }
 
 Cell* make(Cell*, Cell* spec, uint8_t) { return make_or_to(spec, false); }
@@ -234,7 +226,7 @@ void reflect(Cell* value, uint32_t field) {
                 : f == symbol::resolve(words::symbols.values) ? reflect_kind::values
                 : f == symbol::resolve(words::symbols.body)   ? reflect_kind::body
                                                               : -1;
-    if (which < 0) error::fire(not_done);
+    if (which < 0) error::fire_not_done();
     Cell* out = stack::push_slot();
     reflect_block(value, out, which);
     *value = *out;
@@ -372,7 +364,7 @@ Cell* put(Cell* m, Cell* key, Cell* value, bool case_) {
 }
 
 void remove(Cell* m, const Cell*, const Cell* key) {
-    if (!key) error::fire(missing_arg, m);
+    if (!key) error::fire(error::id::missing_arg, m);
     int32_t at = find_key(m, key, true);
     if (at >= 0) hashtable::remove(m->payload3, uint32_t(at));
 }
@@ -440,7 +432,7 @@ Cell* reflect_block(const Cell* m, Cell* out, int which) {
 void extend(Cell* m, const Cell* spec, bool case_) {
     const Cell b = *spec;
     int32_t from = series::clamped_index(&b), n = series::length_from(&b);
-    if (n % 2) error::fire(invalid_arg, &b);
+    if (n % 2) error::fire(error::id::invalid_arg, &b);
     Cell* map = stack::push(m);
     Cell* held = stack::push(&b);
     for (int32_t i = 0; i < n; i += 2) {

@@ -80,10 +80,6 @@ bool make_from_parts(Cell* out, bool negative, const char* code, const char* sta
 
 namespace {
 
-constexpr error::Id type_limit{error::Category::script, "type-limit"};
-constexpr error::Id wrong_denom{error::Category::script, "wrong-denom"};
-constexpr error::Id invalid_type{error::Category::script, "invalid-type"};
-
 // 10^22 units of 0.00001: the first amount money cannot hold.
 constexpr __int128 limit_units = __int128(10'000'000'000'000'000) * 100'000;
 
@@ -127,7 +123,7 @@ Cell as_money(const Cell* v, bool strict) {
         case type::percent: return *from_float(&m, cell::real(v), strict);
         default: {
             Cell kind = datatype_cell(cell::type_of(v));
-            error::fire(invalid_type, &kind);
+            error::fire(error::id::invalid_type, &kind);
         }
     }
 }
@@ -142,7 +138,7 @@ bool same_currency_q(const Cell* a, const Cell* b, bool strict) {
 void add_or_subtract(bool subtract) {
     Cell* a = stack::args;
     Cell x = as_money(a, false), y = as_money(a + 1, false);
-    if (!same_currency_q(&x, &y, false)) error::fire(wrong_denom, a, a + 1);
+    if (!same_currency_q(&x, &y, false)) error::fire(error::id::wrong_denom, a, a + 1);
     uint32_t currency = currency_of(&y) ? currency_of(&y) : currency_of(&x);
     __int128 r = subtract ? units(&x) - units(&y) : units(&x) + units(&y);
     box_units(a, r, currency);
@@ -166,7 +162,7 @@ Cell* box_units(Cell* out, __int128 amount, uint32_t currency) {
     if (negative) amount = -amount;
     if (amount >= limit_units) {
         Cell kind = datatype_cell(type::money);
-        error::fire(type_limit, &kind);
+        error::fire(error::id::type_limit, &kind);
     }
     *out = Cell{uint32_t(type::money) | (negative ? sign_mask : 0), currency & 0xFF, 0, 0};
     for (int i = digits; i >= 1; --i, amount /= 10) set_digit(out, i, uint32_t(amount % 10));
@@ -233,7 +229,7 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
                 return c < 0 ? -1 : 1;
             }
         } else if (op >= 3 && op <= 6) {
-            if (!same_currency_q(a, &y, false)) error::fire(wrong_denom, a, b);
+            if (!same_currency_q(a, &y, false)) error::fire(error::id::wrong_denom, a, b);
         } else {
             bool strict = op == 2 || op == 9 || (op == 12 && currency_of(&y));
             if (!same_currency_q(a, &y, strict)) return 1;

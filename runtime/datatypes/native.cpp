@@ -22,10 +22,6 @@
 namespace kel {
 namespace {
 
-constexpr error::Id invalid_type{error::Category::script, "invalid-type"};
-constexpr error::Id bad_op_spec{error::Category::script, "bad-op-spec"};
-constexpr error::Id not_done{error::Category::internal, "not-done"};
-
 bool named(const Cell& w, uint32_t symbol) { return symbol::resolve(w.payload2) == symbol::resolve(symbol); }
 
 int32_t put(Cell* out, const char* text, int32_t limit) {
@@ -116,7 +112,7 @@ void reflect(Cell* value, uint32_t field) {
         if (cell::is(&v, type::op) && wraps_function(&v)) *value = *function::body_of(&v);
         else cell::set_integer(value, int32_t(v.payload1));
     } else {
-        error::fire(not_done);
+        error::fire_not_done();
     }
 }
 
@@ -182,9 +178,9 @@ Cell* make(Cell* proto, Cell* source, uint8_t) {
     if (t != type::native && t != type::action && t != type::function && t != type::routine) {
         Cell kind{};
         cell::set_datatype(&kind, t);
-        error::fire(invalid_type, &kind);
+        error::fire(error::id::invalid_type, &kind);
     }
-    if (!op_spec_ok(src.payload2)) error::fire(bad_op_spec);
+    if (!op_spec_ok(src.payload2)) error::fire(error::id::bad_op_spec);
     if (t == type::function || t == type::routine) series::cells_of(src.payload3)[3] = src;
     Cell result = src;
     result.header = type::op | uint32_t(t) << 16;

@@ -35,18 +35,6 @@ uint32_t class_counter = 0;
 
 namespace {
 
-constexpr error::Id malconstruct{error::Category::syntax, "malconstruct"};
-constexpr error::Id bad_field_set{error::Category::script, "bad-field-set"};
-constexpr error::Id bad_func_def{error::Category::script, "bad-func-def"};
-constexpr error::Id invalid_obj_evt{error::Category::script, "invalid-obj-evt"};
-constexpr error::Id unset_path{error::Category::script, "unset-path"};
-constexpr error::Id invalid_type{error::Category::script, "invalid-type"};
-constexpr error::Id invalid_key_type{error::Category::script, "invalid-key-type"};
-constexpr error::Id invalid_arg{error::Category::script, "invalid-arg"};
-constexpr error::Id invalid_refine_arg{error::Category::script, "invalid-refine-arg"};
-constexpr error::Id not_done{error::Category::internal, "not-done"};
-constexpr error::Id no_cycle{error::Category::internal, "no-cycle"};
-
 bool is_object_type(uint8_t t) { return t == type::object || t == type::error || t == type::port; }
 
 bool is_field_word(uint8_t t) {
@@ -90,7 +78,7 @@ void rebind_function(NodeId ctx, uint32_t i) {
     Cell* kept = stack::top;
     stack::push(&fn);
     Cell body = *function::body_of(&fn);
-    if (!series::is_any_block(cell::type_of(&body))) error::fire(bad_func_def, &fn);
+    if (!series::is_any_block(cell::type_of(&body))) error::fire(error::id::bad_func_def, &fn);
     Cell* copy = block::clone(&body, true, true);
     context::bind_block(copy, ctx, true);
     Cell spec{type::block, 0, fn.payload2, 0};
@@ -168,7 +156,7 @@ Cell* missing_field(const Cell* element, const Cell* path, bool get, bool last) 
     Cell p, e = *element;
     if (path) p = *path;
     else cell::set_none(&p);
-    error::fire(last ? error::id::invalid_path : unset_path, &p, &e);
+    error::fire(last ? error::id::invalid_path : error::id::unset_path, &p, &e);
 }
 
 // The field index of a word element: the cached index when the word is bound
@@ -246,7 +234,7 @@ void copy_context(const Cell* source, Cell* holder, bool deep, const Cell* types
     if (deep && types) {
         if (cycles::find(sctx)) {
             cycles::reset();
-            error::fire(no_cycle);
+            error::fire(error::id::no_cycle);
         }
         cycles::push(sctx);
     }
@@ -279,7 +267,7 @@ void build_handlers(Cell* object) {
         Cell v = *value_at(ctx, uint32_t(index[k]));
         if (!cell::is(&v, type::function) && !cell::is(&v, type::routine)) {
             Cell w = *context::word_at(ctx, uint32_t(index[k])), d = datatype_of(&v);
-            error::fire(bad_field_set, &w, &d);
+            error::fire(error::id::bad_field_set, &w, &d);
         }
         uint32_t count = 0;
         if (cell::is(&v, type::function)) {
@@ -314,7 +302,7 @@ void fire_on_change(const Cell* object, const Cell* word, const Cell* old_value,
     const Cell obj = *object;
     Cell fn;
     if (!handler_function(obj, 0, &fn)) return;
-    if (!cell::is(&fn, type::function)) error::fire(invalid_obj_evt, &fn);
+    if (!cell::is(&fn, type::function)) error::fire(error::id::invalid_obj_evt, &fn);
     Cell args[3] = {*word, *old_value, *new_value};
     cell::set_type(&args[0], type::word);
     if (args[0].payload1 != obj.payload1) {
@@ -328,7 +316,7 @@ void fire_on_change(const Cell* object, const Cell* word, const Cell* old_value,
 void fire_on_deep_change(const Cell* owner, const Cell* word, const Cell* target, const Cell* action,
                          const Cell* new_value, int32_t index, int32_t part) {
     const Cell obj = *owner;
-    if (!obj.payload3) error::fire(invalid_obj_evt, &obj);
+    if (!obj.payload3) error::fire(error::id::invalid_obj_evt, &obj);
     Cell fn;
     if (!handler_function(obj, 1, &fn) || !cell::is(&fn, type::function)) return;
     Cell args[7] = {obj, *word, *target, *action, *new_value, {}, {}};
@@ -393,7 +381,7 @@ Cell* make(Cell* proto, Cell* spec, uint8_t t) {
         }
         default: {
             Cell bad = code.cell;
-            error::fire(malconstruct, &bad);
+            error::fire(error::id::malconstruct, &bad);
         }
     }
     clear_word_flags(ctx);
@@ -563,7 +551,7 @@ void reflect(Cell* value, uint32_t field_symbol) {
     } else if (f == symbol::resolve(k.events_q)) {
         cell::set_logic(&out.cell, obj.cell.payload3 != 0);
     } else {
-        error::fire(not_done);
+        error::fire_not_done();
     }
     *value = out.cell;
 }
@@ -660,7 +648,7 @@ int32_t compare(const Cell* a_, const Cell* b_, int32_t op) {
 Cell* copy(Cell* value, Cell* result, const Cell* part, bool deep, const Cell* kind) {
     if (part) {
         Cell refinement = *words::refinements.part, p = *part;
-        error::fire(invalid_refine_arg, &refinement, &p);
+        error::fire_bad_refinement(&refinement, &p);
     }
     collector::RootCell made;
     copy_context(value, &made.cell, deep, deep ? kind : nullptr);
@@ -672,7 +660,7 @@ Cell* copy(Cell* value, Cell* result, const Cell* part, bool deep, const Cell* k
 Cell* select(Cell* object, Cell* key, const Cell*, bool, bool, bool, bool, const Cell*, const Cell*, bool, bool) {
     if (!is_field_word(cell::type_of(key))) {
         Cell d = datatype_of(key);
-        error::fire(invalid_type, &d);
+        error::fire(error::id::invalid_type, &d);
     }
     return get_word_value(object, key);
 }
@@ -680,7 +668,7 @@ Cell* select(Cell* object, Cell* key, const Cell*, bool, bool, bool, bool, const
 Cell* put(Cell* object, Cell* key, Cell* value, bool) {
     if (!cell::is(key, type::word)) {
         Cell d = datatype_of(key);
-        error::fire(invalid_key_type, &d);
+        error::fire(error::id::invalid_key_type, &d);
     }
     eval_path(object, key, value, nullptr, nullptr, nullptr, -1, false, false, true, true);
     return value;
@@ -693,7 +681,7 @@ void modify(Cell* target, Cell* field, Cell* value, bool) {
     NodeId ctx = obj.cell.payload1;
     uint32_t f = symbol::resolve(field->payload2);
     if (f == symbol::resolve(words::words.changed->payload2)) {
-        if (!cell::is(&v.cell, type::none)) error::fire(invalid_arg, &v.cell);
+        if (!cell::is(&v.cell, type::none)) error::fire(error::id::invalid_arg, &v.cell);
         uint32_t n = context::word_count(ctx);
         for (uint32_t i = 0; i < n; ++i) context::word_at(ctx, i)->header &= ~cell::field_set_flag;
     } else if (f == symbol::resolve(words::symbols.owner)) {

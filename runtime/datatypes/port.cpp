@@ -27,11 +27,6 @@ namespace {
 
 Cell word_of(const char* name) { return Cell{type::word, context::global, symbol::make(name), uint32_t(-1)}; }
 
-[[noreturn]] void access_error(const char* id, const Cell* arg = nullptr) {
-    Cell a = arg ? *arg : Cell{};
-    error::fire(error::Id{error::Category::access, id}, arg ? &a : nullptr);
-}
-
 // A field of an object by name; none when the value is no object or has no
 // such field.
 Cell field_of(const Cell& object, const char* name) {
@@ -175,7 +170,7 @@ void positional() {
 
 Cell get_actor(const Cell* p) {
     Cell actor = *object::value_at(p->payload1, field::actor);
-    if (!cell::is(&actor, type::object)) access_error("invalid-port");
+    if (!cell::is(&actor, type::object)) error::fire(error::id::invalid_port);
     return actor;
 }
 
@@ -183,7 +178,7 @@ Cell* call_actor(const Cell* p, const char* action, const Cell* args, uint32_t n
     Cell actor = get_actor(p);
     Cell name = word_of(action);
     Cell fn = *object::get_word_value(&actor, &name);
-    if (!cell::is(&fn, type::function)) access_error("no-port-action", &name);
+    if (!cell::is(&fn, type::function)) error::fire(error::id::no_port_action, &name);
     Cell* base = stack::top;
     stack::push(&fn);
     stack::mark_func(&name, fn.payload1);
@@ -219,7 +214,7 @@ Cell* make(Cell*, Cell* spec_in, uint8_t) {
         spec_object = object::make(proto, spec, type::object);
     }
     Cell scheme_name = *object::value_at(spec_object->payload1, 0);
-    if (object::field_count(spec_object) == 0 || !cell::is(&scheme_name, type::word)) access_error("no-scheme", spec);
+    if (object::field_count(spec_object) == 0 || !cell::is(&scheme_name, type::word)) error::fire(error::id::no_scheme, spec);
     Cell* proto = push_prototype("port", "spec: none scheme: none actor: none");
     Cell* result = stack::push_slot();
     object::copy_context(proto, result, false, nullptr);
@@ -230,9 +225,9 @@ Cell* make(Cell*, Cell* spec_in, uint8_t) {
     *object::value_at(result->payload1, field::spec) = *spec_object;
     *object::value_at(result->payload1, field::scheme) = scheme_name;
     Cell scheme = find_scheme(scheme_name);
-    if (!cell::is(&scheme, type::object)) access_error("unknown-scheme", spec);
+    if (!cell::is(&scheme, type::object)) error::fire(error::id::unknown_scheme, spec);
     Cell actor = object::field_count(&scheme) > 3 ? *object::value_at(scheme.payload1, 3) : *shared::none();
-    if (!cell::is(&actor, type::object) && !cell::is(&actor, type::handle)) access_error("invalid-actor", spec);
+    if (!cell::is(&actor, type::object) && !cell::is(&actor, type::handle)) error::fire(error::id::invalid_actor, spec);
     *object::value_at(result->payload1, field::actor) = actor;
     return result;
 }

@@ -29,10 +29,6 @@
 namespace kel::series {
 namespace {
 
-constexpr error::Id invalid_arg{error::Category::script, "invalid-arg"};
-constexpr error::Id invalid_refine_arg{error::Category::script, "invalid-refine-arg"};
-constexpr error::Id not_done{error::Category::internal, "not-done"};
-
 uint32_t unit_of(const SeriesBuffer* b) {
     uint32_t u = b->unit();
     return u ? u : 1;
@@ -134,7 +130,7 @@ bool ks_skip(Cell* s, int32_t n) {
 }
 
 int32_t index_from_arg(const Cell* s, const Cell* arg, bool one_based) {
-    if (!cell::is(arg, type::integer)) error::fire(invalid_arg, arg);
+    if (!cell::is(arg, type::integer)) error::fire(error::id::invalid_arg, arg);
     int64_t n = cell::integer(arg);
     if (one_based && n >= 1) --n;
     return clamp32(int64_t(index_of(s)) + n, 0, total_length(s));
@@ -213,10 +209,10 @@ Cell* poke(Cell* s, int32_t i, Cell* value, const Cell*) {
     }
     uint32_t v;
     if (t == type::binary) {
-        if (!cell::is(value, type::char_) && !cell::is(value, type::integer)) error::fire(invalid_arg, value);
+        if (!cell::is(value, type::char_) && !cell::is(value, type::integer)) error::fire(error::id::invalid_arg, value);
         v = value->payload2 & 0xFF;
     } else {
-        if (!cell::is(value, type::char_)) error::fire(invalid_arg, value);
+        if (!cell::is(value, type::char_)) error::fire(error::id::invalid_arg, value);
         v = value->payload2;
         wide_enough(s->payload2, v);
     }
@@ -253,7 +249,7 @@ Cell* copy(Cell* value, Cell* result, const Cell* part, bool, const Cell*) {
         } else if (same_series(part, &source)) {
             count = int64_t(index_of(part)) - index;
         } else {
-            error::fire(invalid_refine_arg, words::refinements.part, part);
+            error::fire_bad_refinement(words::refinements.part, part);
         }
     }
     if (count < 0) {  // the units before the start
@@ -287,19 +283,11 @@ Cell* copy(Cell* value, Cell* result, const Cell* part, bool, const Cell*) {
 
 namespace {
 
-constexpr error::Id out_of_range{error::Category::script, "out-of-range"};
-constexpr error::Id move_bad{error::Category::script, "move-bad"};
-constexpr error::Id bad_refines{error::Category::script, "bad-refines"};
-
-[[noreturn]] void bad_refinement(const Cell* refinement, const Cell* value) {
-    error::fire(invalid_refine_arg, refinement, value);
-}
-
 // The count a /part argument gives: an integer, or the distance to a
 // position of the same series.
 int64_t part_count(const Cell* s, const Cell* part) {
     if (cell::is(part, type::integer)) return cell::integer(part);
-    if (!same_series(part, s)) bad_refinement(words::refinements.part, part);
+    if (!same_series(part, s)) error::fire_bad_refinement(words::refinements.part, part);
     return int64_t(clamped_index(part)) - clamped_index(s);
 }
 
@@ -354,22 +342,22 @@ SortRange sort_range(const Cell* s, const Cell* part) {
 SortRecords sort_records(int64_t count, const Cell* skip, const Cell* comparator, bool all) {
     SortRecords r;
     if (skip) {
-        if (!cell::is(skip, type::integer)) bad_refinement(words::refinements.skip, skip);
+        if (!cell::is(skip, type::integer)) error::fire_bad_refinement(words::refinements.skip, skip);
         int64_t n = cell::integer(skip);
-        if (n < 1 || count < n || count % n) bad_refinement(words::refinements.skip, skip);
+        if (n < 1 || count < n || count % n) error::fire_bad_refinement(words::refinements.skip, skip);
         r.size = n;
     }
-    if (all && !skip) error::fire(bad_refines);
+    if (all && !skip) error::fire(error::id::bad_refines);
     if (comparator) {
         if (cell::is(comparator, type::integer)) {
-            if (!skip || all) error::fire(bad_refines);
+            if (!skip || all) error::fire(error::id::bad_refines);
             int64_t k = cell::integer(comparator);
-            if (k < 1 || k > r.size) error::fire(out_of_range, comparator);
+            if (k < 1 || k > r.size) error::fire(error::id::out_of_range, comparator);
             r.offset = k - 1;
         } else if (cell::is(comparator, type::function)) {
             r.function = comparator;
         } else {
-            bad_refinement(words::refinements.compare, comparator);
+            error::fire_bad_refinement(words::refinements.compare, comparator);
         }
     }
     return r;
@@ -425,11 +413,11 @@ void reverse(Cell* s, const Cell* part, const Cell* skip) {
     }
     int64_t n = 1;
     if (skip) {
-        if (!cell::is(skip, type::integer)) bad_refinement(words::refinements.skip, skip);
+        if (!cell::is(skip, type::integer)) error::fire_bad_refinement(words::refinements.skip, skip);
         n = cell::integer(skip);
         if (n == count) return;
-        if (n < 1) error::fire(out_of_range, skip);
-        if (count < n || count % n) bad_refinement(words::refinements.skip, skip);
+        if (n < 1) error::fire(error::id::out_of_range, skip);
+        if (count < n || count % n) error::fire_bad_refinement(words::refinements.skip, skip);
     }
     bool told = notify(s, words::words.reverse, int32_t(index), int32_t(count));
     if (told) {
@@ -455,7 +443,7 @@ Cell* take(Cell* s, const Cell* part, bool, bool last) {
         if (cell::is(part, type::integer)) {
             count = cell::integer(part);
         } else {
-            if (!same_series(part, &source)) bad_refinement(words::refinements.part, part);
+            if (!same_series(part, &source)) error::fire_bad_refinement(words::refinements.part, part);
             int64_t p = clamped_index(part);
             count = p < index ? 0 : last ? total - p : p - index;
         }
@@ -503,7 +491,7 @@ Cell* move(Cell* origin, Cell* target, const Cell* part) {
     if (ks_tail_q(origin)) return target;
     int64_t count = 1;
     if (part) {
-        if (!cell::is(part, type::integer)) bad_refinement(words::refinements.part, part);
+        if (!cell::is(part, type::integer)) error::fire_bad_refinement(words::refinements.part, part);
         count = cell::integer(part);
         if (count < 1) return target;
     }
@@ -528,7 +516,7 @@ Cell* move(Cell* origin, Cell* target, const Cell* part) {
             Cell a, b;
             cell::set_datatype(&a, from_type);
             cell::set_datatype(&b, to_type);
-            error::fire(move_bad, &a, &b);
+            error::fire(error::id::move_bad, &a, &b);
         }
         bool told = notify(origin, words::words.move, int32_t(from), int32_t(count));
         if (told) count = std::min<int64_t>(count, std::max<int64_t>(total_length(origin) - from, 0));

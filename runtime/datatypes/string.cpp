@@ -339,7 +339,6 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
 // ---- make and to
 
 namespace {
-constexpr error::Id bad_to_arg{error::Category::script, "bad-to-arg"};
 
 Cell* new_text(uint32_t capacity) {
     Cell* out = stack::push_slot();
@@ -362,9 +361,7 @@ Cell* to(Cell*, Cell* spec, uint8_t t) {
     uint8_t st = cell::type_of(spec);
     Cell* out;
     if (st == type::none) {
-        Cell kind;
-        cell::set_datatype(&kind, type::string);
-        error::fire(bad_to_arg, &kind, spec);
+        error::fire_bad_to_arg(type::string, spec);
     } else if (st == type::block || st == type::paren || st == type::hash) {
         out = new_text(16);
         for (int32_t i = series::clamped_index(spec); i < series::total_length(spec); ++i) {

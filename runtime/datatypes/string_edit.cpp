@@ -33,16 +33,6 @@
 namespace kel::string {
 namespace {
 
-constexpr error::Id invalid_refine_arg{error::Category::script, "invalid-refine-arg"};
-constexpr error::Id out_of_range{error::Category::script, "out-of-range"};
-constexpr error::Id invalid_arg{error::Category::script, "invalid-arg"};
-constexpr error::Id bad_path_set{error::Category::script, "bad-path-set"};
-constexpr error::Id not_done{error::Category::internal, "not-done"};
-
-[[noreturn]] void bad_refinement(const Cell* refinement, const Cell* value) {
-    error::fire(invalid_refine_arg, refinement, value);
-}
-
 uint32_t upper(uint32_t cp) { return case_folding::change_case(cp, true); }
 
 uint32_t unit_of(NodeId node) {
@@ -107,7 +97,7 @@ bool needle_of(const Cell* value, bool bytes, std::u32string& needle) {
             needle = text_of(value);
             return true;
         case type::binary: {
-            if (!bytes) error::fire(invalid_arg, value);
+            if (!bytes) error::fire(error::id::invalid_arg, value);
             SeriesBuffer* b = alloc::buffer_of(value->payload2);
             const uint8_t* p = b->data() + b->offset + series::clamped_index(value);
             needle.assign(p, p + series::length_from(value));
@@ -191,9 +181,9 @@ int64_t find_at(const Cell* s, const Cell* value, const Cell* part, bool case_, 
     position = std::clamp<int64_t>(position, 0, total);
     int64_t step = 1;
     if (skip) {
-        if (!cell::is(skip, type::integer)) bad_refinement(words::refinements.skip, skip);
+        if (!cell::is(skip, type::integer)) error::fire_bad_refinement(words::refinements.skip, skip);
         step = cell::integer(skip);
-        if (step < 1) error::fire(out_of_range, skip);
+        if (step < 1) error::fire(error::id::out_of_range, skip);
     }
     int64_t end = total, low = 0;  // searched: forward up to end, backward down to low
     if (part) {
@@ -203,7 +193,7 @@ int64_t find_at(const Cell* s, const Cell* value, const Cell* part, bool case_, 
             end = std::min(position + n, total);
             low = std::max<int64_t>(position - n, 0);
         } else {
-            if (!series::same_series(part, s)) bad_refinement(words::refinements.part, part);
+            if (!series::same_series(part, s)) error::fire_bad_refinement(words::refinements.part, part);
             end = series::clamped_index(part);
             low = std::min<int64_t>(end, position);
         }
@@ -406,7 +396,7 @@ void splice(NodeId node, int64_t at, int64_t removed, const std::u32string& text
 
 Cell* find(Cell* s, Cell* value, const Cell* part, bool, bool case_, bool same, bool any, const Cell* with,
            const Cell* skip, bool last, bool reverse, bool tail, bool match) {
-    if (any || with) error::fire(not_done);
+    if (any || with) error::fire_not_done();
     int64_t matched = 0;
     int64_t at = find_at(s, value, part, case_ || same, skip, last, reverse, match, &matched);
     if (at < 0) return shared::none();
@@ -416,7 +406,7 @@ Cell* find(Cell* s, Cell* value, const Cell* part, bool, bool case_, bool same, 
 
 Cell* select(Cell* s, Cell* value, const Cell* part, bool, bool case_, bool same, bool any, const Cell* with,
              const Cell* skip, bool last, bool reverse) {
-    if (any || with) error::fire(not_done);
+    if (any || with) error::fire_not_done();
     int64_t matched = 0;
     int64_t at = find_at(s, value, part, case_ || same, skip, last, reverse, false, &matched);
     if (at < 0 || at + matched >= series::total_length(s)) return shared::none();
@@ -467,7 +457,7 @@ void change(Cell* s, Cell* value, int32_t count, bool, int32_t dup) {
 void swap(Cell* a, Cell* b) {
     // Text swaps with text, bytes with bytes.
     bool bytes = cell::is(a, type::binary);
-    if (bytes ? !cell::is(b, type::binary) : !series::is_text(cell::type_of(b))) error::fire(invalid_arg, b);
+    if (bytes ? !cell::is(b, type::binary) : !series::is_text(cell::type_of(b))) error::fire(error::id::invalid_arg, b);
     if (series::ks_tail_q(a) || series::ks_tail_q(b)) return;
     int64_t i = series::clamped_index(a), j = series::clamped_index(b);
     bool told_a = series::notify(a, words::words.swap, int32_t(i), 1);
@@ -484,7 +474,7 @@ void swap(Cell* a, Cell* b) {
 }
 
 void trim(Cell* s, bool head, bool tail, bool auto_, bool lines, bool all, const Cell* with) {
-    if (auto_) error::fire(not_done);
+    if (auto_) error::fire_not_done();
     std::u32string set;
     if (with) {
         switch (cell::type_of(with)) {
@@ -496,7 +486,7 @@ void trim(Cell* s, bool head, bool tail, bool auto_, bool lines, bool all, const
                 break;
             }
             default:
-                if (!series::is_text(cell::type_of(with))) error::fire(invalid_arg, with);
+                if (!series::is_text(cell::type_of(with))) error::fire(error::id::invalid_arg, with);
                 set = text_of(with);
         }
         if (set.empty()) return;
@@ -601,7 +591,7 @@ Cell* eval_path(Cell* value, const Cell* element, const Cell* store, const Cell*
     Cell at = *value;
     int64_t matched = 0;
     int64_t found = find_at(&at, &key, nullptr, case_, nullptr, false, false, false, &matched);
-    if (found < 0) error::fire(bad_path_set, element, path);
+    if (found < 0) error::fire(error::id::bad_path_set, element, path);
     at.payload1 = uint32_t(found);
     change(&at, const_cast<Cell*>(store), int32_t(matched), false, 1);
     return const_cast<Cell*>(store);
@@ -612,7 +602,7 @@ Cell* eval_path(Cell* value, const Cell* element, const Cell* store, const Cell*
 void do_set_op(Cell* first, const Cell* second, bool case_, const Cell* skip, int32_t op) {
     int64_t n = 1;
     if (skip) {
-        if (!cell::is(skip, type::integer) || cell::integer(skip) < 1) bad_refinement(words::refinements.skip, skip);
+        if (!cell::is(skip, type::integer) || cell::integer(skip) < 1) error::fire_bad_refinement(words::refinements.skip, skip);
         n = cell::integer(skip);
     }
     std::u32string a = text_of(first), b = second ? text_of(second) : std::u32string();

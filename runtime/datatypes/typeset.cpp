@@ -17,10 +17,6 @@
 namespace kel::typeset {
 namespace {
 
-constexpr error::Id invalid_arg{error::Category::script, "invalid-arg"};
-constexpr error::Id invalid_type_spec{error::Category::script, "invalid-type-spec"};
-constexpr error::Id bad_to_arg{error::Category::script, "bad-to-arg"};
-
 Cell empty() { return Cell{type::typeset, 0, 0, 0}; }
 
 // A word stands for its value; an unset word has none to give.
@@ -42,11 +38,7 @@ void unite(Cell* ts, const Cell* other) {
 
 Cell* make(Cell* proto, Cell* spec, uint8_t) {
     if (cell::is(spec, type::typeset)) return spec;
-    if (!cell::is(spec, type::block)) {
-        Cell kind;
-        cell::set_datatype(&kind, type::typeset);
-        error::fire(bad_to_arg, &kind, spec);
-    }
+    if (!cell::is(spec, type::block)) error::fire_bad_to_arg(type::typeset, spec);
     Cell ts = empty();
     for (int32_t i = series::clamped_index(spec); i < series::total_length(spec); ++i) {
         Cell item = *block::ks_abs_at(spec, i);
@@ -89,7 +81,7 @@ void do_bitwise(int op) {
         b = empty();
         cell::typeset_add(&b, t);
     } else if (!cell::is(&b, type::typeset)) {
-        error::fire(invalid_arg, a + 1);
+        error::fire(error::id::invalid_arg, a + 1);
     }
     uint32_t* x[3] = {&a->payload1, &a->payload2, &a->payload3};
     const uint32_t y[3] = {b.payload1, b.payload2, b.payload3};
@@ -119,7 +111,7 @@ Cell* complement(Cell* v) {
 
 Cell* find(Cell* ts, Cell* value, const Cell*, bool, bool, bool, bool, const Cell*, const Cell*, bool, bool, bool,
            bool) {
-    if (!cell::is(value, type::datatype)) error::fire(invalid_arg, value);
+    if (!cell::is(value, type::datatype)) error::fire(error::id::invalid_arg, value);
     return const_cast<Cell*>(shared::logic(cell::typeset_has(ts, uint8_t(value->payload1))));
 }
 
@@ -153,7 +145,7 @@ Cell* make_in_from_block(Cell* parent, const Cell* spec) {
         if (cell::is(&v, type::datatype)) cell::typeset_add(&ts, uint8_t(v.payload1));
         else if (cell::is(&v, type::typeset)) unite(&ts, &v);
         else if (cell::is(&v, type::word)) cell::typeset_add(&ts, type::object);
-        else if (!cell::is(&v, type::block)) error::fire(invalid_type_spec, &item);
+        else if (!cell::is(&v, type::block)) error::fire(error::id::invalid_type_spec, &item);
     }
     return block::ks_append(parent, &ts);
 }
@@ -162,7 +154,7 @@ void add_value(Cell* ts, const Cell* value) {
     Cell v = value_of(value);
     if (cell::is(&v, type::typeset)) unite(ts, &v);
     else if (cell::is(&v, type::datatype)) cell::typeset_add(ts, uint8_t(v.payload1));
-    else error::fire(invalid_arg, value);
+    else error::fire(error::id::invalid_arg, value);
 }
 
 Cell* to_block(const Cell* ts, Cell* out) {

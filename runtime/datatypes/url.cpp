@@ -101,11 +101,7 @@ bool any_block_spec(const Cell* spec) {
 // scheme://host[:port][/a/b#c] from the elements of a block, each formed.
 Cell* from_block(Cell* spec) {
     int32_t from = series::clamped_index(spec), n = series::total_length(spec);
-    if (from >= n) {
-        Cell kind, arg = *spec;
-        cell::set_datatype(&kind, type::url);
-        error::fire(error::Id{error::Category::script, "bad-to-arg"}, &kind, &arg);
-    }
+    if (from >= n) error::fire_bad_to_arg(type::url, spec);
     // Forming may allocate: every element is copied out of the block first.
     auto element = [&](int32_t i) { return *block::ks_abs_at(spec, i); };
     Cell first = element(from);
@@ -135,20 +131,13 @@ Cell* from_block(Cell* spec) {
 
 bool http_scheme(const Cell* u) { return string::text_of(u).compare(0, 4, U"http") == 0; }
 
-[[noreturn]] void not_done() { error::fire(error::Id{error::Category::internal, "not-done"}); }
-
 Cell* request(const Cell* method, Cell* u, const Cell* headers, const Cell* body, bool binary, bool lines, bool info) {
     Cell* answer = http_request ? http_request(method, u, headers, body, binary, lines, info) : nullptr;
     if (!answer || cell::is(answer, type::none)) {
         Cell arg = *u;
-        error::fire(error::Id{error::Category::access, "no-connect"}, &arg);
+        error::fire(error::id::no_connect, &arg);
     }
     return answer;
-}
-
-[[noreturn]] void invalid_arg(const Cell* value) {
-    Cell arg = *value;
-    error::fire(error::Id{error::Category::script, "invalid-arg"}, &arg);
 }
 
 Cell* read(Cell* u, const Cell* part, const Cell* seek, bool binary, bool lines, bool info, const Cell* as) {
@@ -156,7 +145,7 @@ Cell* read(Cell* u, const Cell* part, const Cell* seek, bool binary, bool lines,
         Cell* p = to_port(u, false, false, false, false, false, nullptr);
         return port::read(p, part, seek, binary, lines, info, as);
     }
-    if (part || seek || as) not_done();
+    if (part || seek || as) error::fire_not_done();
     Cell method{type::word, context::global, symbol::make("get"), uint32_t(-1)};
     return request(&method, u, shared::none(), shared::none(), binary, lines, info);
 }
@@ -167,7 +156,7 @@ Cell* write(Cell* u, Cell* data, bool binary, bool lines, bool info, bool append
         Cell* p = to_port(u, false, false, false, false, false, nullptr);
         return port::write(p, data, binary, lines, info, append, part, seek, allow, as);
     }
-    if (seek || allow || as) not_done();
+    if (seek || allow || as) error::fire_not_done();
     Cell method{type::word, context::global, symbol::make("post"), uint32_t(-1)};
     Cell headers = *shared::none(), body = *data;
     if (cell::is(data, type::block)) {
@@ -177,16 +166,16 @@ Cell* write(Cell* u, Cell* data, bool binary, bool lines, bool info, bool append
             method.payload2 = symbol::make("get");
         } else {
             method = *block::ks_abs_at(data, from);
-            if (!cell::is(&method, type::word)) invalid_arg(&method);
+            if (!cell::is(&method, type::word)) error::fire(error::id::invalid_arg, &method);
             if (from + 1 < n) {
                 headers = *block::ks_abs_at(data, from + 1);
-                if (!cell::is(&headers, type::block)) invalid_arg(&headers);
+                if (!cell::is(&headers, type::block)) error::fire(error::id::invalid_arg, &headers);
             }
             if (from + 2 < n) body = *block::ks_abs_at(data, from + 2);
         }
     }
     uint8_t b = cell::type_of(&body);
-    if (b != type::none && b != type::block && b != type::string && b != type::binary) invalid_arg(&body);
+    if (b != type::none && b != type::block && b != type::string && b != type::binary) error::fire(error::id::invalid_arg, &body);
     Cell* held = stack::push(&method);
     stack::push(&headers);
     stack::push(&body);
@@ -251,7 +240,7 @@ Cell* eval_path(Cell* value, const Cell* element, const Cell* store, const Cell*
                 bool, bool, bool, bool) {
     if (store) {
         Cell e = *element, v = *store;
-        error::fire(error::Id{error::Category::script, "bad-path-set"}, &e, &v);
+        error::fire(error::id::bad_path_set, &e, &v);
     }
     std::u32string text = string::text_of(value);
     std::u32string segment = string::formed(element);
@@ -265,14 +254,14 @@ Cell* eval_path(Cell* value, const Cell* element, const Cell* store, const Cell*
 Cell* to_port(Cell* u, bool open, bool new_, bool read_, bool write_, bool seek, const Cell* allow) {
     Cell name = *context::find_or_add_global(symbol::make("parse-url"));
     Cell fn = *word::fetch(&name);
-    if (!cell::is(&fn, type::function)) error::fire(error::Id{error::Category::script, "no-value"}, &name);
+    if (!cell::is(&fn, type::function)) error::fire(error::id::no_value, &name);
     Cell arg = *u;
     if (uint32_t pending = interp::call_values(fn, name, &arg, 1)) {
         (void)pending;
         exits::raise_pending();
     }
     Cell* spec = stack::last();
-    if (!cell::is(spec, type::object)) invalid_arg(u);
+    if (!cell::is(spec, type::object)) error::fire(error::id::invalid_arg, u);
     Cell* p = port::make(nullptr, spec, type::port);
     if (open) port::open(p, new_, read_, write_, seek, allow);
     return p;

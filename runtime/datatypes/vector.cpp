@@ -21,14 +21,6 @@
 namespace kel::vector {
 namespace {
 
-constexpr error::Id invalid_arg{error::Category::script, "invalid-arg"};
-constexpr error::Id invalid_type{error::Category::script, "invalid-type"};
-constexpr error::Id invalid_spec_field{error::Category::script, "invalid-spec-field"};
-constexpr error::Id not_same_type{error::Category::script, "not-same-type"};
-constexpr error::Id zero_divide{error::Category::math, "zero-divide"};
-constexpr error::Id overflow{error::Category::math, "overflow"};
-constexpr error::Id not_done{error::Category::internal, "not-done"};
-
 bool floating(uint8_t t) { return t == type::float_ || t == type::percent; }
 uint32_t default_width(uint8_t t) { return floating(t) ? 8 : 4; }
 uint32_t width_of(const Cell* v) { return alloc::buffer_of(v->payload2)->unit(); }
@@ -82,7 +74,7 @@ void put_float(uint8_t* p, uint32_t width, double d) {
 
 // A value's number as the element type stores it; the type must match.
 void check_element(const Cell* v, const Cell* value) {
-    if (cell::type_of(value) != element_type(v)) error::fire(invalid_arg, value);
+    if (cell::type_of(value) != element_type(v)) error::fire(error::id::invalid_arg, value);
 }
 
 void store(uint8_t* p, uint32_t width, uint8_t t, const Cell* value) {
@@ -156,7 +148,7 @@ Cell* make(Cell*, Cell* spec, uint8_t) {
             } else if (t == type::percent) {
                 width = 8;
             } else {
-                error::fire(invalid_spec_field, &x);
+                error::fire(error::id::invalid_spec_field, &x);
             }
             if (i < n && cell::is(c + i, type::integer)) {
                 capacity = std::max(cell::integer(c + i), 0);
@@ -167,7 +159,7 @@ Cell* make(Cell*, Cell* spec, uint8_t) {
                 values = &values_cell;
                 ++i;
             }
-            if (i < n) error::fire(invalid_spec_field, &x);
+            if (i < n) error::fire(error::id::invalid_spec_field, &x);
         } else {
             values_cell = x;
             values = &values_cell;
@@ -176,13 +168,13 @@ Cell* make(Cell*, Cell* spec, uint8_t) {
                 if (t != type::integer && t != type::char_ && !floating(t)) {
                     Cell kind;
                     cell::set_datatype(&kind, t);
-                    error::fire(invalid_type, &kind);
+                    error::fire(error::id::invalid_type, &kind);
                 }
             }
             width = default_width(t);
         }
     } else {
-        error::fire(not_done);
+        error::fire_not_done();
     }
     bool fill = true;
     int64_t given = values ? series::length_from(values) : 0;
@@ -296,7 +288,7 @@ int32_t mold(const Cell* value, Cell* out, bool only, bool, bool, const Cell* pa
 
 int32_t compare(const Cell* a, const Cell* b, int32_t op) {
     if (!cell::is(b, type::vector)) return -2;
-    if (element_type(a) != element_type(b)) error::fire(not_same_type);
+    if (element_type(a) != element_type(b)) error::fire(error::id::not_same_type);
     bool same = a->payload2 == b->payload2 && a->payload1 == b->payload1;
     if (op == 9) return same ? 0 : -1;
     bool equality = op <= 2 || op == 12;
@@ -345,13 +337,13 @@ int32_t integer_op(int32_t a, int32_t b, int op) {
 // An integer division or remainder by 0, or a division whose quotient does
 // not fit 32 bits (the smallest integer by -1), raises its math error.
 void check_divisor(int op, int32_t a, int32_t b) {
-    if (b == 0) error::fire(zero_divide);
-    if (op == 3 && b == -1 && a == INT32_MIN) error::fire(overflow);
+    if (b == 0) error::fire(error::id::zero_divide);
+    if (op == 3 && b == -1 && a == INT32_MIN) error::fire(error::id::overflow);
 }
 
 double float_op(double a, double b, int op) {
     if (op <= 4) return float_::do_math(a, b, op);
-    error::fire(error::Id{error::Category::script, "cannot-use"});
+    error::fire(error::id::cannot_use);
 }
 
 void do_math(int op) {
@@ -361,7 +353,7 @@ void do_math(int op) {
         scalar_op(op, a, b);
         return;
     }
-    if (element_type(a) != element_type(b)) error::fire(not_same_type);
+    if (element_type(a) != element_type(b)) error::fire(error::id::not_same_type);
     uint8_t t = element_type(a);
     uint32_t wa = width_of(a), wb = width_of(b), width = std::max(wa, wb);
     int64_t n = std::min(series::length_from(a), series::length_from(b));
@@ -474,7 +466,7 @@ void write_value(const Cell* v, int64_t i, const Cell* value) {
 
 void scalar_op(int op, Cell* v, const Cell* scalar) {
     uint8_t st = cell::type_of(scalar);
-    if (st != type::integer && st != type::float_ && st != type::percent) error::fire(not_done);
+    if (st != type::integer && st != type::float_ && st != type::percent) error::fire_not_done();
     uint8_t t = element_type(v);
     uint32_t width = width_of(v);
     int64_t from = series::clamped_index(v), total = series::total_length(v);

@@ -27,9 +27,6 @@ Scanner scanner = nullptr;
 
 namespace {
 
-constexpr error::Id bad_to_arg{error::Category::script, "bad-to-arg"};
-constexpr error::Id invalid_chars{error::Category::script, "invalid-chars"};
-
 // Appends the symbol's name as spelled; answers the characters written.
 int32_t append_name(Cell* out, uint32_t symbol) {
     std::string name(symbol::name(symbol));  // appending may move the name's buffer
@@ -66,20 +63,14 @@ bool word_and_lit_word(uint8_t a, uint8_t b) {
     return (a == type::word && b == type::lit_word) || (a == type::lit_word && b == type::word);
 }
 
-[[noreturn]] void fire_bad_to_arg(uint8_t t, const Cell* value) {
-    Cell kind, v = *value;
-    cell::set_datatype(&kind, t);
-    error::fire(bad_to_arg, &kind, &v);
-}
-
 bool scan_name(const std::string& text, Cell* out) {
-    if (!scanner) error::fire(error::Category::internal, "not-done");
+    if (!scanner) error::fire_not_done();
     return scanner(text.data(), text.size(), out);
 }
 
 // Text that must load as one word of any kind.
 void word_from_text(const std::string& text, Cell* out) {
-    if (!scan_name(text, out) || !any_word_q(cell::type_of(out))) error::fire(invalid_chars);
+    if (!scan_name(text, out) || !any_word_q(cell::type_of(out))) error::fire(error::id::invalid_chars);
 }
 
 }  // namespace
@@ -180,7 +171,7 @@ Cell* make(Cell* proto, Cell* spec, uint8_t t) {
     switch (cell::type_of(spec)) {
         case type::datatype: {
             const char* name = spec->payload1 < type::count ? datatype::names[spec->payload1].name : nullptr;
-            if (!name) fire_bad_to_arg(t, spec);
+            if (!name) error::fire_bad_to_arg(t, spec);
             make_in(symbol::make(name), &result);
             break;
         }
@@ -204,11 +195,11 @@ Cell* make(Cell* proto, Cell* spec, uint8_t t) {
             Cell loaded;
             bool ok = scan_name(std::string(symbol::name(spec->payload2)), &loaded);
             uint8_t lt = cell::type_of(&loaded);
-            if (!ok || lt < type::word || lt > type::get_word) fire_bad_to_arg(t, spec);
+            if (!ok || lt < type::word || lt > type::get_word) error::fire_bad_to_arg(t, spec);
             make_in(spec->payload2, &result);
             break;
         }
-        default: fire_bad_to_arg(t, spec);
+        default: error::fire_bad_to_arg(t, spec);
     }
     result.header = t;
     *proto = result;

@@ -296,10 +296,6 @@ int32_t scan_loop(State& s, bool one, bool prescan) {
     }
 }
 
-[[noreturn]] void fire_syntax(const char* id, const Cell* a, const Cell* b, const Cell* c) {
-    error::fire(error::Id{error::Category::syntax, id}, a, b, c);
-}
-
 // The new value for the cells [first, last) of a closed container.
 void build_container(State& s, uint32_t container, uint32_t first, uint32_t last, Cell* out) {
     uint32_t n = last - first;
@@ -482,12 +478,12 @@ void throw_error(State& s, const uint8_t* error_start, int32_t code) {
     if (code > 0) {
         Cell t{};
         cell::set_datatype(&t, uint8_t(code));
-        fire_syntax("invalid", &line_text.cell, &t, &near_text.cell);
+        error::fire(error::id::invalid, &line_text.cell, &t, &near_text.cell);
     }
-    if (code == err_bad_char) fire_syntax("bad-char", &line_text.cell, &near_text.cell, nullptr);
-    if (code == err_malconstruct) fire_syntax("malconstruct", &line_text.cell, &near_text.cell, nullptr);
+    if (code == err_bad_char) error::fire(error::id::bad_char, &line_text.cell, &near_text.cell, nullptr);
+    if (code == err_malconstruct) error::fire(error::id::malconstruct, &line_text.cell, &near_text.cell, nullptr);
     Cell ch{type::char_, 0, s.missing_char, 0};
-    fire_syntax("missing", &line_text.cell, &ch, &near_text.cell);
+    error::fire(error::id::missing, &line_text.cell, &ch, &near_text.cell);
 }
 
 // ---- trace events

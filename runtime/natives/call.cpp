@@ -109,7 +109,7 @@ uint32_t call(const Call& call) {
         stack::set_result(&result);
         return 0;
     }
-    if (used(console)) error::fire(error::Id{error::Category::internal, "not-done"});
+    if (used(console)) error::fire_not_done();
 
     process::Launch launch;
     launch.wait = used(wait);

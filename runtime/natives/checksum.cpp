@@ -97,11 +97,7 @@ namespace kel::natives {
 
 namespace {
 
-constexpr error::Id invalid_arg{error::Category::script, "invalid-arg"};
-constexpr error::Id invalid_refine_arg{error::Category::script, "invalid-refine-arg"};
-constexpr error::Id cannot_open{error::Category::access, "cannot-open"};
 // A provider that cannot make the digest: "<method> not supported on your system".
-constexpr error::Id digest_failed{error::Category::internal, "not-here"};
 
 enum class Method { tcp, md5, sha1, crc32, adler32, sha256, sha384, sha512, hash };
 
@@ -142,18 +138,18 @@ crypto::Bytes data_bytes(const Cell* data, std::string& owned) {
     case type::string: owned = string::utf8_of(data); break;
     case type::file: {
         std::optional<std::string> content = files::read(string::utf8_of(data), -1, -1);
-        if (!content) error::fire(cannot_open, data);
+        if (!content) error::fire(error::id::cannot_open, data);
         owned = std::move(*content);
         break;
     }
-    default: error::fire(invalid_arg, data);
+    default: error::fire(error::id::invalid_arg, data);
     }
     return {reinterpret_cast<const uint8_t*>(owned.data()), owned.size()};
 }
 
 void digest_or_fail(const Cell* method, crypto::Algorithm a, std::initializer_list<crypto::Bytes> parts,
                     uint8_t* out) {
-    if (!crypto::digest(a, parts, out)) error::fire(digest_failed, method);
+    if (!crypto::digest(a, parts, out)) error::fire(error::id::not_here, method);
 }
 
 // HMAC: the key padded (or first hashed) to the block size, the inner
@@ -191,12 +187,12 @@ uint32_t checksum(const Call& call) {
     std::string owned;
     crypto::Bytes data = data_bytes(base, owned);
     std::optional<Method> method = method_of(base + 1);
-    if (!method) error::fire(invalid_arg, base + 1);
+    if (!method) error::fire(error::id::invalid_arg, base + 1);
     Method m = *method;
     bool sum = m == Method::crc32 || m == Method::tcp || m == Method::adler32;
     if (with && sum) {
         Cell word = checksum_word();
-        error::fire(invalid_refine_arg, &word, base + 1);
+        error::fire_bad_refinement(&word, base + 1);
     }
     if (m == Method::crc32) return answer_integer(int32_t(checksum::crc32(data.data, data.size)));
     if (m == Method::adler32) return answer_integer(int32_t(checksum::adler32(data.data, data.size)));
@@ -206,13 +202,13 @@ uint32_t checksum(const Call& call) {
     if (!with) {
         if (m == Method::hash) {
             Cell word = checksum_word();
-            error::fire(invalid_refine_arg, &word, base + 1);
+            error::fire_bad_refinement(&word, base + 1);
         }
         digest_or_fail(base + 1, algorithm_of(m), {data}, result);
     } else if (cell::is(with, type::string) || cell::is(with, type::binary)) {
         if (m == Method::hash) {
             Cell word = checksum_word();
-            error::fire(invalid_refine_arg, &word, with);
+            error::fire_bad_refinement(&word, with);
         }
         std::string key_text;
         crypto::Bytes key{};
@@ -231,7 +227,7 @@ uint32_t checksum(const Call& call) {
         output::run_value_hooks(text, true);
         return answer_integer(0);
     } else {
-        error::fire(invalid_arg, with);
+        error::fire(error::id::invalid_arg, with);
     }
     Cell* out = stack::push_slot();
     checksum::make_binary(out, result, crypto::digest_size(algorithm_of(m)));

@@ -38,11 +38,6 @@ namespace kel::natives {
 
 namespace {
 
-constexpr error::Id invalid_arg{error::Category::script, "invalid-arg"};
-constexpr error::Id out_of_range{error::Category::script, "out-of-range"};
-constexpr error::Id invalid_data{error::Category::script, "invalid-data"};
-constexpr error::Id too_long{error::Category::script, "too-long"};
-
 enum class Method { zlib, deflate, gzip, zstd };
 
 std::optional<Method> method_of(const Cell* word) {
@@ -59,7 +54,7 @@ std::optional<Method> method_of(const Cell* word) {
     return std::nullopt;
 }
 
-[[noreturn]] void bad_data() { error::fire(invalid_data); }
+[[noreturn]] void bad_data() { error::fire(error::id::invalid_data); }
 
 void put_be32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (24 - 8 * i));
@@ -142,13 +137,13 @@ size_t compress_into(Method m, const uint8_t* in, size_t n, uint8_t* out, size_t
 uint32_t compress(const Call& call) {
     Cell* base = stack::args;
     std::optional<Method> method = method_of(base + 1);
-    if (!method) error::fire(invalid_arg, base + 1);
+    if (!method) error::fire(error::id::invalid_arg, base + 1);
     int level = -1;
     if (call.refs[0] >= 0) {
         const Cell* lvl = base + call.refs[0];
         int32_t max = *method == Method::zstd ? 19 : 9;
         int32_t v = cell::integer(lvl);
-        if (v < 1 || v > max) error::fire(out_of_range, lvl);
+        if (v < 1 || v > max) error::fire(error::id::out_of_range, lvl);
         level = v;
     }
     // Text is encoded on the C++ side; a binary is read in place once the
@@ -159,7 +154,7 @@ uint32_t compress(const Call& call) {
     if (is_binary) checksum::binary_bytes(base, &n);
     else n = (text = string::utf8_of(base)).size();
     uint64_t room = bound(*method, n);
-    if (room > alloc::series_limit) error::fire(too_long);
+    if (room > alloc::series_limit) error::fire(error::id::too_long);
     Cell* out = stack::push_slot();
     binary::make_at(out, uint32_t(room));
     const uint8_t* in = is_binary ? checksum::binary_bytes(base, &n) : reinterpret_cast<const uint8_t*>(text.data());
@@ -180,7 +175,7 @@ struct Output {
     void reserve(uint64_t n) { bytes.resize(size_t(n < alloc::series_limit ? n : alloc::series_limit)); }
     // Room for more: doubles the buffer, or raises too-long at the limit.
     void grow() {
-        if (bytes.size() >= alloc::series_limit) error::fire(too_long);
+        if (bytes.size() >= alloc::series_limit) error::fire(error::id::too_long);
         uint64_t want = bytes.size() < 4096 ? 4096 : uint64_t(bytes.size()) * 2;
         reserve(want);
     }
@@ -278,7 +273,7 @@ void unzstd(const uint8_t* in, size_t n, Output& out, uint64_t limit) {
         bool too_small = ZSTD_getErrorCode(k) == ZSTD_error_dstSize_tooSmall;
         if (!too_small || out.bytes.size() >= limit) {
             ZSTD_freeDCtx(dctx);
-            if (too_small && limit >= alloc::series_limit) error::fire(too_long);
+            if (too_small && limit >= alloc::series_limit) error::fire(error::id::too_long);
             bad_data();
         }
         try {
@@ -295,7 +290,7 @@ void unzstd(const uint8_t* in, size_t n, Output& out, uint64_t limit) {
 uint32_t decompress(const Call& call) {
     Cell* base = stack::args;
     std::optional<Method> method = method_of(base + 1);
-    if (!method) error::fire(invalid_arg, base + 1);
+    if (!method) error::fire(error::id::invalid_arg, base + 1);
     size_t n;
     const uint8_t* in = checksum::binary_bytes(base, &n);
     // A first size: the caller's, else what the data says, else a multiple

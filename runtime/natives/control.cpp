@@ -81,10 +81,6 @@ int32_t loop_count(const Cell* count) {
     return int32_t(d);
 }
 
-[[noreturn]] void raise(error::Category category, const char* id, const Cell* a = nullptr, const Cell* b = nullptr) {
-    error::fire(error::Id{category, id}, a, b);
-}
-
 }  // namespace
 
 // ---- conditionals
@@ -180,7 +176,7 @@ uint32_t case_(const Call& call) {
             return pending;
         if (pos >= length()) {
             Cell name = *words::words.case_;
-            raise(error::Category::script, "need-value", &name);
+            error::fire(error::id::need_value, &name);
         }
         bool chosen = truthy(frame + 1);
         stack::top = frame + 1;
@@ -217,7 +213,7 @@ uint32_t while_(const Call&) {
         uint32_t code = run_body(cond);
         if (code == throws::break_ || code == throws::continue_) {
             exits::consume();
-            raise(error::Category::throw_, "while-cond");
+            error::fire(error::id::while_cond);
         }
         if (code) return code;
         if (!truthy(stack::args)) break;
@@ -274,7 +270,7 @@ uint32_t repeat(const Call&) {
     }
     if (!base[0].payload1) {
         Cell w = base[0];
-        raise(error::Category::script, "not-defined", &w);
+        error::fire(error::id::not_defined, &w);
     }
     const Cell body = base[2];
     stack::mark_loop(nullptr);
@@ -334,7 +330,7 @@ bool name_matches(const Cell* names, const Cell* name) {
         const Cell* w = block::ks_abs_at(names, i);
         if (!cell::is(w, type::word)) {
             Cell refinement = *words::words.catch_, block = *names;
-            raise(error::Category::script, "invalid-refine-arg", &refinement, &block);
+            error::fire_bad_refinement(&refinement, &block);
         }
         found |= named && symbol::resolve(w->payload2) == wanted;
     }

@@ -72,15 +72,13 @@ void put_into(Cell* out, Cell* values, bool only) {
     stack::pop(2);
 }
 
-[[noreturn]] void not_done() { error::fire(error::Id{error::Category::internal, "not-done"}); }
-
 }  // namespace
 
 uint32_t do_(const Call& call) {
     enum { expand, args, next, trace };
     // /expand runs the preprocessor, which is not built yet. /args only
     // matters for scripts.
-    if (used(call, expand)) not_done();
+    if (used(call, expand)) error::fire_not_done();
     Cell* base = stack::args;
     const Cell value = base[0];
     switch (cell::type_of(&value)) {
@@ -128,7 +126,7 @@ uint32_t do_(const Call& call) {
             // Run as a script by the boot environment's do-file.
             Cell runner = *context::find_or_add_global(symbol::make("do-file"));
             const Cell* fn = word::fetch(&runner);
-            if (cell::is(fn, type::unset)) error::fire(error::Id{error::Category::script, "no-value"}, &runner);
+            if (cell::is(fn, type::unset)) error::fire(error::id::no_value, &runner);
             Cell values[3] = {value, Cell{type::none, 0, 0, 0}, Cell{type::none, 0, 0, 0}};
             if (used(call, args)) values[2] = base[call.refs[args]];
             Cell callable = *fn;
@@ -239,7 +237,7 @@ uint32_t compose(const Call& call) {
         Cell kind, wanted;
         cell::set_datatype(&kind, cell::type_of(&value));
         cell::set_datatype(&wanted, type::block);
-        error::fire(error::Id{error::Category::script, "expect-val"}, &kind, &wanted);
+        error::fire(error::id::expect_val, &kind, &wanted);
     }
     stack::mark_native(nullptr);
     if (uint32_t pending = compose_block(value, used(call, deep), used(call, only))) return pending;

@@ -21,7 +21,7 @@ namespace {
 
 [[noreturn]] void cannot_open(const Cell* file) {
     Cell arg = *file;
-    error::fire(error::Id{error::Category::access, "cannot-open"}, &arg);
+    error::fire(error::id::cannot_open, &arg);
 }
 
 // An integer refinement argument; -1 when absent; anything else raises
@@ -31,7 +31,7 @@ int64_t integer_arg(const Cell* value, const char* refinement) {
     if (!cell::is(value, type::integer)) {
         Cell name{type::refinement, context::global, symbol::make(refinement), uint32_t(-1)};
         Cell arg = *value;
-        error::fire(error::Id{error::Category::script, "invalid-refine-arg"}, &name, &arg);
+        error::fire_bad_refinement(&name, &arg);
     }
     return cell::integer(value);
 }
@@ -169,7 +169,7 @@ bool delete_file(const Cell* file) {
 bool rename_file(const Cell* from, const Cell* to) {
     if (!series::is_text(cell::type_of(to))) {
         Cell arg = *to;
-        error::fire(error::Id{error::Category::script, "invalid-arg"}, &arg);
+        error::fire(error::id::invalid_arg, &arg);
     }
     return files::rename(file::to_local_path(from), file::to_local_path(to));
 }

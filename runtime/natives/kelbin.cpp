@@ -64,10 +64,6 @@ constexpr uint32_t fixed_path = 255;
 constexpr uint32_t max_path = 65536;
 constexpr uint32_t money_negative = 0x4000;  // money! header: the sign
 
-constexpr error::Id invalid_record{error::Category::script, "rb-invalid-record"};
-constexpr error::Id invalid_data{error::Category::script, "invalid-data"};
-constexpr error::Id no_codec{error::Category::access, "no-codec"};
-
 bool no_codec_type(uint8_t t) {
     // image! has no datatype module yet: nothing can make or take its pixels.
     return t == type::routine || t == type::triple || t == type::handle || t == type::port ||
@@ -369,7 +365,7 @@ struct Encoder {
                 if (t == type::error) {
                     // Only an error with a code can be made again from it.
                     const Cell* code = error::field_of(v, 0);
-                    if (!cell::is(code, type::integer)) error::fire(no_codec, v);
+                    if (!cell::is(code, type::integer)) error::fire(error::id::no_codec, v);
                     num(uint32_t(cell::integer(code)));
                     enter(lookup ? ctx : 0);
                     for (uint32_t i = 3; i < 9; ++i) value(error::field_of(v, i), true);
@@ -400,8 +396,8 @@ struct Encoder {
                 --depth;
                 Cell d;
                 cell::set_datatype(&d, t);
-                if (no_codec_type(t)) error::fire(no_codec, v);
-                error::fire(no_codec, &d);
+                if (no_codec_type(t)) error::fire(error::id::no_codec, v);
+                error::fire(error::id::no_codec, &d);
             }
         }
         --depth;
@@ -605,7 +601,7 @@ struct Decoder {
     [[noreturn]] void fail(const uint8_t* at) {
         Cell where;
         cell::set_integer(&where, int32_t(at - start) + 1);
-        error::fire(invalid_record, &where);
+        error::fire(error::id::rb_invalid_record, &where);
     }
     [[noreturn]] void fail() { fail(pos); }
 
@@ -823,7 +819,7 @@ struct Decoder {
         if (no_codec_type(t)) {
             Cell d;
             cell::set_datatype(&d, t);
-            error::fire(no_codec, &d);
+            error::fire(error::id::no_codec, &d);
         }
         bool refable = series::is_any_block(t) || series::is_text(t) || t == type::binary || t == type::vector ||
                        t == type::bitset || t == type::map || t == type::object || t == type::function ||
@@ -1357,7 +1353,7 @@ struct Decoder {
 void decode(const uint8_t* data, Cell* target, bool codec, size_t length, const Cell* arg) {
     if (length < 8 || std::memcmp(data, magic, 6) != 0) {
         if (!codec) boot_failure("Error: Not a Kelbin file!\n");
-        error::fire(invalid_data, arg);
+        error::fire(error::id::invalid_data, arg);
     }
     StackMark mark;
     uint8_t flags = data[7];
@@ -1374,7 +1370,7 @@ void decode(const uint8_t* data, Cell* target, bool codec, size_t length, const 
         expanded.p = lz::decompress(data + 8, length - 8, &n);
         if (!expanded.p) {
             if (!codec) boot_failure("Error: Kelbin compressed data corrupted!\n");
-            error::fire(invalid_data, arg);
+            error::fire(error::id::invalid_data, arg);
         }
         whole.assign(data, data + 8);
         whole.insert(whole.end(), expanded.p, expanded.p + n);
@@ -1394,7 +1390,7 @@ void decode(const uint8_t* data, Cell* target, bool codec, size_t length, const 
         run(Decoder<false>{});
     } else {
         // The fixed layout's root count and records length must be there.
-        if (length < 16) error::fire(invalid_data, arg);
+        if (length < 16) error::fire(error::id::invalid_data, arg);
         run(Decoder<true>{});
     }
 }
@@ -1418,11 +1414,11 @@ void codec_decode(const Cell* payload, Cell* out) {
         bytes = *actions::handler<actions::Read>(t, action::read, source)(source, nullptr, nullptr, true, false,
                                                                           false, nullptr);
     }
-    if (!cell::is(&bytes, type::binary)) error::fire(invalid_data, &p);
+    if (!cell::is(&bytes, type::binary)) error::fire(error::id::invalid_data, &p);
     SeriesBuffer* b = alloc::buffer_of(bytes.payload2);
     int64_t from = series::clamped_index(&bytes);
     size_t n = b->tail - b->offset - size_t(from);
-    if (n <= 10) error::fire(invalid_data, &p);
+    if (n <= 10) error::fire(error::id::invalid_data, &p);
     // The blob is copied: decoding allocates, and the binary's buffer may move.
     std::vector<uint8_t> blob(b->data() + b->offset + from, b->data() + b->offset + from + n);
     block::make_at(out, 1);

@@ -41,16 +41,6 @@ namespace kel::natives {
 
 namespace {
 
-[[noreturn]] void fail(error::Category category, const char* id, const Cell* a = nullptr, const Cell* b = nullptr,
-                       const Cell* c = nullptr) {
-    error::fire(error::Id{category, id}, a, b, c);
-}
-[[noreturn]] void script_error(const char* id, const Cell* a = nullptr, const Cell* b = nullptr,
-                               const Cell* c = nullptr) {
-    fail(error::Category::script, id, a, b, c);
-}
-[[noreturn]] void not_done() { fail(error::Category::internal, "not-done"); }
-
 bool used(const Call& call, int i) { return call.refs[i] >= 0; }
 
 // Opens the loop frame above the cells pushed so far; its first cell, the
@@ -65,7 +55,7 @@ bool word_like(uint8_t t) {
 }
 
 void check_bound(const Cell* word) {
-    if (!word->payload1) script_error("not-defined", word);
+    if (!word->payload1) error::fire(error::id::not_defined, word);
 }
 
 // The loop words: one word, or a block of at least one word; answers their
@@ -76,10 +66,10 @@ int32_t check_words(const Cell* words) {
         return 1;
     }
     int32_t first = series::clamped_index(words), n = series::length_from(words);
-    if (n == 0) script_error("invalid-arg", words);
+    if (n == 0) error::fire(error::id::invalid_arg, words);
     for (int32_t i = 0; i < n; ++i) {
         const Cell* w = block::ks_abs_at(words, first + i);
-        if (!word_like(cell::type_of(w))) script_error("invalid-arg", w);
+        if (!word_like(cell::type_of(w))) error::fire(error::id::invalid_arg, w);
         check_bound(w);
     }
     return n;
@@ -97,10 +87,10 @@ Cell loop_word(const Cell* words, int32_t i) {
 // and an image! (pixels).
 void check_walkable(const Cell* words, const Cell* series) {
     if (cell::is(series, type::map)) {
-        if (!cell::is(words, type::block) || series::length_from(words) != 2) script_error("invalid-arg", words);
-        not_done();
+        if (!cell::is(words, type::block) || series::length_from(words) != 2) error::fire(error::id::invalid_arg, words);
+        error::fire_not_done();
     }
-    if (cell::is(series, type::image)) not_done();
+    if (cell::is(series, type::image)) error::fire_not_done();
 }
 
 // The element at a position of the series, or none at and past the tail.
@@ -139,7 +129,7 @@ void remove_at(const Cell* data, int32_t pos, int32_t count) {
         return;
     }
     if (t == type::hash || t == type::vector || !(series::is_any_block(t) || series::is_text(t) || t == type::binary))
-        not_done();
+        error::fire_not_done();
     SeriesBuffer* b = alloc::buffer_of(data->payload2);
     uint32_t unit = b->unit() ? b->unit() : 1;
     uint8_t* first = b->data() + b->offset + uint64_t(pos) * unit;
@@ -181,9 +171,9 @@ uint32_t forall(const Call&) {
     if (!series::is_series(t)) {
         Cell name = stack::get_call_word(), kind, argument{type::word, 0, symbol::make("word"), uint32_t(-1)};
         cell::set_datatype(&kind, t);
-        script_error("expect-arg", &name, &kind, &argument);
+        error::fire(error::id::expect_arg, &name, &kind, &argument);
     }
-    if (t == type::image) not_done();
+    if (t == type::image) error::fire_not_done();
     const Cell body = base[1];
     open_loop();
     for (;;) {
@@ -196,7 +186,7 @@ uint32_t forall(const Call&) {
         // The body may have moved the word along the series, never off it.
         current = *word::fetch(base);
         if (!series::same_series(&current, start))
-            fail(error::Category::script, "bad-loop-series", &current);
+            error::fire(error::id::bad_loop_series, &current);
         current.payload1 += 1;
         word::set(base, &current);
     }
@@ -293,7 +283,7 @@ uint32_t push_next(Source& s, uint32_t cls) {
             c = fetched(c);
             if (cell::is(&c, type::unset)) {
                 Cell w = *block::ks_abs_at(s.block, int32_t(s.pos - 1));
-                script_error("no-value", &w);
+                error::fire(error::id::no_value, &w);
             }
         }
     }
@@ -338,7 +328,7 @@ uint32_t push_argument(Source& s, const Cell& word, const Cell& typeset) {
     Cell kind, argument = word;
     cell::set_datatype(&kind, cell::type_of(value));
     cell::set_type(&argument, type::word);
-    script_error("expect-arg", &s.name, &kind, &argument);
+    error::fire(error::id::expect_arg, &s.name, &kind, &argument);
 }
 
 // The parsed spec of the callable: pairs of word and typeset, refinement
@@ -408,21 +398,21 @@ uint32_t fetch_by_refinements(Source& s, const Spec& spec, Frame& f) {
     uint32_t seen = 0;
     while (!s.at_end()) {
         Cell r = s.peek();
-        if (!cell::is(&r, type::refinement)) script_error("invalid-arg", &r);
+        if (!cell::is(&r, type::refinement)) error::fire(error::id::invalid_arg, &r);
         ++s.pos;
         uint32_t k = first_refinement, wanted = symbol::resolve(r.payload2), slot = 0;
         for (; k < n; ++k) {
             if (spec.refinement(k) && symbol::resolve(spec.at(k).payload2) == wanted) break;
             if (spec.argument(k)) ++k;
         }
-        if (k == n) script_error("no-refine", &s.name, &r);
+        if (k == n) error::fire(error::id::no_refine, &s.name, &r);
         // The refinement's slot in a function: after the mandatory arguments,
         // one per refinement and per argument before it.
         for (uint32_t j = 0; j < k; ++j)
             if (spec.refinement(j)) ++slot;
             else if (spec.argument(j)) ++slot, ++j;
         uint32_t number = spec.at(k).payload3;
-        if (seen & (1u << (number - 1))) script_error("dup-refine", &r);
+        if (seen & (1u << (number - 1))) error::fire(error::id::dup_refine, &r);
         seen |= 1u << (number - 1);
         bool on;
         if (uint32_t pending = next_truth(s, &on)) return pending;
@@ -476,7 +466,7 @@ uint32_t run_entry(const Cell& fn, const Frame& f) {
     } else {
         entry = natives::entry(fn.payload1);
     }
-    if (!entry) not_done();
+    if (!entry) error::fire_not_done();
     return guarded([&] { return entry(Call{false, f.refs}); });
 }
 
@@ -492,21 +482,21 @@ uint32_t apply(const Call& call) {
     } else if (cell::is(&fn, type::path)) {
         // A path stands for its head word's value.
         Cell head = series::length_from(&fn) ? *block::ks_abs_at(&fn, series::clamped_index(&fn)) : fn;
-        if (!cell::is(&head, type::word)) script_error("invalid-arg", base);
+        if (!cell::is(&head, type::word)) error::fire(error::id::invalid_arg, base);
         name = head;
         fn = fetched(head);
     }
-    if (!callable(cell::type_of(&fn))) script_error("invalid-arg", base);
+    if (!callable(cell::type_of(&fn))) error::fire(error::id::invalid_arg, base);
     if (cell::is(&fn, type::op)) {
         cell::set_type(&fn, op::source_type(&fn));
         fn.header &= cell::type_mask;
     }
-    if (cell::is(&fn, type::routine)) not_done();  // routines are called by the interpreter once it runs them
+    if (cell::is(&fn, type::routine)) error::fire_not_done();  // routines are called by the interpreter once it runs them
     stack::top = base + 2;
     stack::push(&fn);  // kept safe on the stack during the call
     Spec spec{Cell{type::block, 0, interp::parsed_spec(&fn), 0}};
     Cell refinements = spec.at(spec.length() - 1);
-    if (uint32_t(cell::integer(&refinements)) > max_refinements) not_done();
+    if (uint32_t(cell::integer(&refinements)) > max_refinements) error::fire_not_done();
     Frame f{cell::is(&fn, type::function), {}};
     for (int32_t& r : f.refs) r = -1;
     if (f.function) stack::mark_interp_func(&name, fn.payload1);
@@ -516,7 +506,7 @@ uint32_t apply(const Call& call) {
     if (pending) return pending;
     if (!s.at_end()) {
         Cell extra = s.peek();
-        script_error("invalid-arg", &extra);
+        error::fire(error::id::invalid_arg, &extra);
     }
     pending = f.function ? run_function(fn, spec) : run_entry(fn, f);
     if (pending) return pending;

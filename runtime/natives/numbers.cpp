@@ -23,22 +23,12 @@
 namespace kel::natives {
 namespace {
 
-constexpr error::Id invalid_arg{error::Category::script, "invalid-arg"};
-constexpr error::Id type_limit{error::Category::script, "type-limit"};
-constexpr error::Id bad_denom{error::Category::script, "bad-denom"};
 constexpr double epsilon = 2.220446049250313e-16;
 
 Cell datatype_cell(uint8_t t) {
     Cell c;
     cell::set_datatype(&c, t);
     return c;
-}
-
-[[noreturn]] void fire_expect_arg(const Cell* value, const char* argument) {
-    Cell where = stack::get_call_word();
-    Cell kind = datatype_cell(cell::type_of(value));
-    Cell word{type::word, context::global, symbol::make(argument), uint32_t(-1)};
-    error::fire(error::id::expect_arg, &where, &kind, &word);
 }
 
 uint32_t answer_logic(bool v) {
@@ -76,7 +66,7 @@ int32_t sign_of(const Cell* v) {
         return d > 0.0 ? 1 : d < 0.0 ? -1 : 0;
     }
     if (t == type::money) return money::sign(v);
-    fire_expect_arg(v, "number");
+    error::fire_expect_arg(v, "number");
 }
 
 uint32_t negative_q(const Call&) { return answer_logic(sign_of(stack::args) < 0); }
@@ -173,7 +163,7 @@ bool max_min_composite(Cell* a, Cell* b, bool greater) {
                 double d = cell::real(b);
                 if (!(d > -2147483649.0 && d < 2147483648.0)) {
                     Cell kind = datatype_cell(type::integer);
-                    error::fire(type_limit, &kind);
+                    error::fire(error::id::type_limit, &kind);
                 }
                 s = int32_t(d);
             }
@@ -231,11 +221,11 @@ uint32_t shift(const Call& call) {
 
 uint32_t to_hex(const Call& call) {
     Cell* v = stack::args;
-    if (!cell::is(v, type::integer)) fire_expect_arg(v, "value");
+    if (!cell::is(v, type::integer)) error::fire_expect_arg(v, "value");
     int32_t keep = 8;
     if (call.refs[0] >= 0) {
         Cell* size = stack::args + call.refs[0];
-        if (!cell::is(size, type::integer) || cell::integer(size) < 1) error::fire(invalid_arg, size);
+        if (!cell::is(size, type::integer) || cell::integer(size) < 1) error::fire(error::id::invalid_arg, size);
         keep = std::min(cell::integer(size), 8);
     }
     constexpr char hex[] = "0123456789ABCDEF";
@@ -255,7 +245,7 @@ double real_arg(const Cell* v, const char* argument) {
         case type::integer: return double(cell::integer(v));
         case type::float_:
         case type::percent: return cell::real(v);
-        default: fire_expect_arg(v, argument);
+        default: error::fire_expect_arg(v, argument);
     }
 }
 
@@ -312,15 +302,15 @@ uint32_t square_root(const Call&) { return answer_float(std::sqrt(real_arg(stack
 // 32 bits raises invalid-arg).
 int32_t pair_part(const Cell* v, const char* argument) {
     if (cell::is(v, type::integer)) return cell::integer(v);
-    if (!cell::is(v, type::float_)) fire_expect_arg(v, argument);
+    if (!cell::is(v, type::float_)) error::fire_expect_arg(v, argument);
     double d = cell::real(v);
-    if (!(d > -2147483649.0 && d < 2147483648.0)) error::fire(invalid_arg, v);
+    if (!(d > -2147483649.0 && d < 2147483648.0)) error::fire(error::id::invalid_arg, v);
     return int32_t(d);
 }
 
 double point_part(const Cell* v, const char* argument) {
     if (cell::is(v, type::integer)) return double(cell::integer(v));
-    if (!cell::is(v, type::float_)) fire_expect_arg(v, argument);
+    if (!cell::is(v, type::float_)) error::fire_expect_arg(v, argument);
     return cell::real(v);
 }
 
@@ -348,15 +338,15 @@ uint32_t as_point3d(const Call&) {
 
 uint32_t as_money(const Call&) {
     Cell* a = stack::args;
-    if (!cell::is(a, type::word)) fire_expect_arg(a, "currency");
+    if (!cell::is(a, type::word)) error::fire_expect_arg(a, "currency");
     std::string_view name = symbol::name(a->payload2);
     int32_t currency = name.size() == 3 ? money::find_currency(name.data()) : -1;
-    if (currency < 0) error::fire(bad_denom, a);
+    if (currency < 0) error::fire(error::id::bad_denom, a);
     Cell* amount = a + 1;
     Cell m;
     if (cell::is(amount, type::integer)) money::from_integer(&m, cell::integer(amount));
     else if (cell::is(amount, type::float_)) money::from_float(&m, cell::real(amount), false);
-    else fire_expect_arg(amount, "amount");
+    else error::fire_expect_arg(amount, "amount");
     m.payload1 = (m.payload1 & ~0xFFu) | uint32_t(currency);
     *a = m;
     stack::keep();

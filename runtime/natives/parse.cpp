@@ -69,10 +69,6 @@ int32_t first(const Cell* t) { return int32_t(t->payload1); }
 int32_t second(const Cell* t) { return int32_t(t->payload2); }
 int32_t third(const Cell* t) { return int32_t(t->payload3); }
 
-[[noreturn]] void script_error(const char* id, const Cell* arg = nullptr) {
-    error::fire(error::Id{error::Category::script, id}, arg);
-}
-
 // A keyword as a word! value, for error arguments.
 const Cell& keyword_word(const char* name) {
     static Cell w;
@@ -185,7 +181,7 @@ private:
     // The value a rule word stands for.
     Cell word_value(const Cell& w) const {
         Cell v = *word::fetch(&w);
-        if (cell::is(&v, type::unset)) script_error("parse-rule", &w);
+        if (cell::is(&v, type::unset)) error::fire(error::id::parse_rule, &w);
         return v;
     }
 
@@ -195,7 +191,7 @@ private:
     Cell* frame() const { return cells(rule_stack) + depth() - 3; }  // the top frame's three cells
     bool keyword_on_top() const { return depth() >= rule_head + 3 && cell::is(frame() + 2, type::pair); }
     void check_stacks() const {
-        if (count(input_stack) > stack_limit || count(rule_stack) > stack_limit) script_error("parse-stack");
+        if (count(input_stack) > stack_limit || count(rule_stack) > stack_limit) error::fire(error::id::parse_stack);
     }
     void push_frame(const Cell& a, const Cell& b, const Cell& c) {
         check_stacks();
@@ -217,7 +213,7 @@ private:
     Step complete();
     Step counts(const Cell& n);
     int64_t rule_end(int64_t p) const;
-    int64_t after_modifier(Keyword modifier, const Cell& w, const char* missing, bool* given) const;
+    int64_t after_modifier(Keyword modifier, const Cell& w, error::Id missing, bool* given) const;
     Step end_block_at_once(bool success);
     Step collect_keyword(const Cell& w);
     Step keep_keyword(const Cell& w);
@@ -284,7 +280,7 @@ Cell* Run::eval_paren(const Cell& paren) {
 Cell* Run::operand(int64_t p) {
     Cell e = element(p);
     switch (cell::type_of(&e)) {
-        case type::path: script_error("parse-rule", &e);
+        case type::path: error::fire(error::id::parse_rule, &e);
         case type::paren: {
             Cell* v = eval_paren(e);
             trace(ev_paren);
@@ -388,7 +384,7 @@ void Run::literal_match(const Cell& value) {
 }
 
 bool Run::type_match(const Cell& t) {
-    if (series::is_text(input_type())) script_error("parse-unsupported");
+    if (series::is_text(input_type())) error::fire(error::id::parse_unsupported);
     if (at_end()) return false;
     auto wanted = [&](uint8_t k) {
         return cell::is(&t, type::typeset) ? cell::typeset_has(&t, k) : t.payload1 == k;
@@ -420,7 +416,7 @@ Step Run::search_value(const Cell& value, Kind kind) {
     uint8_t t = cell::type_of(&value);
     if (binary_input() && t != type::binary && t != type::char_ && t != type::integer && t != type::bitset &&
         !series::is_text(t))
-        script_error("parse-rule", &value);
+        error::fire(error::id::parse_rule, &value);
     int64_t end = end_index();
     match_ = false;
     for (int64_t i = index(); i <= end; ++i) {
@@ -529,7 +525,7 @@ Step Run::dispatch(const Cell& e, bool as_rule) {
             if (k != Keyword::none_) return keyword(k, e);
             Cell v = word_value(e);
             if (cell::is(&v, type::word)) {  // matched literally only as a keyword's rule
-                if (!as_rule) script_error("parse-rule", &e);
+                if (!as_rule) error::fire(error::id::parse_rule, &e);
                 literal_match(v);
                 return Step::check;
             }
@@ -545,7 +541,7 @@ Step Run::dispatch(const Cell& e, bool as_rule) {
             Cell w = e;
             cell::set_type(&w, type::word);
             Cell v = *word::fetch(&w);
-            if (!same_as_input(&v)) script_error("parse-invalid-ref", &e);
+            if (!same_as_input(&v)) error::fire(error::id::parse_invalid_ref, &e);
             set_index(series::clamped_index(&v));
             match_ = true;
             return Step::check;
@@ -563,7 +559,7 @@ Step Run::dispatch(const Cell& e, bool as_rule) {
             match_ = type_match(e);
             trace(ev_match);
             return Step::check;
-        case type::path: script_error("parse-rule", &e);
+        case type::path: error::fire(error::id::parse_rule, &e);
         default:
             if (as_rule && keyword_on_top()) {
                 int32_t kind = frame()[2].payload2;
@@ -590,7 +586,7 @@ Step Run::counts(const Cell& n) {
             ++rule;
         }
     }
-    if (!has_element(rule) || low > high) script_error("parse-rule", &n);
+    if (!has_element(rule) || low > high) error::fire(error::id::parse_rule, &n);
     if (high == 0) {  // the rule is skipped, keyword and arguments, without being tried
         pos_ = rule_end(rule) - 1;
         match_ = true;
@@ -643,7 +639,7 @@ int64_t Run::rule_end(int64_t p) const {
 Step Run::keyword(Keyword k, const Cell& w) {
     // The keywords that take a rule or an argument need one after them.
     auto need_next = [&](int64_t p) {
-        if (!has_element(p)) script_error("parse-end", &w);
+        if (!has_element(p)) error::fire(error::id::parse_end, &w);
     };
     switch (k) {
         case Keyword::bar:
@@ -674,11 +670,11 @@ Step Run::keyword(Keyword k, const Cell& w) {
         case Keyword::not_: need_next(pos_ + 1); return push_keyword(not_, triple(0, 0, 1), pos_ + 1);
         case Keyword::ahead: need_next(pos_ + 1); return push_keyword(ahead, triple(0, 0, 1), pos_ + 1);
         case Keyword::into: {
-            if (!block_input()) script_error("parse-block", &input_);
+            if (!block_input()) error::fire(error::id::parse_block, &input_);
             need_next(pos_ + 1);
             Cell rule = element(pos_ + 1);
             if (cell::is(&rule, type::word) && keyword_of(rule) == Keyword::none_) rule = *word::fetch(&rule);
-            if (!cell::is(&rule, type::block)) script_error("parse-end", &w);
+            if (!cell::is(&rule, type::block)) error::fire(error::id::parse_end, &w);
             Cell value = at_end() ? Cell{type::none, 0, 0, 0} : cells(&input_)[index()];
             uint8_t vt = cell::type_of(&value);
             if (!series::is_any_block(vt) && !series::is_text(vt) && vt != type::binary) {
@@ -709,7 +705,7 @@ Step Run::keyword(Keyword k, const Cell& w) {
         case Keyword::if_: {
             need_next(pos_ + 1);
             Cell paren = element(pos_ + 1);
-            if (!cell::is(&paren, type::paren)) script_error("parse-end", &w);
+            if (!cell::is(&paren, type::paren)) error::fire(error::id::parse_end, &w);
             ++pos_;
             Cell* top = stack::top;
             match_ = natives::truthy(eval_paren(paren));
@@ -726,7 +722,7 @@ Step Run::keyword(Keyword k, const Cell& w) {
         case Keyword::case_: {
             need_next(pos_ + 1);
             Cell flag = element(pos_ + 1);
-            if (!cell::is(&flag, type::word)) script_error("parse-end", &w);
+            if (!cell::is(&flag, type::word)) error::fire(error::id::parse_end, &w);
             need_next(pos_ + 2);
             int32_t saved = mode_;
             mode_ = natives::truthy(word::fetch(&flag)) ? 2 : 0;
@@ -736,7 +732,7 @@ Step Run::keyword(Keyword k, const Cell& w) {
         case Keyword::set: {
             need_next(pos_ + 1);
             Cell target = element(pos_ + 1);
-            if (!cell::is(&target, type::word)) script_error("parse-end", &w);
+            if (!cell::is(&target, type::word)) error::fire(error::id::parse_end, &w);
             need_next(pos_ + 2);
             return push_keyword(k == Keyword::copy ? copy : set, target, pos_ + 2);
         }
@@ -840,7 +836,7 @@ Step Run::complete() {
             break;
         case change:
         case change_only: {
-            if (!has_element(pos_ + 1)) script_error("parse-end", &keyword_word("change"));
+            if (!has_element(pos_ + 1)) error::fire(error::id::parse_end, &keyword_word("change"));
             ++pos_;
             if (match_) {
                 Cell* top = stack::top;
@@ -879,22 +875,22 @@ bool compatible(uint8_t target, uint8_t input) {
 
 Step Run::collect_keyword(const Cell& w) {
     int64_t p = pos_ + 1;
-    if (!has_element(p)) script_error("parse-end", &w);
+    if (!has_element(p)) error::fire(error::id::parse_end, &w);
     Cell modifier = element(p);
     Keyword m = keyword_of(modifier);
     int64_t saved = 0;
     ++collects_;
     if (m == Keyword::set || m == Keyword::into || m == Keyword::after) {
         Cell target = has_element(p + 1) ? element(p + 1) : Cell{type::none, 0, 0, 0};
-        if (!cell::is(&target, type::word)) script_error("parse-end", &w);
+        if (!cell::is(&target, type::word)) error::fire(error::id::parse_end, &w);
         if (m == Keyword::set) {
             stack::push(&target);
             block::push_new(8);
         } else {
             Cell series = *word::fetch(&target);
             if (!series::is_series(cell::type_of(&series)) || !compatible(cell::type_of(&series), input_type()))
-                script_error("parse-into-type");
-            if (series.payload2 == input_.payload2) script_error("parse-into-bad");
+                error::fire(error::id::parse_into_type);
+            if (series.payload2 == input_.payload2) error::fire(error::id::parse_into_bad);
             saved = series::index_of(&series);
             Cell* held = stack::push(&target);
             cell::set_type(held, m == Keyword::into ? type::get_word : type::refinement);
@@ -903,7 +899,7 @@ Step Run::collect_keyword(const Cell& w) {
     } else {
         block::push_new(8);
     }
-    if (!has_element(p)) script_error("parse-end", &w);
+    if (!has_element(p)) error::fire(error::id::parse_end, &w);
     return push_keyword(collect, triple(0, saved, 1), p);
 }
 
@@ -960,19 +956,19 @@ void Run::keep_value(Cell* target, const Cell& value, bool only) {
 
 // The element after the keyword at pos_ and its optional modifier (only,
 // pick); the error `missing` with the keyword when there is none.
-int64_t Run::after_modifier(Keyword modifier, const Cell& w, const char* missing, bool* given) const {
+int64_t Run::after_modifier(Keyword modifier, const Cell& w, error::Id missing, bool* given) const {
     int64_t p = pos_ + 1;
-    if (!has_element(p)) script_error(missing, &w);
+    if (!has_element(p)) error::fire(missing, &w);
     *given = is_keyword(element(p), modifier);
     if (*given) ++p;
-    if (!has_element(p)) script_error(missing, &w);
+    if (!has_element(p)) error::fire(missing, &w);
     return p;
 }
 
 Step Run::keep_keyword(const Cell& w) {
-    if (collects_ == 0) script_error("parse-keep");
+    if (collects_ == 0) error::fire(error::id::parse_keep);
     bool pick;
-    int64_t p = after_modifier(Keyword::pick, w, "parse-end", &pick);
+    int64_t p = after_modifier(Keyword::pick, w, error::id::parse_end, &pick);
     Cell rule = element(p);
     if (cell::is(&rule, type::paren)) {  // keep (expression): its value
         pos_ = p;
@@ -993,7 +989,7 @@ void Run::finish_keep(const Cell* marker, int32_t pick) {
     if (!cell::is(target, type::block)) {
         Cell w = *target;
         cell::set_type(&w, type::word);
-        if (!compatible(cell::type_of(word::fetch(&w)), input_type())) script_error("parse-into-type");
+        if (!compatible(cell::type_of(word::fetch(&w)), input_type())) error::fire(error::id::parse_into_type);
     }
     // keep copy x rule: the very value copy set.
     Cell rule = element(first(marker));
@@ -1020,7 +1016,7 @@ void Run::finish_keep(const Cell* marker, int32_t pick) {
 
 Step Run::insert_keyword(const Cell& w) {
     bool only;
-    int64_t p = after_modifier(Keyword::only, w, "parse-end", &only);
+    int64_t p = after_modifier(Keyword::only, w, error::id::parse_end, &only);
     int64_t at = index();
     Cell e = element(p);
     if (cell::is(&e, type::word) || cell::is(&e, type::get_word)) {
@@ -1031,7 +1027,7 @@ Step Run::insert_keyword(const Cell& w) {
             if (same_as_input(&v)) {  // insert at a marked position
                 at = series::clamped_index(&v);
                 ++p;
-                if (!has_element(p)) script_error("parse-rule", &w);
+                if (!has_element(p)) error::fire(error::id::parse_rule, &w);
             }
         }
     }
@@ -1052,12 +1048,12 @@ Step Run::insert_keyword(const Cell& w) {
 
 Step Run::change_keyword(const Cell& w) {
     bool only;
-    int64_t p = after_modifier(Keyword::only, w, "parse-rule", &only);
+    int64_t p = after_modifier(Keyword::only, w, error::id::parse_rule, &only);
     Cell e = element(p);
     if (cell::is(&e, type::word) && keyword_of(e) == Keyword::none_) {
         Cell v = *word::fetch(&e);
         if (same_as_input(&v)) {  // change up to a marked position
-            if (!has_element(p + 1)) script_error("parse-end", &w);
+            if (!has_element(p + 1)) error::fire(error::id::parse_end, &w);
             pos_ = p + 1;
             Cell* top = stack::top;
             Cell* value = operand(pos_);
@@ -1076,9 +1072,9 @@ Step Run::change_keyword(const Cell& w) {
 
 Step Run::remove_keyword(const Cell& w) {
     int64_t p = pos_ + 1;
-    if (!has_element(p)) script_error("parse-end", &w);
+    if (!has_element(p)) error::fire(error::id::parse_end, &w);
     Cell e = element(p);
-    if (cell::is(&e, type::path)) script_error("parse-rule", &e);
+    if (cell::is(&e, type::path)) error::fire(error::id::parse_rule, &e);
     if (cell::is(&e, type::word) && keyword_of(e) == Keyword::none_) {
         Cell v = *word::fetch(&e);
         if (same_as_input(&v)) {  // remove from a marked position up to here
@@ -1213,7 +1209,7 @@ uint32_t parse_native(const Call& call) {
             limit = index + int64_t(std::clamp(n, -2147483648.0, 2147483647.0));
         } else {
             if (cell::type_of(length) != cell::type_of(&input) || length->payload2 != input.payload2)
-                error::fire(error::Id{error::Category::script, "invalid-refine-arg"}, words::refinements.part, length);
+                error::fire_bad_refinement(words::refinements.part, length);
             limit = series::clamped_index(length);
         }
         if (limit < 1) {  // nothing to match: true exactly for empty input

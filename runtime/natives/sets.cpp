@@ -26,25 +26,12 @@
 namespace kel::natives {
 namespace {
 
-constexpr error::Id expect_val{error::Category::script, "expect-val"};
-constexpr error::Id invalid_arg{error::Category::script, "invalid-arg"};
-constexpr error::Id too_long{error::Category::script, "too-long"};
-constexpr error::Id not_same_class{error::Category::script, "not-same-class"};
-
 Cell* arg_of(const Call& call, int i) { return call.refs[i] >= 0 ? stack::args + call.refs[i] : nullptr; }
 
 Cell datatype_cell(uint8_t t) {
     Cell c;
     cell::set_datatype(&c, t);
     return c;
-}
-
-// expect-arg naming the running native, the value's type and the argument.
-[[noreturn]] void fire_expect_arg(const Cell* value, const char* argument) {
-    Cell where = stack::get_call_word();
-    Cell kind = datatype_cell(cell::type_of(value));
-    Cell word{type::word, context::global, symbol::make(argument), uint32_t(-1)};
-    error::fire(error::id::expect_arg, &where, &kind, &word);
 }
 
 // ---- sets
@@ -62,7 +49,7 @@ uint32_t set_op(const Call& call, int32_t op) {
         uint8_t tb = cell::type_of(b);
         if (tb != ta && !(block_family(ta) && block_family(tb))) {
             Cell want = datatype_cell(tb), got = datatype_cell(ta);
-            error::fire(expect_val, &want, &got);
+            error::fire(error::id::expect_val, &want, &got);
         }
     }
     bool case_flag = call.refs[case_] >= 0;
@@ -72,15 +59,15 @@ uint32_t set_op(const Call& call, int32_t op) {
         case type::hash: block::do_set_op(a, b, case_flag, size, op); break;
         case type::string: string::do_set_op(a, b, case_flag, size, op); break;
         case type::bitset:
-            if (op == 8) fire_expect_arg(a, "set");
+            if (op == 8) error::fire_expect_arg(a, "set");
             bitset::do_bitwise(op);
             break;
         case type::typeset:
-            if (op == 8) fire_expect_arg(a, "set");
+            if (op == 8) error::fire_expect_arg(a, "set");
             typeset::do_bitwise(op);
             break;
         case type::date:
-            if (op != 12) fire_expect_arg(a, "set1");
+            if (op != 12) error::fire_expect_arg(a, "set1");
             {
                 // The time between the two instants: the dates are local,
                 // the stored times are their UTC times of day.
@@ -88,7 +75,7 @@ uint32_t set_op(const Call& call, int32_t op) {
                 time::box(a, days * 86400.0 + cell::real(a) - cell::real(b));
             }
             break;
-        default: fire_expect_arg(a, op == 8 ? "set" : "set1");
+        default: error::fire_expect_arg(a, op == 8 ? "set" : "set1");
     }
     stack::keep();
     return 0;
@@ -102,7 +89,7 @@ uint32_t difference(const Call& call) { return set_op(call, 12); }
 
 uint32_t complement_q(const Call&) {
     Cell* a = stack::args;
-    if (!cell::is(a, type::bitset)) fire_expect_arg(a, "bits");
+    if (!cell::is(a, type::bitset)) error::fire_expect_arg(a, "bits");
     cell::set_logic(a, bitset::complemented_q(a));
     stack::keep();
     return 0;
@@ -123,7 +110,7 @@ bool url_keeps(uint8_t c, bool narrow) {
 
 uint32_t dehex(const Call&) {
     Cell* a = stack::args;
-    if (!series::is_text(cell::type_of(a))) fire_expect_arg(a, "value");
+    if (!series::is_text(cell::type_of(a))) error::fire_expect_arg(a, "value");
     std::string bytes = string::to_utf8(a);
     std::u32string text;
     url::decode_utf8(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), text);
@@ -137,7 +124,7 @@ uint32_t dehex(const Call&) {
 
 uint32_t enhex(const Call&) {
     Cell* a = stack::args;
-    if (!series::is_text(cell::type_of(a))) fire_expect_arg(a, "value");
+    if (!series::is_text(cell::type_of(a))) error::fire_expect_arg(a, "value");
     bool narrow = cell::is(a, type::string);
     std::string bytes = string::to_utf8(a), text;
     constexpr char hex[] = "0123456789ABCDEF";
@@ -164,7 +151,7 @@ uint32_t enhex(const Call&) {
 uint32_t change_case(const Call& call, bool upper) {
     Cell* a = stack::args;
     uint8_t t = cell::type_of(a);
-    if (t != type::char_ && !series::is_text(t)) fire_expect_arg(a, "string");
+    if (t != type::char_ && !series::is_text(t)) error::fire_expect_arg(a, "string");
     case_folding::change_case_value(a, call.refs[0] >= 0 ? call.refs[0] : 0, upper);
     stack::keep();
     return 0;
@@ -180,13 +167,13 @@ int32_t base_of(const Call& call, bool has_58) {
     Cell* b = arg_of(call, 0);
     if (!b) return 64;
     int32_t base = cell::is(b, type::integer) ? cell::integer(b) : 0;
-    if (base != 64 && base != 16 && base != 2 && !(has_58 && base == 58)) error::fire(invalid_arg, b);
+    if (base != 64 && base != 16 && base != 2 && !(has_58 && base == 58)) error::fire(error::id::invalid_arg, b);
     return base;
 }
 
 uint32_t debase(const Call& call) {
     Cell* a = stack::args;
-    if (!cell::is(a, type::string)) fire_expect_arg(a, "value");
+    if (!cell::is(a, type::string)) error::fire_expect_arg(a, "value");
     int32_t base = base_of(call, true);
     std::vector<uint8_t> bytes;
     // The decoders gather into C++ memory: the text may be read in place.
@@ -211,7 +198,7 @@ uint32_t debase(const Call& call) {
 uint32_t enbase(const Call& call) {
     Cell* a = stack::args;
     uint8_t t = cell::type_of(a);
-    if (t != type::binary && t != type::string) fire_expect_arg(a, "value");
+    if (t != type::binary && t != type::string) error::fire_expect_arg(a, "value");
     int32_t base = base_of(call, true);
     std::vector<uint8_t> bytes;
     if (t == type::binary) {
@@ -226,7 +213,7 @@ uint32_t enbase(const Call& call) {
                     : base == 58 ? n * 2
                     : base == 16 ? n * 2 + n / 32 + 32
                                  : n * 8 + n / 8 * 2 + 4;
-    if (room > 0x7FFFFFFF) error::fire(too_long);
+    if (room > 0x7FFFFFFF) error::fire(error::id::too_long);
     std::string text;
     text.reserve(size_t(room));
     switch (base) {
@@ -257,7 +244,7 @@ uint32_t as(const Call&) {
     uint8_t source = cell::type_of(&spec);
     if (!(list_family(target) && list_family(source)) && !(series::is_text(target) && series::is_text(source))) {
         Cell from = datatype_cell(source), to = datatype_cell(target);
-        error::fire(not_same_class, &from, &to);
+        error::fire(error::id::not_same_class, &from, &to);
     }
     cell::set_type(&spec, target);
     stack::set_result(&spec);

@@ -90,7 +90,7 @@ uint32_t transcode(const Call& call) {
             length = std::max<int64_t>(cell::integer(p), 0);
         } else {
             if (cell::type_of(p) != cell::type_of(&src) || p->payload2 != src.payload2)
-                error::fire(error::Id{error::Category::script, "not-same-type"});
+                error::fire(error::id::not_same_type);
             length = std::max<int64_t>(int64_t(series::clamped_index(p)) - index, 0);
         }
         length = std::min(length, total - index);
@@ -168,9 +168,6 @@ void print_to_stdout(const Cell* text, bool newline) {
 
 namespace {
 
-constexpr error::Id invalid_arg{error::Category::script, "invalid-arg"};
-constexpr error::Id bad_refines{error::Category::script, "bad-refines"};
-
 uint32_t answer(const Cell& value) {
     stack::set_result(&value);
     return 0;
@@ -191,7 +188,7 @@ uint32_t wait(const Call&) {
     case type::integer: seconds = cell::integer(value); break;
     case type::float_:
     case type::time: seconds = cell::real(value); break;
-    default: error::fire(invalid_arg, value);
+    default: error::fire(error::id::invalid_arg, value);
     }
     sysrt::sleep_seconds(seconds);
     gui::do_events();
@@ -235,7 +232,7 @@ uint32_t now(const Call& call) {
     auto used = [&](int i) { return call.refs[i] >= 0; };
     int fields = 0;
     for (int i = year; i <= precise; ++i) fields += used(i);
-    if (fields > 1 && !(fields == 2 && used(time_) && used(precise))) error::fire(bad_refines);
+    if (fields > 1 && !(fields == 2 && used(time_) && used(precise))) error::fire(error::id::bad_refines);
 
     uint32_t packed = sysrt::now_fields(used(utc));
     double zone_seconds = date::zone_seconds(packed & date::zone_mask);

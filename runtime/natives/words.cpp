@@ -23,12 +23,6 @@
 namespace kel::natives {
 namespace {
 
-constexpr error::Id no_value{error::Category::script, "no-value"};
-constexpr error::Id need_value{error::Category::script, "need-value"};
-constexpr error::Id invalid_arg{error::Category::script, "invalid-arg"};
-constexpr error::Id out_of_range{error::Category::script, "out-of-range"};
-constexpr error::Id not_done{error::Category::internal, "not-done"};
-
 bool used(const Call& call, int i) { return call.refs[i] >= 0; }
 
 uint32_t answer(const Cell& value) {
@@ -62,7 +56,7 @@ uint32_t get(const Call& call) {
         return 0;
     }
     Cell value = *fetched(&target);
-    if (cell::is(&value, type::unset) && !used(call, any)) error::fire(no_value, &target);
+    if (cell::is(&value, type::unset) && !used(call, any)) error::fire(error::id::no_value, &target);
     return answer(value);
 }
 
@@ -76,7 +70,7 @@ uint32_t set(const Call& call) {
     Cell* base = stack::args;
     Cell target = base[0];
     const Cell value = base[1];
-    if (cell::is(&value, type::unset) && !used(call, any)) error::fire(need_value, &target);
+    if (cell::is(&value, type::unset) && !used(call, any)) error::fire(error::id::need_value, &target);
     uint8_t t = cell::type_of(&target);
     if (word::any_word_q(t) && t != type::refinement && t != type::issue) {
         set_word(base, &value);
@@ -92,11 +86,11 @@ uint32_t set(const Call& call) {
             const Cell* w = block::ks_abs_at(&target, from + i);
             uint8_t wt = cell::type_of(w);
             if (wt != type::word && wt != type::set_word && wt != type::get_word && wt != type::lit_word)
-                error::fire(invalid_arg, w);
+                error::fire(error::id::invalid_arg, w);
             if (spread && !used(call, any)) {
                 int32_t at = series::clamped_index(&value) + i;
                 if (at < series::total_length(&value) && cell::is(block::ks_abs_at(&value, at), type::unset))
-                    error::fire(need_value, w);
+                    error::fire(error::id::need_value, w);
             }
         }
         for (int32_t i = 0; i < n; ++i) {
@@ -111,7 +105,7 @@ uint32_t set(const Call& call) {
             set_word(&w, &v);
         }
     } else {
-        error::fire(invalid_arg, &target);
+        error::fire(error::id::invalid_arg, &target);
     }
     return answer(value);
 }
@@ -163,7 +157,7 @@ uint32_t type_q(const Call& call) {
 
 uint32_t stats(const Call& call) {
     enum { show, info };
-    if (used(call, show)) error::fire(not_done);  // printed by a boot function not built yet
+    if (used(call, show)) error::fire_not_done();  // printed by a boot function not built yet
     Cell* out = stack::push_slot();
     cell::set_none(out);
     if (used(call, info)) {
@@ -190,7 +184,7 @@ NodeId context_of(const Cell* v) {
         if (!v->payload1) error::fire(error::id::not_defined, v);
         return v->payload1;
     }
-    error::fire(invalid_arg, v);
+    error::fire(error::id::invalid_arg, v);
 }
 
 uint32_t bind(const Call& call) {
@@ -239,7 +233,7 @@ uint32_t value_q(const Call&) {
     return answer_logic(!cell::is(v, type::unset));
 }
 
-uint32_t extend(const Call&) { error::fire(not_done); }
+uint32_t extend(const Call&) { error::fire_not_done(); }
 
 uint32_t unset(const Call&) {
     Cell target = stack::args[0];
@@ -265,7 +259,7 @@ uint32_t new_line(const Call& call) {
     int32_t size = 0;
     if (used(call, skip)) {
         size = cell::integer(base + call.refs[skip]);
-        if (size < 1) error::fire(out_of_range, base + call.refs[skip]);
+        if (size < 1) error::fire(error::id::out_of_range, base + call.refs[skip]);
     }
     int32_t last = used(call, all) || size ? total : std::min(from + 1, total);
     for (int32_t i = from; i < last; ++i) {
