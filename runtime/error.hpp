@@ -16,17 +16,25 @@ enum class Category : uint8_t {
     reserved1 = 6, reserved2 = 7, user = 8, internal = 9,
 };
 
+struct id;
+
+// An error's category and id word. Only the list makes one, as a constant
+// of error::id below: a misspelled id does not compile.
 struct Id {
     Category category;
     const char* name;  // the id word, e.g. "no-memory"
+
+private:
+    constexpr Id(Category c, const char* n) : category(c), name(n) {}
+    friend struct id;
 };
 
 // One constant per line of the list: error::id::invalid_arg and so on.
-namespace id {
-#define KEL_ERROR(category, name, text, message) inline constexpr Id name{Category::category, text};
+struct id {
+#define KEL_ERROR(category, name, text, message) static constexpr Id name{Category::category, text};
 #include "runtime/error_ids.def"
 #undef KEL_ERROR
-}  // namespace id
+};
 
 // The error in flight: what error::fire was given, and the error! value
 // made of it (none while the catalog does not exist yet). Its cells are
