@@ -2,8 +2,9 @@
 // may catch goes through error::fire, which never returns: the error unwinds
 // to the nearest frame that catches language errors (throws::error).
 //
-// An error is designated by its category and its id word; the catalogue of
-// the boot environment gives each id its position, code and message.
+// An error is designated by its category and its id word, named in C++ by a
+// constant of error::id. The list in runtime/error_ids.def holds them all and
+// gives each id its position in the catalog, hence its code, and its message.
 #pragma once
 #include <cstdint>
 

@@ -51,6 +51,7 @@ constexpr CategoryText categories[] = {
     {"user", "User Error"},
     {"internal", "Internal Error"},
 };
+static_assert(std::size(categories) == size_t(error::Category::internal) + 1);
 
 Cell word_named(const char* name) { return Cell{type::word, 0, symbol::make(name), uint32_t(-1)}; }
 
