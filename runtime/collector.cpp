@@ -137,15 +137,15 @@ struct ModuleRoot {
     Cell* cell = nullptr;
     error::Pending* error = nullptr;
 
-    ModuleRoot(NodeId* n, void (*m)(NodeId)) : node(n), mark(m) {}
-    ModuleRoot(Cell* c) : cell(c) {}
-    ModuleRoot(error::Pending* e) : error(e) {}
+    constexpr ModuleRoot(NodeId* n, void (*m)(NodeId)) : node(n), mark(m) {}
+    constexpr ModuleRoot(Cell* c) : cell(c) {}
+    constexpr ModuleRoot(error::Pending* e) : error(e) {}
 };
 
 // The module roots: marked at every collection, emptied by
 // reset_module_roots before start-up makes them again. A new global that
 // holds values is one line here.
-const ModuleRoot module_roots[] = {
+constexpr ModuleRoot module_roots[] = {
     {&root::block, mark_block},
     {&symbol::table, mark_table},
     {&context::global, mark_context},
