@@ -129,18 +129,49 @@ void mark_frames() {
     }
 }
 
+// A global of some module that holds values: a node with the procedure that
+// marks it, a cell, or the error in flight.
+struct ModuleRoot {
+    NodeId* node = nullptr;
+    void (*mark)(NodeId) = nullptr;
+    Cell* cell = nullptr;
+    error::Pending* error = nullptr;
+
+    constexpr ModuleRoot(NodeId* n, void (*m)(NodeId)) : node(n), mark(m) {}
+    constexpr ModuleRoot(Cell* c) : cell(c) {}
+    constexpr ModuleRoot(error::Pending* e) : error(e) {}
+};
+
+// The module roots: marked at every collection, emptied by
+// reset_module_roots before start-up makes them again. A new global that
+// holds values is one line here.
+constexpr ModuleRoot module_roots[] = {
+    {&root::block, mark_block},
+    {&symbol::table, mark_table},
+    {&context::global, mark_context},
+    {&value_slots::block, mark_block},
+    {&ownership::table, mark_table},  // weak: its entries keep nothing alive
+    {&interp::current_block},
+    {&error::pending},
+};
+
+void mark_module_roots() {
+    for (const ModuleRoot& r : module_roots) {
+        if (r.node) r.mark(*r.node);
+        else if (r.cell) mark_cell(r.cell);
+        else {
+            mark_cells(r.error->args, r.error->args + r.error->arg_count);
+            mark_cell(&r.error->value);
+        }
+    }
+}
+
 void mark_roots() {
-    mark_block(root::block);
-    mark_table(symbol::table);
+    mark_module_roots();
     if (stack::cells) {
         mark_cells(stack::cells, stack::top);
         mark_frames();
     }
-    if (context::global) mark_context(context::global);
-    if (value_slots::block) mark_block(value_slots::block);
-    mark_cells(error::pending.args, error::pending.args + error::pending.arg_count);
-    mark_cell(&error::pending.value);
-    mark_cell(&interp::current_block);
     for (Cell* c : roots) mark_cell(c);
     drain();
     for (Callback cb : callbacks)
@@ -179,6 +210,14 @@ void compact(SeriesFrame* f) {
 }
 
 }  // namespace
+
+void reset_module_roots() {
+    for (const ModuleRoot& r : module_roots) {
+        if (r.node) *r.node = 0;
+        else if (r.cell) *r.cell = Cell{type::none, 0, 0, 0};
+        else *r.error = {};
+    }
+}
 
 void init() {
     counters = {};

@@ -1,12 +1,12 @@
 // The garbage collector: stop-the-world mark and compact.
 //
-// Roots: the root block (words recorded at start-up, the stacks' holders, the
-// symbols block, the global context), the symbol table, the argument stack
-// from its first cell to its top, the call frames, the global context, the
-// value-slot block, the error in flight, the cells that C++ code registers
-// for the time it holds them (collector::Root), and the mark callbacks of
-// other modules. Marking uses an explicit work list, so data nested to any
-// depth cannot overflow the native stack.
+// Roots: the module roots (the runtime's globals that hold values, listed in
+// one table in collector.cpp: the root block, the symbol table, the global
+// context, the value-slot block, the ownership table, the block being
+// evaluated, the error in flight), the argument stack from its first cell to
+// its top, the call frames, the cells C++ code registers while it holds
+// them, and the mark callbacks. Marking uses an explicit work list, so data
+// nested to any depth cannot overflow the native stack.
 //
 // What moves: the live buffers of each series frame slide down over the dead
 // ones, and the node table follows them. Node ids never move. So C++ code
@@ -14,6 +14,16 @@
 // re-reads the buffer address afterwards; raw addresses are good only in
 // stretches that cannot allocate. Fixed buffers (the stacks, the root block)
 // and big buffers never move.
+//
+// C++ code keeps a value alive across a call that can allocate in one of two
+// ways: on the argument stack (pushed, and dropped when done), or in a cell
+// of its own registered as a root (RootCell, or a Root guard over a member
+// cell). A value kept for the whole run goes into the root block
+// (root::record). Pause is the one way to hold collections off.
+//
+// Mark callbacks remain for structures outside the value graph that are not
+// cells at fixed places: the lexer's chain of scan states and its value
+// stack, and what the test fixtures keep.
 #pragma once
 #include <cstdint>
 
@@ -30,13 +40,15 @@ struct Counters {
 extern Counters counters;
 
 void init();
+// Empties every module root (start-up, before the modules make them again).
+void reset_module_roots();
 void collect();
 // A collection when the enabled flag is set.
 void collect_now();
 bool in_collection();
 
 // Mark callbacks: procedures that mark what their module holds outside the
-// value graph with the services below.
+// value graph with the services below. The collector's init drops them.
 using Callback = void (*)();
 void add_callback(Callback proc);
 void remove_callback(Callback proc);

@@ -4,6 +4,7 @@
 
 #include "environment/boot.hpp"
 #include "environment/script.hpp"
+#include "runtime/alloc.hpp"
 #include "runtime/console.hpp"
 #include "runtime/heap.hpp"
 #include "runtime/natives/system.hpp"
@@ -57,8 +58,10 @@ void boot() {
     console::probe();
     // 5. Runtime initialisation.
     runtime::init();
-    // 8. From here the collector may run.
+    // 8. From here the collector may run. KEL_GC_STRESS=1 makes it run
+    // before every allocation, boot included: a test of the root rules.
     record.collector_enabled = true;
+    alloc::stress = sysrt::get_env("KEL_GC_STRESS") == "1";
     record.root_recording = false;
     // 9. The boot environment.
     environment::boot();

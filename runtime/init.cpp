@@ -161,8 +161,7 @@ void init() {
 }
 
 void init_values() {
-    error::pending = {};
-    interp::current_block = Cell{type::none, 0, 0, 0};
+    collector::reset_module_roots();
     alloc::init();
     slots::init();
     register_datatypes();

@@ -36,10 +36,6 @@ bool is_object(uint8_t t) { return t == type::object; }
 
 bool owner_marked(NodeId ctx) { return context::context_cell(ctx)->header & cell::owner_flag; }
 
-void mark_table() {
-    if (table) collector::mark_table(table);
-}
-
 bool marked(NodeId node) {
     SeriesBuffer* b = node ? alloc::buffer_of(node) : nullptr;
     return b && (b->flags & alloc::flag::mark);
@@ -60,7 +56,6 @@ void each_cell(const Cell& v, Each each) {
 
 void init() {
     table = hashtable::init(1000, 0, hashtable::ownership, value_cells);
-    collector::add_callback(mark_table);
 }
 
 void bind(const Cell* value_in, const Cell* owner_in, const Cell* word_in) {

@@ -20,10 +20,9 @@
 
 namespace kel::ownership {
 
-extern NodeId table;
+extern NodeId table;  // a module root of the collector
 
-// Makes the table; after the collector is initialised (it registers a mark
-// callback).
+// Makes the table.
 void init();
 
 // Records the owner and field word for the value and what it contains.

@@ -7,6 +7,7 @@
 #include <initializer_list>
 
 #include "runtime/alloc.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/heap.hpp"
 #include "runtime/system.hpp"
@@ -42,9 +43,7 @@ void append_triple(Cell* block, double free, double used, double total) {
 }  // namespace
 
 double stats_block(Cell* block, int level) {
-    // Nothing collects while the frames are walked.
-    bool enabled = sys::record.collector_enabled;
-    sys::record.collector_enabled = false;
+    collector::Pause pause;  // nothing collects while the frames are walked
     bool describe = level == 2 && block;
     double used = 0, total = 0;
     constexpr double node_bytes = sizeof(SeriesBuffer*);
@@ -77,7 +76,6 @@ double stats_block(Cell* block, int level) {
         total += heap;
         for (const Cell& part : {nodes, series, bigs, number(total), number(heap)}) block::ks_append(block, &part);
     }
-    sys::record.collector_enabled = enabled;
     return describe ? 0 : used;
 }
 

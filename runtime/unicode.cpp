@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "runtime/collector.hpp"
 #include "runtime/error.hpp"
 #include "runtime/system.hpp"
 
@@ -117,14 +118,6 @@ TextRange text_range(const Cell* text) {
     uint32_t index = std::min(text->payload1, length);
     return {b->data() + b->offset + size_t(index) * unit, unit, length - index};
 }
-
-// Holds the collector off while it lives: allocations then move only the
-// buffer they grow.
-struct NoCollect {
-    bool saved = sys::record.collector_enabled;
-    NoCollect() { sys::record.collector_enabled = false; }
-    ~NoCollect() { sys::record.collector_enabled = saved; }
-};
 
 uint32_t width_for(uint32_t cp) { return cp > 0xFFFF ? 4 : cp > 0xFF ? 2 : 1; }
 
@@ -361,7 +354,7 @@ SeriesBuffer* load_utf8(const uint8_t* bytes, uint32_t length, SeriesBuffer* tar
     }
     const uint8_t* stop = p;
 
-    NoCollect hold;  // keeps `bytes` where it is while the target is sized
+    collector::Pause hold;  // keeps `bytes` where it is while the target is sized
     SeriesBuffer* b = prepare_target(target, units, width_for(widest));
     uint32_t unit = b->unit();
     uint8_t* out = b->data() + b->offset;
@@ -407,7 +400,7 @@ SeriesBuffer* load_utf16le(const void* units, uint32_t n, Cell* target, bool crl
     auto source = [&] { return scratch ? alloc::buffer_of(scratch)->data() : static_cast<const uint8_t*>(units); };
     uint32_t width = utf16_unit_width(source(), n);
 
-    NoCollect hold;
+    collector::Pause hold;  // allocations move only the buffer they grow
     SeriesBuffer* b;
     if (target) {
         b = alloc::buffer_of(target->payload2);

@@ -5,6 +5,10 @@
 #include "runtime/collector.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatypes/string.hpp"
+#include "runtime/error.hpp"
+#include "runtime/interp.hpp"
+#include "runtime/ownership.hpp"
+#include "runtime/root.hpp"
 #include "runtime/slots.hpp"
 #include "runtime/stats.hpp"
 #include "runtime/stack.hpp"
@@ -117,6 +121,38 @@ TEST_F(Collector, WordsKeepTheirContextAndStackCellsAreRoots) {
     collector::collect();
     EXPECT_EQ(string::to_utf8(word::fetch(stack::last())), "value");
     stack::pop(1);
+}
+
+// Values held only by module roots (the block being evaluated, the error in
+// flight) survive a collection that moves them; the error's arguments past
+// its count are garbage. Start-up's reset then empties every module root.
+TEST_F(Collector, ModuleRootsKeepWhatTheyHoldAndStartUpEmptiesThem) {
+    test::StressMode off(false);
+    auto text = [](const std::string& s) {
+        Cell c;
+        string::make_from_utf8(&c, s.data(), s.size());
+        return c;
+    };
+    uint32_t before = used_nodes();
+    for (int i = 0; i < 100; ++i) alloc::alloc_bytes(100);  // garbage below: what is kept moves
+    interp::current_block = block_of(1);
+    append(interp::current_block, text("in the block"));
+    error::pending.value = text("the error");
+    error::pending.arg_count = 1;
+    error::pending.args[0] = text("argument");
+    error::pending.args[1] = text("past the count");
+    collector::collect();
+    EXPECT_EQ(used_nodes(), before + 4);
+    EXPECT_EQ(string::to_utf8(&cells(interp::current_block)[0]), "in the block");
+    EXPECT_EQ(string::to_utf8(&error::pending.value), "the error");
+    EXPECT_EQ(string::to_utf8(&error::pending.args[0]), "argument");
+
+    collector::reset_module_roots();
+    for (NodeId node : {root::block, symbol::table, context::global, value_slots::block, ownership::table})
+        EXPECT_EQ(node, 0u);
+    EXPECT_TRUE(cell::is(&interp::current_block, type::none));
+    EXPECT_TRUE(cell::is(&error::pending.value, type::none));
+    EXPECT_EQ(error::pending.arg_count, 0);
 }
 
 TEST_F(Collector, EmptyFramesAreReleasedBigBuffersToo) {

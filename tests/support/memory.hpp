@@ -4,14 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "runtime/alloc.hpp"
-#include "runtime/context.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/datatypes/error.hpp"
-#include "runtime/error.hpp"
-#include "runtime/ownership.hpp"
 #include "runtime/heap.hpp"
-#include "runtime/interp.hpp"
-#include "runtime/root.hpp"
-#include "runtime/value_slots.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
 #include "runtime/system.hpp"
@@ -30,14 +25,9 @@ public:
         // Nothing may point into what was just released.
         stack::cells = stack::top = stack::args = nullptr;
         stack::frames = stack::frame_top = nullptr;
-        symbol::table = symbol::symbols = 0;
-        context::global = 0;
-        root::block = 0;
-        value_slots::block = 0;
+        collector::reset_module_roots();
+        symbol::symbols = 0;
         error::catalog = error::prototype = Cell{type::none, 0, 0, 0};
-        error::pending.value = Cell{type::none, 0, 0, 0};
-        ownership::table = 0;
-        interp::current_block = Cell{type::none, 0, 0, 0};
     }
 
 private:
