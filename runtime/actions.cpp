@@ -439,69 +439,87 @@ uint32_t eval_path_star(const Call& c) {
     return 0;
 }
 
+// ORDER: one row per action slot, in the order of action::Slot
+// (datatype.hpp), with the name environment/actions.kel gives that slot;
+// start-up checks the names against actions.kel (natives::check_boot).
+constexpr EntryRow all_rows[] = {
+    {action::make, "make", make_star<action::make>},
+    {action::random, "random", random_star},
+    {action::reflect, "reflect", reflect_star},
+    {action::to, "to", make_star<action::to>},
+    {action::form, "form", form_star},
+    {action::mold, "mold", mold_star},
+    {action::eval_path, nullptr, eval_path_star},  // paths call it; no word
+    {action::set_path, nullptr, nullptr},
+    {action::compare, nullptr, nullptr},
+    {action::absolute, "absolute", stack_star<action::absolute>},
+    {action::add, "add", stack_star<action::add>},
+    {action::divide, "divide", stack_star<action::divide>},
+    {action::multiply, "multiply", stack_star<action::multiply>},
+    {action::negate, "negate", negate_star},
+    {action::power, "power", stack_star<action::power>},
+    {action::remainder, "remainder", stack_star<action::remainder>},
+    {action::round, "round", round_star},
+    {action::subtract, "subtract", stack_star<action::subtract>},
+    {action::even_q, "even?", predicate_star<action::even_q>},
+    {action::odd_q, "odd?", predicate_star<action::odd_q>},
+    {action::and_, "and~", stack_star<action::and_>},
+    {action::complement, "complement", complement_star},
+    {action::or_, "or~", stack_star<action::or_>},
+    {action::xor_, "xor~", stack_star<action::xor_>},
+    {action::append, "append", insert_star<true>},
+    {action::at, "at", stack_star<action::at>},
+    {action::back, "back", stack_star<action::back>},
+    {action::change, "change", change_star},
+    {action::clear, "clear", clear_star},
+    {action::copy, "copy", copy_star},
+    {action::find, "find", find_star},
+    {action::head, "head", stack_star<action::head>},
+    {action::head_q, "head?", stack_star<action::head_q>},
+    {action::index_q, "index?", stack_star<action::index_q>},
+    {action::insert, "insert", insert_star<false>},
+    {action::length_q, "length?", length_star},
+    {action::move, "move", move_star},
+    {action::next, "next", stack_star<action::next>},
+    {action::pick, "pick", pick_star},
+    {action::poke, "poke", poke_star},
+    {action::put, "put", put_star},
+    {action::remove, "remove", remove_star},
+    {action::reverse, "reverse", reverse_star},
+    {action::select, "select", select_star},
+    {action::sort, "sort", sort_star},
+    {action::skip, "skip", stack_star<action::skip>},
+    {action::swap, "swap", swap_star},
+    {action::tail, "tail", stack_star<action::tail>},
+    {action::tail_q, "tail?", stack_star<action::tail_q>},
+    {action::take, "take", take_star},
+    {action::trim, "trim", trim_star},
+    {action::create, "create", port_star<action::create>},
+    {action::close, "close", port_star<action::close>},
+    {action::delete_, "delete", port_star<action::delete_>},
+    {action::modify, "modify", modify_star},
+    {action::open, "open", open_star},
+    {action::open_q, "open?", port_star<action::open_q>},
+    {action::query, "query", port_star<action::query>},
+    {action::read, "read", read_star},
+    {action::rename, "rename", rename_star},
+    {action::update, "update", port_star<action::update>},
+    {action::write, "write", write_star},
+};
+
+constexpr bool in_slot_order() {
+    for (size_t i = 0; i < std::size(all_rows); ++i)
+        if (all_rows[i].index != i + 1) return false;
+    return true;
+}
+static_assert(std::size(all_rows) == action::count && in_slot_order(), "one action row per slot, in slot order");
+
 }  // namespace
 
+const std::span<const EntryRow> rows{all_rows};
+
 void init() {
-    table[action::make - 1] = make_star<action::make>;
-    table[action::to - 1] = make_star<action::to>;
-    table[action::form - 1] = form_star;
-    table[action::mold - 1] = mold_star;
-    table[action::absolute - 1] = stack_star<action::absolute>;
-    table[action::add - 1] = stack_star<action::add>;
-    table[action::divide - 1] = stack_star<action::divide>;
-    table[action::multiply - 1] = stack_star<action::multiply>;
-    table[action::power - 1] = stack_star<action::power>;
-    table[action::remainder - 1] = stack_star<action::remainder>;
-    table[action::subtract - 1] = stack_star<action::subtract>;
-    table[action::and_ - 1] = stack_star<action::and_>;
-    table[action::or_ - 1] = stack_star<action::or_>;
-    table[action::xor_ - 1] = stack_star<action::xor_>;
-    table[action::at - 1] = stack_star<action::at>;
-    table[action::back - 1] = stack_star<action::back>;
-    table[action::head - 1] = stack_star<action::head>;
-    table[action::head_q - 1] = stack_star<action::head_q>;
-    table[action::index_q - 1] = stack_star<action::index_q>;
-    table[action::next - 1] = stack_star<action::next>;
-    table[action::skip - 1] = stack_star<action::skip>;
-    table[action::tail - 1] = stack_star<action::tail>;
-    table[action::tail_q - 1] = stack_star<action::tail_q>;
-    table[action::even_q - 1] = predicate_star<action::even_q>;
-    table[action::odd_q - 1] = predicate_star<action::odd_q>;
-    table[action::length_q - 1] = length_star;
-    table[action::pick - 1] = pick_star;
-    table[action::poke - 1] = poke_star;
-    table[action::clear - 1] = clear_star;
-    table[action::random - 1] = random_star;
-    table[action::reflect - 1] = reflect_star;
-    table[action::eval_path - 1] = eval_path_star;
-    table[action::negate - 1] = negate_star;
-    table[action::round - 1] = round_star;
-    table[action::complement - 1] = complement_star;
-    table[action::append - 1] = insert_star<true>;
-    table[action::insert - 1] = insert_star<false>;
-    table[action::change - 1] = change_star;
-    table[action::copy - 1] = copy_star;
-    table[action::find - 1] = find_star;
-    table[action::select - 1] = select_star;
-    table[action::move - 1] = move_star;
-    table[action::put - 1] = put_star;
-    table[action::remove - 1] = remove_star;
-    table[action::reverse - 1] = reverse_star;
-    table[action::sort - 1] = sort_star;
-    table[action::swap - 1] = swap_star;
-    table[action::take - 1] = take_star;
-    table[action::trim - 1] = trim_star;
-    table[action::create - 1] = port_star<action::create>;
-    table[action::close - 1] = port_star<action::close>;
-    table[action::delete_ - 1] = port_star<action::delete_>;
-    table[action::open_q - 1] = port_star<action::open_q>;
-    table[action::query - 1] = port_star<action::query>;
-    table[action::update - 1] = port_star<action::update>;
-    table[action::modify - 1] = modify_star;
-    table[action::open - 1] = open_star;
-    table[action::read - 1] = read_star;
-    table[action::rename - 1] = rename_star;
-    table[action::write - 1] = write_star;
+    for (int i = 0; i < action::count; ++i) table[i] = rows[i].entry;
 }
 
 }  // namespace kel::actions

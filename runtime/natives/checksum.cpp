@@ -20,7 +20,7 @@
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/error.hpp"
-#include "runtime/natives/natives.hpp"
+#include "runtime/natives/entries.hpp"
 #include "runtime/output.hpp"
 #include "runtime/platform/crypto.hpp"
 #include "runtime/platform/files.hpp"
@@ -238,7 +238,5 @@ uint32_t checksum(const Call& call) {
     stack::set_result(out);
     return 0;
 }
-
-void init_checksum() { table[86] = checksum; }
 
 }  // namespace kel::natives

@@ -13,7 +13,6 @@
 // Kel allocation can happen: compress allocates its result first and reads
 // the input after; decompress decodes into C++ memory and makes the binary!
 // at the end.
-#include "runtime/natives/compress.hpp"
 
 #include <zlib.h>
 #include <zstd.h>
@@ -30,7 +29,7 @@
 #include "runtime/error.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/natives/checksum.hpp"
-#include "runtime/natives/natives.hpp"
+#include "runtime/natives/entries.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
 
@@ -139,6 +138,8 @@ size_t compress_into(Method m, const uint8_t* in, size_t n, uint8_t* out, size_t
     return 0;
 }
 
+}  // namespace
+
 uint32_t compress(const Call& call) {
     Cell* base = stack::args;
     std::optional<Method> method = method_of(base + 1);
@@ -171,6 +172,8 @@ uint32_t compress(const Call& call) {
 }
 
 // ---- decompress
+
+namespace {
 
 // Output that grows with what decodes, never past a series' limit.
 struct Output {
@@ -292,6 +295,8 @@ void unzstd(const uint8_t* in, size_t n, Output& out, uint64_t limit) {
     ZSTD_freeDCtx(dctx);
 }
 
+}  // namespace
+
 uint32_t decompress(const Call& call) {
     Cell* base = stack::args;
     std::optional<Method> method = method_of(base + 1);
@@ -322,13 +327,6 @@ uint32_t decompress(const Call& call) {
     checksum::make_binary(result, out.bytes.data(), out.used);
     stack::set_result(result);
     return 0;
-}
-
-}  // namespace
-
-void init_compress() {
-    table[102] = compress;
-    table[103] = decompress;
 }
 
 }  // namespace kel::natives

@@ -19,7 +19,7 @@
 #include "runtime/error.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/interp.hpp"
-#include "runtime/natives/natives.hpp"
+#include "runtime/natives/entries.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
 #include "runtime/words.hpp"
@@ -405,23 +405,6 @@ uint32_t try_(const Call& call) {
     }
     if (code) return code;  // break, continue, return, exit and throw pass on
     return close_with_value();
-}
-
-// ---- the table
-
-void init_control() {
-    struct Slot {
-        uint32_t slot;
-        Entry entry;
-    };
-    static const Slot slots[] = {
-        {0, if_},     {1, unless},    {2, either},   {3, any},       {4, all},     {5, while_},
-        {6, until},   {7, loop},      {8, repeat},   {9, forever},   {13, func},   {14, function_},
-        {15, does},   {16, has},      {17, switch_}, {18, case_},
-        {19, do_},    {34, reduce},   {35, compose}, {69, try_},     {76, break_}, {77, continue_},
-        {78, exit},   {79, return_},  {80, throw_},  {81, catch_},
-    };
-    for (const Slot& s : slots) table[s.slot] = s.entry;
 }
 
 }  // namespace kel::natives

@@ -19,6 +19,7 @@
 #include "runtime/symbol.hpp"
 #include "runtime/trace.hpp"
 #include "runtime/natives/control.hpp"
+#include "runtime/natives/entries.hpp"
 #include "runtime/stack.hpp"
 
 namespace kel::natives {

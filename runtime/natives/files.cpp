@@ -9,7 +9,7 @@
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/error.hpp"
-#include "runtime/natives/natives.hpp"
+#include "runtime/natives/entries.hpp"
 #include "runtime/platform/files.hpp"
 #include "runtime/platform/platform.hpp"
 #include "runtime/stack.hpp"
@@ -187,7 +187,5 @@ uint32_t to_local_file(const Call& call) {
     stack::set_result(out);
     return 0;
 }
-
-void init_files() { table[85 - 1] = to_local_file; }
 
 }  // namespace kel::natives
