@@ -186,8 +186,9 @@ uint32_t answer_integer(int32_t v) {
 }  // namespace
 
 uint32_t checksum(const Call& call) {
+    enum { with_ };
     Cell* base = stack::args;
-    const Cell* with = call.refs[0] >= 0 ? base + call.refs[0] : nullptr;
+    const Cell* with = call.refs[with_] >= 0 ? base + call.refs[with_] : nullptr;
     std::string owned;
     crypto::Bytes data = data_bytes(base, owned);
     std::optional<Method> method = method_of(base + 1);

@@ -144,9 +144,10 @@ uint32_t compress(const Call& call) {
     Cell* base = stack::args;
     std::optional<Method> method = method_of(base + 1);
     if (!method) error::fire(invalid_arg, base + 1);
+    enum { level_ };
     int level = -1;
-    if (call.refs[0] >= 0) {
-        const Cell* lvl = base + call.refs[0];
+    if (call.refs[level_] >= 0) {
+        const Cell* lvl = base + call.refs[level_];
         int32_t max = *method == Method::zstd ? 19 : 9;
         int32_t v = cell::integer(lvl);
         if (v < 1 || v > max) error::fire(out_of_range, lvl);
@@ -305,9 +306,10 @@ uint32_t decompress(const Call& call) {
     const uint8_t* in = checksum::binary_bytes(base, &n);
     // A first size: the caller's, else what the data says, else a multiple
     // of the input; never more than the input can expand to.
+    enum { size };
     uint64_t guess = uint64_t(n) * 4;
-    if (call.refs[0] >= 0 && cell::integer(base + call.refs[0]) >= 0)
-        guess = uint64_t(cell::integer(base + call.refs[0]));
+    if (call.refs[size] >= 0 && cell::integer(base + call.refs[size]) >= 0)
+        guess = uint64_t(cell::integer(base + call.refs[size]));
     else if (*method == Method::gzip && n >= gzip_overhead)
         guess = get_le32(in + n - 4);
     else if (*method == Method::zstd) {

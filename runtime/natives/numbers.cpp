@@ -238,9 +238,10 @@ uint32_t shift(const Call& call) {
 uint32_t to_hex(const Call& call) {
     Cell* v = stack::args;
     if (!cell::is(v, type::integer)) fire_expect_arg(v, "value");
+    enum { size_ };
     int32_t keep = 8;
-    if (call.refs[0] >= 0) {
-        Cell* size = stack::args + call.refs[0];
+    if (call.refs[size_] >= 0) {
+        Cell* size = stack::args + call.refs[size_];
         if (!cell::is(size, type::integer) || cell::integer(size) < 1) error::fire(invalid_arg, size);
         keep = std::min(cell::integer(size), 8);
     }
@@ -267,7 +268,11 @@ double real_arg(const Cell* v, const char* argument) {
     }
 }
 
-bool radians(const Call& call) { return call.refs[0] >= 0; }
+// The trigonometric natives' one refinement.
+bool radians(const Call& call) {
+    enum { radians_ };
+    return call.refs[radians_] >= 0;
+}
 
 // kind: 0 tangent, 1 cosine, 2 sine, as the angle service folds them.
 uint32_t trig(const Call& call, int kind) {

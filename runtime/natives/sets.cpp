@@ -169,11 +169,13 @@ uint32_t enhex(const Call&) {
 
 namespace {
 
+// uppercase and lowercase: string /part limit
 uint32_t change_case(const Call& call, bool upper) {
+    enum { part };
     Cell* a = stack::args;
     uint8_t t = cell::type_of(a);
     if (t != type::char_ && !series::is_text(t)) fire_expect_arg(a, "string");
-    case_folding::change_case_value(a, call.refs[0] >= 0 ? call.refs[0] : 0, upper);
+    case_folding::change_case_value(a, call.refs[part] >= 0 ? call.refs[part] : 0, upper);
     stack::keep();
     return 0;
 }
@@ -189,7 +191,8 @@ namespace {
 
 // The base of /base, or 64; another value raises invalid-arg.
 int32_t base_of(const Call& call, bool has_58) {
-    Cell* b = arg_of(call, 0);
+    enum { base_ };  // debase and enbase: /base base-value
+    Cell* b = arg_of(call, base_);
     if (!b) return 64;
     int32_t base = cell::is(b, type::integer) ? cell::integer(b) : 0;
     if (base != 64 && base != 16 && base != 2 && !(has_58 && base == 58)) error::fire(invalid_arg, b);

@@ -284,7 +284,8 @@ uint32_t browse(const Call&) {
 // recycle: a full collection, answering the memory in use as stats does;
 // /on and /off only switch the collector.
 uint32_t recycle(const Call& call) {
-    bool on = call.refs[0] >= 0, off = call.refs[1] >= 0;
+    enum { on_, off_ };
+    bool on = call.refs[on_] >= 0, off = call.refs[off_] >= 0;
     Cell r{};
     if (on || off) {
         if (on) sys::record.collector_enabled = true;

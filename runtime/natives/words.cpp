@@ -162,8 +162,9 @@ uint32_t same_q(const Call&) {
 uint32_t not_(const Call&) { return answer_logic(!truthy(stack::args)); }
 
 uint32_t type_q(const Call& call) {
+    enum { word_ };
     uint8_t t = cell::type_of(stack::args);
-    if (used(call, 0)) {
+    if (used(call, word_)) {
         const char* name = datatype::names[t].name;
         Cell w = *context::find_or_add_global(symbol::make(name ? name : "unset!"));
         return answer(w);
@@ -210,6 +211,7 @@ NodeId context_of(const Cell* v) {
 }  // namespace
 
 uint32_t bind(const Call& call) {
+    enum { copy };
     Cell* base = stack::args;
     NodeId ctx = context_of(base + 1);
     if (word::any_word_q(cell::type_of(base))) {
@@ -217,7 +219,7 @@ uint32_t bind(const Call& call) {
         stack::keep();
         return 0;
     }
-    if (used(call, 0)) {
+    if (used(call, copy)) {
         Cell* copied = stack::push_slot();
         cell::set_unset(copied);
         actions::handler<actions::Copy>(type::block, action::copy, base)(base, copied, nullptr, true, nullptr);
