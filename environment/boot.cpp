@@ -14,6 +14,7 @@
 #include "runtime/interp.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/natives/kelbin.hpp"
+#include "runtime/natives/natives.hpp"
 #include "runtime/lexer/lexer.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
@@ -98,6 +99,7 @@ void boot() {
         stack::top = top;
     }
     make_codec_routines();
+    natives::check_boot();
 }
 
 }  // namespace kel::environment

@@ -112,14 +112,16 @@ namespace {
 
 // form and mold: a new string for the output, cut to the /part limit.
 uint32_t form_or_mold(const Call& call, bool molding) {
+    enum FormRefinement { form_part };
+    enum MoldRefinement { only, all, flat, mold_part };
     Cell* value = stack::args;
-    const Cell* part = molding ? arg(call, 3) : arg(call, 0);
+    const Cell* part = molding ? arg(call, mold_part) : arg(call, form_part);
     int32_t limit = 2147483647;
     if (part) limit = part->payload2 > 0x7FFFFFFF ? 0 : int32_t(part->payload2);
     Cell* out = stack::push_slot();
     string::make(out, 16);
     if (!part || limit > 0) {
-        if (molding) mold(value, out, flag(call, 0), flag(call, 1), flag(call, 2), part, limit, 0);
+        if (molding) mold(value, out, flag(call, only), flag(call, all), flag(call, flat), part, limit, 0);
         else form(value, out, part, limit);
         if (part) string::truncate(out, uint32_t(limit));
     }
@@ -193,7 +195,8 @@ Fn of(action::Slot slot) {
 }
 
 uint32_t random_star(const Call& c) {
-    of<Random>(action::random)(stack::args, flag(c, 0), flag(c, 1), flag(c, 2));
+    enum { seed, secure, only };
+    of<Random>(action::random)(stack::args, flag(c, seed), flag(c, secure), flag(c, only));
     stack::keep();
     return 0;
 }
@@ -211,8 +214,9 @@ uint32_t negate_star(const Call&) {
 }
 
 uint32_t round_star(const Call& c) {
-    of<Round>(action::round)(stack::args, arg(c, 0), flag(c, 1), flag(c, 2), flag(c, 3), flag(c, 4), flag(c, 5),
-                             flag(c, 6));
+    enum { to, even, down, half_down, floor, ceiling, half_ceiling };
+    of<Round>(action::round)(stack::args, arg(c, to), flag(c, even), flag(c, down), flag(c, half_down),
+                             flag(c, floor), flag(c, ceiling), flag(c, half_ceiling));
     stack::keep();
     return 0;
 }
@@ -270,11 +274,12 @@ int64_t step_back(Cell* v, int64_t count) {
 
 template <bool Append>
 uint32_t insert_star(const Call& c) {
+    enum { part, only, dup_ };
     Cell* series = stack::args;
     Cell* value = stack::args + 1;
     if (!Append && !cell::is(series, type::port) && series_type(cell::type_of(series))) clamp_index(series);
     int64_t count = -1;
-    if (const Cell* p = arg(c, 0)) {
+    if (const Cell* p = arg(c, part)) {
         if (!series_type(cell::type_of(value)) || !value->payload2) {
             Cell bad = *p;
             error::fire(error::id::invalid_part, &bad);
@@ -285,21 +290,22 @@ uint32_t insert_star(const Call& c) {
         count = step_back(value, count);
     }
     int32_t dup = 1;
-    if (const Cell* n = arg(c, 2)) {
+    if (const Cell* n = arg(c, dup_)) {
         dup = integer::check_float_range(n);
         if (dup < 1) return 0;
     }
-    of<Insert>(Append ? action::append : action::insert)(series, value, int32_t(count), flag(c, 1), dup, Append);
+    of<Insert>(Append ? action::append : action::insert)(series, value, int32_t(count), flag(c, only), dup, Append);
     stack::keep();
     return 0;
 }
 
 uint32_t change_star(const Call& c) {
+    enum { part, only, dup_ };
     Cell* series = stack::args;
     Cell* value = stack::args + 1;
     bool fixed = cell::is(series, type::port) || cell::is(series, type::image);
     int64_t count = -1;
-    if (const Cell* p = arg(c, 0)) {
+    if (const Cell* p = arg(c, part)) {
         if (!fixed && series_type(cell::type_of(series))) clamp_index(series);
         if (cell::is(p, type::integer)) count = cell::integer(p);
         else if (fixed) invalid_part_refinement(p);
@@ -307,20 +313,21 @@ uint32_t change_star(const Call& c) {
         if (count < 0) count = fixed ? 0 : step_back(series, count);
     }
     int32_t dup = 1;
-    if (const Cell* n = arg(c, 2)) {
+    if (const Cell* n = arg(c, dup_)) {
         dup = integer::check_float_range(n);
         if (dup < 1) {
             stack::keep();
             return 0;
         }
     }
-    of<Change>(action::change)(series, value, int32_t(count), flag(c, 1), dup);
+    of<Change>(action::change)(series, value, int32_t(count), flag(c, only), dup);
     stack::keep();
     return 0;
 }
 
 uint32_t copy_star(const Call& c) {
-    const Cell* kind = arg(c, 2);
+    enum { part, deep, types };
+    const Cell* kind = arg(c, types);
     if (kind && !cell::is(kind, type::datatype) && !cell::is(kind, type::typeset)) {
         Cell where = stack::get_call_word();
         Cell datatype;
@@ -330,50 +337,58 @@ uint32_t copy_star(const Call& c) {
     }
     Cell* result = stack::push_slot();
     cell::set_unset(result);
-    stack::set_result(of<Copy>(action::copy)(stack::args, result, arg(c, 0), flag(c, 1), kind));
+    stack::set_result(of<Copy>(action::copy)(stack::args, result, arg(c, part), flag(c, deep), kind));
     return 0;
 }
 
 uint32_t find_star(const Call& c) {
-    Cell* r = of<Find>(action::find)(stack::args, stack::args + 1, arg(c, 0), flag(c, 1), flag(c, 2), flag(c, 3),
-                                     flag(c, 4), arg(c, 5), arg(c, 6), flag(c, 7), flag(c, 8), flag(c, 9),
-                                     flag(c, 10));
+    enum { part, only, case_, same, any, with, skip, last, reverse, tail, match };
+    Cell* r = of<Find>(action::find)(stack::args, stack::args + 1, arg(c, part), flag(c, only), flag(c, case_),
+                                     flag(c, same), flag(c, any), arg(c, with), arg(c, skip), flag(c, last),
+                                     flag(c, reverse), flag(c, tail), flag(c, match));
     stack::set_result(r);
     return 0;
 }
 
 uint32_t select_star(const Call& c) {
-    Cell* r = of<Select>(action::select)(stack::args, stack::args + 1, arg(c, 0), flag(c, 1), flag(c, 2),
-                                         flag(c, 3), flag(c, 4), arg(c, 5), arg(c, 6), flag(c, 7), flag(c, 8));
+    enum { part, only, case_, same, any, with, skip, last, reverse };
+    Cell* r = of<Select>(action::select)(stack::args, stack::args + 1, arg(c, part), flag(c, only), flag(c, case_),
+                                         flag(c, same), flag(c, any), arg(c, with), arg(c, skip), flag(c, last),
+                                         flag(c, reverse));
     stack::set_result(r);
     return 0;
 }
 
 uint32_t move_star(const Call& c) {
-    stack::set_result(of<Move>(action::move)(stack::args, stack::args + 1, arg(c, 0)));
+    enum { part };
+    stack::set_result(of<Move>(action::move)(stack::args, stack::args + 1, arg(c, part)));
     return 0;
 }
 
 uint32_t put_star(const Call& c) {
-    stack::set_result(of<Put>(action::put)(stack::args, stack::args + 1, stack::args + 2, flag(c, 0)));
+    enum { case_ };
+    stack::set_result(of<Put>(action::put)(stack::args, stack::args + 1, stack::args + 2, flag(c, case_)));
     return 0;
 }
 
 uint32_t remove_star(const Call& c) {
-    of<Remove>(action::remove)(stack::args, arg(c, 0), arg(c, 1));
+    enum { part, key };
+    of<Remove>(action::remove)(stack::args, arg(c, part), arg(c, key));
     stack::keep();
     return 0;
 }
 
 uint32_t reverse_star(const Call& c) {
-    of<Reverse>(action::reverse)(stack::args, arg(c, 0), arg(c, 1));
+    enum { part, skip };
+    of<Reverse>(action::reverse)(stack::args, arg(c, part), arg(c, skip));
     stack::keep();
     return 0;
 }
 
 uint32_t sort_star(const Call& c) {
-    stack::set_result(of<Sort>(action::sort)(stack::args, flag(c, 0), arg(c, 1), arg(c, 2), arg(c, 3), flag(c, 4),
-                                             flag(c, 5), flag(c, 6)));
+    enum { case_, skip, compare, part, all, reverse, stable };
+    stack::set_result(of<Sort>(action::sort)(stack::args, flag(c, case_), arg(c, skip), arg(c, compare),
+                                             arg(c, part), flag(c, all), flag(c, reverse), flag(c, stable)));
     return 0;
 }
 
@@ -384,12 +399,15 @@ uint32_t swap_star(const Call&) {
 }
 
 uint32_t take_star(const Call& c) {
-    stack::set_result(of<Take>(action::take)(stack::args, arg(c, 0), flag(c, 1), flag(c, 2)));
+    enum { part, deep, last };
+    stack::set_result(of<Take>(action::take)(stack::args, arg(c, part), flag(c, deep), flag(c, last)));
     return 0;
 }
 
 uint32_t trim_star(const Call& c) {
-    of<Trim>(action::trim)(stack::args, flag(c, 0), flag(c, 1), flag(c, 2), flag(c, 3), flag(c, 4), arg(c, 5));
+    enum { head, tail, auto_, lines, all, with };
+    of<Trim>(action::trim)(stack::args, flag(c, head), flag(c, tail), flag(c, auto_), flag(c, lines), flag(c, all),
+                           arg(c, with));
     stack::keep();
     return 0;
 }
@@ -401,19 +419,23 @@ uint32_t port_star(const Call&) {
 }
 
 uint32_t modify_star(const Call& c) {
-    of<Modify>(action::modify)(stack::args, stack::args + 1, stack::args + 2, flag(c, 0));
+    enum { case_ };
+    of<Modify>(action::modify)(stack::args, stack::args + 1, stack::args + 2, flag(c, case_));
     stack::keep();
     return 0;
 }
 
 uint32_t open_star(const Call& c) {
-    stack::set_result(of<Open>(action::open)(stack::args, flag(c, 0), flag(c, 1), flag(c, 2), flag(c, 3), arg(c, 4)));
+    enum { new_, read, write, seek, allow };
+    stack::set_result(
+        of<Open>(action::open)(stack::args, flag(c, new_), flag(c, read), flag(c, write), flag(c, seek), arg(c, allow)));
     return 0;
 }
 
 uint32_t read_star(const Call& c) {
-    stack::set_result(of<Read>(action::read)(stack::args, arg(c, 0), arg(c, 1), flag(c, 2), flag(c, 3), flag(c, 4),
-                                             arg(c, 5)));
+    enum { part, seek, binary, lines, info, as };
+    stack::set_result(of<Read>(action::read)(stack::args, arg(c, part), arg(c, seek), flag(c, binary),
+                                             flag(c, lines), flag(c, info), arg(c, as)));
     return 0;
 }
 
@@ -423,85 +445,106 @@ uint32_t rename_star(const Call&) {
 }
 
 uint32_t write_star(const Call& c) {
-    stack::set_result(of<Write>(action::write)(stack::args, stack::args + 1, flag(c, 0), flag(c, 1), flag(c, 2),
-                                               flag(c, 3), arg(c, 4), arg(c, 5), arg(c, 6), arg(c, 7)));
+    enum { binary, lines, info, append, part, seek, allow, as };
+    stack::set_result(of<Write>(action::write)(stack::args, stack::args + 1, flag(c, binary), flag(c, lines),
+                                               flag(c, info), flag(c, append), arg(c, part), arg(c, seek),
+                                               arg(c, allow), arg(c, as)));
     return 0;
 }
 
 // The path wrapper: no path, parent or previous element; the value to set,
 // when given, is the third argument.
 uint32_t eval_path_star(const Call& c) {
+    enum { set };
     Cell* v = stack::args;
-    const Cell* store = flag(c, 0) ? v + 2 : nullptr;
+    const Cell* store = flag(c, set) ? v + 2 : nullptr;
     Cell* r = of<EvalPath>(action::eval_path)(v, v + 1, store, nullptr, nullptr, nullptr, -1, false, false, true,
                                               false);
     stack::set_result(r);
     return 0;
 }
 
+// ORDER: one row per action slot, in the order of action::Slot
+// (datatype.hpp), with the name environment/actions.kel gives that slot;
+// start-up checks the names against actions.kel (natives::check_boot).
+constexpr EntryRow all_rows[] = {
+    {action::make, "make", make_star<action::make>},
+    {action::random, "random", random_star},
+    {action::reflect, "reflect", reflect_star},
+    {action::to, "to", make_star<action::to>},
+    {action::form, "form", form_star},
+    {action::mold, "mold", mold_star},
+    {action::eval_path, nullptr, eval_path_star},  // paths call it; no word
+    {action::set_path, nullptr, nullptr},
+    {action::compare, nullptr, nullptr},
+    {action::absolute, "absolute", stack_star<action::absolute>},
+    {action::add, "add", stack_star<action::add>},
+    {action::divide, "divide", stack_star<action::divide>},
+    {action::multiply, "multiply", stack_star<action::multiply>},
+    {action::negate, "negate", negate_star},
+    {action::power, "power", stack_star<action::power>},
+    {action::remainder, "remainder", stack_star<action::remainder>},
+    {action::round, "round", round_star},
+    {action::subtract, "subtract", stack_star<action::subtract>},
+    {action::even_q, "even?", predicate_star<action::even_q>},
+    {action::odd_q, "odd?", predicate_star<action::odd_q>},
+    {action::and_, "and~", stack_star<action::and_>},
+    {action::complement, "complement", complement_star},
+    {action::or_, "or~", stack_star<action::or_>},
+    {action::xor_, "xor~", stack_star<action::xor_>},
+    {action::append, "append", insert_star<true>},
+    {action::at, "at", stack_star<action::at>},
+    {action::back, "back", stack_star<action::back>},
+    {action::change, "change", change_star},
+    {action::clear, "clear", clear_star},
+    {action::copy, "copy", copy_star},
+    {action::find, "find", find_star},
+    {action::head, "head", stack_star<action::head>},
+    {action::head_q, "head?", stack_star<action::head_q>},
+    {action::index_q, "index?", stack_star<action::index_q>},
+    {action::insert, "insert", insert_star<false>},
+    {action::length_q, "length?", length_star},
+    {action::move, "move", move_star},
+    {action::next, "next", stack_star<action::next>},
+    {action::pick, "pick", pick_star},
+    {action::poke, "poke", poke_star},
+    {action::put, "put", put_star},
+    {action::remove, "remove", remove_star},
+    {action::reverse, "reverse", reverse_star},
+    {action::select, "select", select_star},
+    {action::sort, "sort", sort_star},
+    {action::skip, "skip", stack_star<action::skip>},
+    {action::swap, "swap", swap_star},
+    {action::tail, "tail", stack_star<action::tail>},
+    {action::tail_q, "tail?", stack_star<action::tail_q>},
+    {action::take, "take", take_star},
+    {action::trim, "trim", trim_star},
+    {action::create, "create", port_star<action::create>},
+    {action::close, "close", port_star<action::close>},
+    {action::delete_, "delete", port_star<action::delete_>},
+    {action::modify, "modify", modify_star},
+    {action::open, "open", open_star},
+    {action::open_q, "open?", port_star<action::open_q>},
+    {action::query, "query", port_star<action::query>},
+    {action::read, "read", read_star},
+    {action::rename, "rename", rename_star},
+    {action::update, "update", port_star<action::update>},
+    {action::write, "write", write_star},
+};
+
+constexpr bool in_slot_order() {
+    for (size_t i = 0; i < std::size(all_rows); ++i)
+        if (all_rows[i].index != i + 1) return false;
+    return true;
+}
+static_assert(std::size(all_rows) == action::count && in_slot_order(), "one action row per slot, in slot order");
+
 }  // namespace
 
+const std::span<const EntryRow> rows{all_rows};
+
 void init() {
-    table[action::make - 1] = make_star<action::make>;
-    table[action::to - 1] = make_star<action::to>;
-    table[action::form - 1] = form_star;
-    table[action::mold - 1] = mold_star;
-    table[action::absolute - 1] = stack_star<action::absolute>;
-    table[action::add - 1] = stack_star<action::add>;
-    table[action::divide - 1] = stack_star<action::divide>;
-    table[action::multiply - 1] = stack_star<action::multiply>;
-    table[action::power - 1] = stack_star<action::power>;
-    table[action::remainder - 1] = stack_star<action::remainder>;
-    table[action::subtract - 1] = stack_star<action::subtract>;
-    table[action::and_ - 1] = stack_star<action::and_>;
-    table[action::or_ - 1] = stack_star<action::or_>;
-    table[action::xor_ - 1] = stack_star<action::xor_>;
-    table[action::at - 1] = stack_star<action::at>;
-    table[action::back - 1] = stack_star<action::back>;
-    table[action::head - 1] = stack_star<action::head>;
-    table[action::head_q - 1] = stack_star<action::head_q>;
-    table[action::index_q - 1] = stack_star<action::index_q>;
-    table[action::next - 1] = stack_star<action::next>;
-    table[action::skip - 1] = stack_star<action::skip>;
-    table[action::tail - 1] = stack_star<action::tail>;
-    table[action::tail_q - 1] = stack_star<action::tail_q>;
-    table[action::even_q - 1] = predicate_star<action::even_q>;
-    table[action::odd_q - 1] = predicate_star<action::odd_q>;
-    table[action::length_q - 1] = length_star;
-    table[action::pick - 1] = pick_star;
-    table[action::poke - 1] = poke_star;
-    table[action::clear - 1] = clear_star;
-    table[action::random - 1] = random_star;
-    table[action::reflect - 1] = reflect_star;
-    table[action::eval_path - 1] = eval_path_star;
-    table[action::negate - 1] = negate_star;
-    table[action::round - 1] = round_star;
-    table[action::complement - 1] = complement_star;
-    table[action::append - 1] = insert_star<true>;
-    table[action::insert - 1] = insert_star<false>;
-    table[action::change - 1] = change_star;
-    table[action::copy - 1] = copy_star;
-    table[action::find - 1] = find_star;
-    table[action::select - 1] = select_star;
-    table[action::move - 1] = move_star;
-    table[action::put - 1] = put_star;
-    table[action::remove - 1] = remove_star;
-    table[action::reverse - 1] = reverse_star;
-    table[action::sort - 1] = sort_star;
-    table[action::swap - 1] = swap_star;
-    table[action::take - 1] = take_star;
-    table[action::trim - 1] = trim_star;
-    table[action::create - 1] = port_star<action::create>;
-    table[action::close - 1] = port_star<action::close>;
-    table[action::delete_ - 1] = port_star<action::delete_>;
-    table[action::open_q - 1] = port_star<action::open_q>;
-    table[action::query - 1] = port_star<action::query>;
-    table[action::update - 1] = port_star<action::update>;
-    table[action::modify - 1] = modify_star;
-    table[action::open - 1] = open_star;
-    table[action::read - 1] = read_star;
-    table[action::rename - 1] = rename_star;
-    table[action::write - 1] = write_star;
+    for (int i = 0; i < action::count; ++i) table[i] = rows[i].entry;
 }
 
 }  // namespace kel::actions

@@ -13,6 +13,7 @@
 // non-local exit code (0 when none).
 #pragma once
 #include <cstdint>
+#include <span>
 
 #include "runtime/cell.hpp"
 #include "runtime/datatype.hpp"
@@ -24,6 +25,15 @@ struct Call {
     const int32_t* refs = nullptr;   // per refinement: -1 unused, else its first argument's stack index
 };
 using Entry = uint32_t (*)(const Call& call);
+
+// A row of the natives table or of the action wrappers: the 1-based index a
+// native! or action! value holds, the name its word has in the boot
+// environment, and its entry (null: none yet).
+struct EntryRow {
+    uint32_t index;
+    const char* name;
+    Entry entry;
+};
 
 namespace actions {
 
@@ -115,8 +125,10 @@ void eval_path_fast(const Cell* value, int32_t i, const Cell* name);
 // 7 head, 8 tail; other types run the action.
 void series_query_fast(const Cell* value, int q, const Cell* name);
 
-// The wrappers, one per slot (0 where a slot has none), indexed by slot - 1.
+// The wrappers, one per slot (0 where a slot has none), indexed by slot - 1,
+// filled from the rows by init.
 extern Entry table[action::count];
+extern const std::span<const EntryRow> rows;
 void init();
 
 }  // namespace actions

@@ -13,6 +13,8 @@
 namespace kel {
 
 // Action slots, numbered from 1 in their fixed order.
+// ORDER: environment/actions.kel gives each action the same slot, and the
+// rows of actions.cpp name them in this order; start-up checks the names.
 namespace action {
 enum Slot : uint8_t {
     make = 1, random, reflect, to, form, mold, eval_path, set_path, compare, absolute,

@@ -2,12 +2,8 @@
 // earlier ones leave.
 #include "runtime/init.hpp"
 #include "runtime/interp.hpp"
-#include "runtime/natives/checksum.hpp"
-#include "runtime/natives/compress.hpp"
-#include "runtime/natives/control.hpp"
-#include "runtime/natives/files.hpp"
 #include "runtime/natives/natives.hpp"
-#include "runtime/natives/system.hpp"
+#include "runtime/natives/parse.hpp"
 
 #include "runtime/actions.hpp"
 #include "runtime/alloc.hpp"
@@ -166,16 +162,7 @@ void init_values() {
     slots::init();
     register_datatypes();
     actions::init();
-    natives::init_control();
-    natives::init_loops();
-    natives::init_system();
-    natives::init_words();
-    natives::init_files();
-    natives::init_sets();
-    natives::init_numbers();
-    natives::init_checksum();
-    natives::init_compress();
-    natives::init_call();
+    natives::init();
     alloc::make_first_frames();
     root::init();
     NodeId args = root::make_fixed_block(stack::argument_cells);
@@ -197,7 +184,7 @@ void init_values() {
     value_slots::init();
     collector::init();
     lexer::init_tables();
-    natives::init_parse();
+    parse::init();
     ownership::init();
     object::class_counter = 0;
     error::init_catalog();

@@ -16,7 +16,7 @@
 #include "runtime/datatypes/string.hpp"
 #include "runtime/error.hpp"
 #include "runtime/natives/checksum.hpp"
-#include "runtime/natives/natives.hpp"
+#include "runtime/natives/entries.hpp"
 #include "runtime/platform/process.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/unicode.hpp"
@@ -99,6 +99,8 @@ void deliver(Cell* target, const std::string& bytes, bool via_shell) {
     string::splice(target->payload2, series::clamped_index(target), 0, text, 1, false);
 }
 
+}  // namespace
+
 uint32_t call(const Call& call) {
     enum { wait, show, console, shell, input, output, error };
     auto used = [&](int i) { return call.refs[i] >= 0; };
@@ -129,9 +131,5 @@ uint32_t call(const Call& call) {
     stack::set_result(&result);
     return 0;
 }
-
-}  // namespace
-
-void init_call() { table[99 - 1] = call; }
 
 }  // namespace kel::natives

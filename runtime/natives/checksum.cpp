@@ -20,7 +20,7 @@
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/error.hpp"
-#include "runtime/natives/natives.hpp"
+#include "runtime/natives/entries.hpp"
 #include "runtime/output.hpp"
 #include "runtime/platform/crypto.hpp"
 #include "runtime/platform/files.hpp"
@@ -182,8 +182,9 @@ uint32_t answer_integer(int32_t v) {
 }  // namespace
 
 uint32_t checksum(const Call& call) {
+    enum { with_ };
     Cell* base = stack::args;
-    const Cell* with = call.refs[0] >= 0 ? base + call.refs[0] : nullptr;
+    const Cell* with = call.refs[with_] >= 0 ? base + call.refs[with_] : nullptr;
     std::string owned;
     crypto::Bytes data = data_bytes(base, owned);
     std::optional<Method> method = method_of(base + 1);
@@ -234,7 +235,5 @@ uint32_t checksum(const Call& call) {
     stack::set_result(out);
     return 0;
 }
-
-void init_checksum() { table[86] = checksum; }
 
 }  // namespace kel::natives

@@ -22,8 +22,3 @@ const uint8_t* binary_bytes(const Cell* bin, size_t* n);
 Cell* make_binary(Cell* out, const uint8_t* bytes, size_t n);
 
 }  // namespace kel::checksum
-
-namespace kel::natives {
-uint32_t checksum(const Call& call);
-void init_checksum();
-}  // namespace kel::natives

@@ -13,7 +13,6 @@
 // Kel allocation can happen: compress allocates its result first and reads
 // the input after; decompress decodes into C++ memory and makes the binary!
 // at the end.
-#include "runtime/natives/compress.hpp"
 
 #include <zlib.h>
 #include <zstd.h>
@@ -30,7 +29,7 @@
 #include "runtime/error.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/natives/checksum.hpp"
-#include "runtime/natives/natives.hpp"
+#include "runtime/natives/entries.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
 
@@ -134,13 +133,16 @@ size_t compress_into(Method m, const uint8_t* in, size_t n, uint8_t* out, size_t
     return 0;
 }
 
+}  // namespace
+
 uint32_t compress(const Call& call) {
     Cell* base = stack::args;
     std::optional<Method> method = method_of(base + 1);
     if (!method) error::fire(error::id::invalid_arg, base + 1);
+    enum { level_ };
     int level = -1;
-    if (call.refs[0] >= 0) {
-        const Cell* lvl = base + call.refs[0];
+    if (call.refs[level_] >= 0) {
+        const Cell* lvl = base + call.refs[level_];
         int32_t max = *method == Method::zstd ? 19 : 9;
         int32_t v = cell::integer(lvl);
         if (v < 1 || v > max) error::fire(error::id::out_of_range, lvl);
@@ -166,6 +168,8 @@ uint32_t compress(const Call& call) {
 }
 
 // ---- decompress
+
+namespace {
 
 // Output that grows with what decodes, never past a series' limit.
 struct Output {
@@ -287,6 +291,8 @@ void unzstd(const uint8_t* in, size_t n, Output& out, uint64_t limit) {
     ZSTD_freeDCtx(dctx);
 }
 
+}  // namespace
+
 uint32_t decompress(const Call& call) {
     Cell* base = stack::args;
     std::optional<Method> method = method_of(base + 1);
@@ -295,9 +301,10 @@ uint32_t decompress(const Call& call) {
     const uint8_t* in = checksum::binary_bytes(base, &n);
     // A first size: the caller's, else what the data says, else a multiple
     // of the input; never more than the input can expand to.
+    enum { size };
     uint64_t guess = uint64_t(n) * 4;
-    if (call.refs[0] >= 0 && cell::integer(base + call.refs[0]) >= 0)
-        guess = uint64_t(cell::integer(base + call.refs[0]));
+    if (call.refs[size] >= 0 && cell::integer(base + call.refs[size]) >= 0)
+        guess = uint64_t(cell::integer(base + call.refs[size]));
     else if (*method == Method::gzip && n >= gzip_overhead)
         guess = get_le32(in + n - 4);
     else if (*method == Method::zstd) {
@@ -317,13 +324,6 @@ uint32_t decompress(const Call& call) {
     checksum::make_binary(result, out.bytes.data(), out.used);
     stack::set_result(result);
     return 0;
-}
-
-}  // namespace
-
-void init_compress() {
-    table[102] = compress;
-    table[103] = decompress;
 }
 
 }  // namespace kel::natives

@@ -19,7 +19,7 @@
 #include "runtime/error.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/interp.hpp"
-#include "runtime/natives/natives.hpp"
+#include "runtime/natives/entries.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
 #include "runtime/words.hpp"
@@ -133,6 +133,7 @@ uint32_t any(const Call&) { return any_all<true>(); }
 uint32_t all(const Call&) { return any_all<false>(); }
 
 uint32_t switch_(const Call& call) {
+    enum { default_ };
     Cell* base = stack::args;
     const Cell value = base[0];
     const Cell cases = base[1];
@@ -152,13 +153,14 @@ uint32_t switch_(const Call& call) {
             return 0;
         }
     }
-    if (used(call, 0)) return eval_into_result(base + call.refs[0]);
+    if (used(call, default_)) return eval_into_result(base + call.refs[default_]);
     set_none_result();
     return 0;
 }
 
 uint32_t case_(const Call& call) {
-    bool all = used(call, 0);
+    enum { all_ };
+    bool all = used(call, all_);
     const Cell cases = stack::args[0];
     NodeId code = cases.payload2;
     stack::mark_native(nullptr);
@@ -302,15 +304,19 @@ uint32_t forever(const Call&) {
 
 // ---- exits
 
-uint32_t break_(const Call& call) { return stack::throw_break(used(call, 0), false); }
+uint32_t break_(const Call& call) {
+    enum { return_ };
+    return stack::throw_break(used(call, return_), false);
+}
 uint32_t continue_(const Call&) { return stack::throw_break(false, true); }
 uint32_t exit(const Call&) { return stack::throw_return(false); }
 uint32_t return_(const Call&) { return stack::throw_return(true); }
 
 uint32_t throw_(const Call& call) {
+    enum { name_ };
     Cell* base = stack::args;
     Cell name;
-    if (used(call, 0)) name = base[call.refs[0]];
+    if (used(call, name_)) name = base[call.refs[name_]];
     else cell::set_unset(&name);
     stack::top = base + 1;
     stack::push(&name);
@@ -366,13 +372,14 @@ void error_value(Cell* out, bool keep) {
 }  // namespace
 
 uint32_t catch_(const Call& call) {
+    enum { name };
     Cell* base = stack::args;
     const Cell body = base[0];
     stack::mark_catch(nullptr);
     uint32_t code = eval_into_result(&body);
     if (code == throws::throw_) {
         // The catch frame received the value and the name: args[0], args[1].
-        if (used(call, 0) && !name_matches(base + call.refs[0], stack::args + 1))
+        if (used(call, name) && !name_matches(base + call.refs[name], stack::args + 1))
             return stack::throw_user(code);  // on to the next catch frame, value and name
         exits::consume();
     } else if (code) {
@@ -382,11 +389,12 @@ uint32_t catch_(const Call& call) {
 }
 
 uint32_t try_(const Call& call) {
+    enum { all, keep };
     Cell* base = stack::args;
     const Cell body = base[0];
     // With /all, a barrier: every exit that would leave the block becomes an
     // error there, and comes back as the error.
-    if (used(call, 0)) stack::mark_barrier(nullptr);
+    if (used(call, all)) stack::mark_barrier(nullptr);
     else stack::mark_try(nullptr);
     uint32_t code = 0;
     uint32_t raised = throws::protect(throws::error, [&] { code = eval_into_result(&body); });
@@ -396,28 +404,11 @@ uint32_t try_(const Call& call) {
         // is this native's again.
         stack::args = base;
         stack::top = base + 1;
-        error_value(base, used(call, 1));
+        error_value(base, used(call, keep));
         return 0;
     }
     if (code) return code;  // break, continue, return, exit and throw pass on
     return close_with_value();
-}
-
-// ---- the table
-
-void init_control() {
-    struct Slot {
-        uint32_t slot;
-        Entry entry;
-    };
-    static const Slot slots[] = {
-        {0, if_},     {1, unless},    {2, either},   {3, any},       {4, all},     {5, while_},
-        {6, until},   {7, loop},      {8, repeat},   {9, forever},   {13, func},   {14, function_},
-        {15, does},   {16, has},      {17, switch_}, {18, case_},
-        {19, do_},    {34, reduce},   {35, compose}, {69, try_},     {76, break_}, {77, continue_},
-        {78, exit},   {79, return_},  {80, throw_},  {81, catch_},
-    };
-    for (const Slot& s : slots) table[s.slot] = s.entry;
 }
 
 }  // namespace kel::natives

@@ -31,53 +31,6 @@ uint32_t run_body(const Cell& body);
 uint32_t close_with(const Cell& result);
 uint32_t close_with_value();
 
-// Conditionals (control.cpp).
-uint32_t if_(const Call& call);
-uint32_t unless(const Call& call);
-uint32_t either(const Call& call);
-uint32_t any(const Call& call);
-uint32_t all(const Call& call);
-uint32_t switch_(const Call& call);
-uint32_t case_(const Call& call);
-
-// Loops (control.cpp).
-uint32_t while_(const Call& call);
-uint32_t until(const Call& call);
-uint32_t loop(const Call& call);
-uint32_t repeat(const Call& call);
-uint32_t forever(const Call& call);
-
-// Loops over series (loops.cpp).
-uint32_t foreach(const Call& call);
-uint32_t forall(const Call& call);
-uint32_t remove_each(const Call& call);
-
-// Exits and their receivers (control.cpp).
-uint32_t break_(const Call& call);
-uint32_t continue_(const Call& call);
-uint32_t exit(const Call& call);
-uint32_t return_(const Call& call);
-uint32_t throw_(const Call& call);
-uint32_t catch_(const Call& call);
-uint32_t try_(const Call& call);
-
-// Function makers (function_makers.cpp).
-uint32_t func(const Call& call);
-uint32_t function_(const Call& call);
-uint32_t does(const Call& call);
-uint32_t has(const Call& call);
-
-// Evaluation (evaluation.cpp).
-uint32_t do_(const Call& call);
-uint32_t reduce(const Call& call);
-uint32_t compose(const Call& call);
-uint32_t apply(const Call& call);  // loops.cpp
-
-// Fills the slots of the natives above in the natives table.
-void init_control();
-// Fills the slots of foreach, forall, remove-each and apply.
-void init_loops();
-
 // ---- shared by the natives that evaluate code
 
 // Evaluates a block (any-block cell; its index clamped) into the current

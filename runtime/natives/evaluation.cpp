@@ -19,6 +19,7 @@
 #include "runtime/symbol.hpp"
 #include "runtime/trace.hpp"
 #include "runtime/natives/control.hpp"
+#include "runtime/natives/entries.hpp"
 #include "runtime/stack.hpp"
 
 namespace kel::natives {
@@ -148,9 +149,10 @@ uint32_t do_(const Call& call) {
 }
 
 uint32_t reduce(const Call& call) {
+    enum { into_ };
     Cell* base = stack::args;
     const Cell value = base[0];
-    int32_t into = call.refs[0];
+    int32_t into = call.refs[into_];
     if (!cell::is(&value, type::block)) {
         stack::top = base + 1 + (into >= 0);
         if (callable(cell::type_of(&value))) stack::push(&value);

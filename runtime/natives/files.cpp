@@ -9,7 +9,7 @@
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/error.hpp"
-#include "runtime/natives/natives.hpp"
+#include "runtime/natives/entries.hpp"
 #include "runtime/platform/files.hpp"
 #include "runtime/platform/platform.hpp"
 #include "runtime/stack.hpp"
@@ -180,14 +180,13 @@ namespace kel::natives {
 
 // to-local-file path /full: a new string! with the host form of the path.
 uint32_t to_local_file(const Call& call) {
+    enum { full };
     Cell* path = stack::args;
     Cell* out = stack::push_slot();
     string::make(out, uint32_t(std::max(series::length_from(path), 1)));
-    file::to_local_string(path, out, call.refs[0] >= 0);
+    file::to_local_string(path, out, call.refs[full] >= 0);
     stack::set_result(out);
     return 0;
 }
-
-void init_files() { table[85 - 1] = to_local_file; }
 
 }  // namespace kel::natives

@@ -9,6 +9,7 @@
 #include "runtime/datatypes/function.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/natives/control.hpp"
+#include "runtime/natives/entries.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/words.hpp"
 

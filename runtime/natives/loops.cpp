@@ -31,6 +31,7 @@
 #include "runtime/exits.hpp"
 #include "runtime/interp.hpp"
 #include "runtime/natives/control.hpp"
+#include "runtime/natives/entries.hpp"
 #include "runtime/natives/natives.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
@@ -515,13 +516,6 @@ uint32_t apply(const Call& call) {
     else stack::unwind();
     stack::set_result(&result);
     return 0;
-}
-
-void init_loops() {
-    table[10] = foreach;
-    table[11] = forall;
-    table[12] = remove_each;
-    table[106] = apply;
 }
 
 }  // namespace kel::natives

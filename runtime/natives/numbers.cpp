@@ -15,7 +15,7 @@
 #include "runtime/datatypes/pair.hpp"
 #include "runtime/datatypes/tuple.hpp"
 #include "runtime/error.hpp"
-#include "runtime/natives/natives.hpp"
+#include "runtime/natives/entries.hpp"
 #include "runtime/platform/platform.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
@@ -69,6 +69,8 @@ int32_t sign_of(const Cell* v) {
     error::fire_expect_arg(v, "number");
 }
 
+}  // namespace
+
 uint32_t negative_q(const Call&) { return answer_logic(sign_of(stack::args) < 0); }
 uint32_t positive_q(const Call&) { return answer_logic(sign_of(stack::args) > 0); }
 uint32_t sign_q(const Call&) { return answer_integer(sign_of(stack::args)); }
@@ -97,6 +99,8 @@ uint32_t zero_q(const Call&) {
 }
 
 // ---- max and min
+
+namespace {
 
 bool scalar_number(uint8_t t) { return t == type::integer || t == type::float_; }
 bool composite(uint8_t t) { return t == type::pair || t == type::point2d || t == type::point3d || t == type::tuple; }
@@ -204,6 +208,8 @@ uint32_t max_min(bool greater) {
     return 0;
 }
 
+}  // namespace
+
 uint32_t max(const Call&) { return max_min(true); }
 uint32_t min(const Call&) { return max_min(false); }
 
@@ -222,9 +228,10 @@ uint32_t shift(const Call& call) {
 uint32_t to_hex(const Call& call) {
     Cell* v = stack::args;
     if (!cell::is(v, type::integer)) error::fire_expect_arg(v, "value");
+    enum { size_ };
     int32_t keep = 8;
-    if (call.refs[0] >= 0) {
-        Cell* size = stack::args + call.refs[0];
+    if (call.refs[size_] >= 0) {
+        Cell* size = stack::args + call.refs[size_];
         if (!cell::is(size, type::integer) || cell::integer(size) < 1) error::fire(error::id::invalid_arg, size);
         keep = std::min(cell::integer(size), 8);
     }
@@ -239,6 +246,8 @@ uint32_t to_hex(const Call& call) {
 
 // ---- trigonometry and logarithms
 
+namespace {
+
 // The argument as a double: integer!, float! or percent! (its fraction).
 double real_arg(const Cell* v, const char* argument) {
     switch (cell::type_of(v)) {
@@ -249,7 +258,11 @@ double real_arg(const Cell* v, const char* argument) {
     }
 }
 
-bool radians(const Call& call) { return call.refs[0] >= 0; }
+// The trigonometric natives' one refinement.
+bool radians(const Call& call) {
+    enum { radians_ };
+    return call.refs[radians_] >= 0;
+}
 
 // kind: 0 tangent, 1 cosine, 2 sine, as the angle service folds them.
 uint32_t trig(const Call& call, int kind) {
@@ -267,11 +280,13 @@ uint32_t trig(const Call& call, int kind) {
     return answer_float(r);
 }
 
+double degrees(const Call& call, double r) { return radians(call) ? r : r * 180.0 / std::numbers::pi; }
+
+}  // namespace
+
 uint32_t sine(const Call& call) { return trig(call, 2); }
 uint32_t cosine(const Call& call) { return trig(call, 1); }
 uint32_t tangent(const Call& call) { return trig(call, 0); }
-
-double degrees(const Call& call, double r) { return radians(call) ? r : r * 180.0 / std::numbers::pi; }
 
 uint32_t arcsine(const Call& call) { return answer_float(degrees(call, std::asin(real_arg(stack::args, "sine")))); }
 uint32_t arccosine(const Call& call) {
@@ -298,6 +313,8 @@ uint32_t square_root(const Call&) { return answer_float(std::sqrt(real_arg(stack
 
 // ---- makers
 
+namespace {
+
 // An integer!, or a float! truncated toward zero (NaN, infinite or beyond
 // 32 bits raises invalid-arg).
 int32_t pair_part(const Cell* v, const char* argument) {
@@ -313,6 +330,8 @@ double point_part(const Cell* v, const char* argument) {
     if (!cell::is(v, type::float_)) error::fire_expect_arg(v, argument);
     return cell::real(v);
 }
+
+}  // namespace
 
 uint32_t as_pair(const Call&) {
     Cell* a = stack::args;
@@ -351,36 +370,6 @@ uint32_t as_money(const Call&) {
     *a = m;
     stack::keep();
     return 0;
-}
-
-}  // namespace
-
-void init_numbers() {
-    table[48] = negative_q;
-    table[49] = positive_q;
-    table[50] = max;
-    table[51] = min;
-    table[52] = shift;
-    table[53] = to_hex;
-    table[54] = sine;
-    table[55] = cosine;
-    table[56] = tangent;
-    table[57] = arcsine;
-    table[58] = arccosine;
-    table[59] = arctangent;
-    table[60] = arctangent2;
-    table[61] = nan_q;
-    table[62] = log_2;
-    table[63] = log_10;
-    table[64] = log_e;
-    table[65] = exp;
-    table[66] = square_root;
-    table[72] = as_pair;
-    table[73] = as_point2d;
-    table[74] = as_point3d;
-    table[75] = as_money;
-    table[96] = sign_q;
-    table[99] = zero_q;
 }
 
 }  // namespace kel::natives

@@ -22,7 +22,7 @@
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
 #include "runtime/words.hpp"
-#include "runtime/natives/natives.hpp"
+#include "runtime/natives/entries.hpp"
 
 namespace kel::parse {
 namespace {
@@ -1192,7 +1192,6 @@ uint32_t process(const Cell* input, const Cell* rules, int32_t mode, int64_t lim
 }  // namespace kel::parse
 
 namespace kel::natives {
-namespace {
 
 // parse input rules /case /part length /trace callback
 uint32_t parse_native(const Call& call) {
@@ -1224,13 +1223,6 @@ uint32_t parse_native(const Call& call) {
         return pending;
     stack::set_result(stack::last());
     return 0;
-}
-
-}  // namespace
-
-void init_parse() {
-    parse::init();
-    table[39] = parse_native;
 }
 
 }  // namespace kel::natives

@@ -19,7 +19,7 @@
 #include "runtime/datatypes/typeset.hpp"
 #include "runtime/datatypes/url.hpp"
 #include "runtime/error.hpp"
-#include "runtime/natives/natives.hpp"
+#include "runtime/natives/entries.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
 
@@ -81,6 +81,8 @@ uint32_t set_op(const Call& call, int32_t op) {
     return 0;
 }
 
+}  // namespace
+
 uint32_t unique(const Call& call) { return set_op(call, 8); }
 uint32_t union_(const Call& call) { return set_op(call, 9); }
 uint32_t intersect(const Call& call) { return set_op(call, 10); }
@@ -97,6 +99,8 @@ uint32_t complement_q(const Call&) {
 
 // ---- URL escapes
 
+namespace {
+
 // The unreserved characters kept by enhex of a string!; other text types
 // also keep the separators of a URL.
 bool url_keeps(uint8_t c, bool narrow) {
@@ -107,6 +111,8 @@ bool url_keeps(uint8_t c, bool narrow) {
         if (c == uint8_t(*p)) return true;
     return false;
 }
+
+}  // namespace
 
 uint32_t dehex(const Call&) {
     Cell* a = stack::args;
@@ -148,28 +154,39 @@ uint32_t enhex(const Call&) {
 
 // ---- case
 
+namespace {
+
+// uppercase and lowercase: string /part limit
 uint32_t change_case(const Call& call, bool upper) {
+    enum { part };
     Cell* a = stack::args;
     uint8_t t = cell::type_of(a);
     if (t != type::char_ && !series::is_text(t)) error::fire_expect_arg(a, "string");
-    case_folding::change_case_value(a, call.refs[0] >= 0 ? call.refs[0] : 0, upper);
+    case_folding::change_case_value(a, call.refs[part] >= 0 ? call.refs[part] : 0, upper);
     stack::keep();
     return 0;
 }
+
+}  // namespace
 
 uint32_t uppercase(const Call& call) { return change_case(call, true); }
 uint32_t lowercase(const Call& call) { return change_case(call, false); }
 
 // ---- base-N text
 
+namespace {
+
 // The base of /base, or 64; another value raises invalid-arg.
 int32_t base_of(const Call& call, bool has_58) {
-    Cell* b = arg_of(call, 0);
+    enum { base_ };  // debase and enbase: /base base-value
+    Cell* b = arg_of(call, base_);
     if (!b) return 64;
     int32_t base = cell::is(b, type::integer) ? cell::integer(b) : 0;
     if (base != 64 && base != 16 && base != 2 && !(has_58 && base == 58)) error::fire(error::id::invalid_arg, b);
     return base;
 }
+
+}  // namespace
 
 uint32_t debase(const Call& call) {
     Cell* a = stack::args;
@@ -232,10 +249,14 @@ uint32_t enbase(const Call& call) {
 
 // ---- as
 
+namespace {
+
 bool list_family(uint8_t t) {
     return t == type::block || t == type::paren || t == type::path || t == type::lit_path || t == type::set_path ||
            t == type::get_path;
 }
+
+}  // namespace
 
 uint32_t as(const Call&) {
     Cell* a = stack::args;
@@ -250,24 +271,6 @@ uint32_t as(const Call&) {
     stack::set_result(&spec);
     stack::keep();
     return 0;
-}
-
-}  // namespace
-
-void init_sets() {
-    table[40] = union_;
-    table[41] = intersect;
-    table[42] = unique;
-    table[43] = difference;
-    table[44] = exclude;
-    table[45] = complement_q;
-    table[46] = dehex;
-    table[47] = enhex;
-    table[70] = uppercase;
-    table[71] = lowercase;
-    table[83] = debase;
-    table[90] = enbase;
-    table[97] = as;
 }
 
 }  // namespace kel::natives

@@ -20,6 +20,7 @@
 #include "runtime/error.hpp"
 #include "runtime/natives/checksum.hpp"
 #include "runtime/natives/control.hpp"
+#include "runtime/natives/entries.hpp"
 #include "runtime/natives/natives.hpp"
 #include "runtime/output.hpp"
 #include "runtime/platform/files.hpp"
@@ -179,6 +180,8 @@ std::string name_of(const Cell* var) {
     return std::string(symbol::name(var->payload2));
 }
 
+}  // namespace
+
 // Sleeps for a number of seconds or a time!, then takes one pass over the
 // pending window messages. The result is none.
 uint32_t wait(const Call&) {
@@ -278,7 +281,8 @@ uint32_t browse(const Call&) {
 // recycle: a full collection, answering the memory in use as stats does;
 // /on and /off only switch the collector.
 uint32_t recycle(const Call& call) {
-    bool on = call.refs[0] >= 0, off = call.refs[1] >= 0;
+    enum { on_, off_ };
+    bool on = call.refs[on_] >= 0, off = call.refs[off_] >= 0;
     Cell r{};
     if (on || off) {
         if (on) sys::record.collector_enabled = true;
@@ -291,22 +295,6 @@ uint32_t recycle(const Call& call) {
     if (bytes > 2147483647.0) cell::set_real(&r, type::float_, bytes);
     else cell::set_integer(&r, int32_t(bytes));
     return answer(r);
-}
-
-}  // namespace
-
-void init_system() {
-    table[22] = print;
-    table[23] = prin;
-    table[105] = transcode;
-    table[85] = wait;
-    table[92] = set_env;
-    table[93] = get_env;
-    table[94] = list_env;
-    table[95] = now;
-    table[100] = size_q;
-    table[101] = browse;
-    table[104] = recycle;
 }
 
 }  // namespace kel::natives

@@ -14,6 +14,7 @@
 #include "runtime/error.hpp"
 #include "runtime/interp.hpp"
 #include "runtime/natives/control.hpp"
+#include "runtime/natives/entries.hpp"
 #include "runtime/natives/natives.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/stats.hpp"
@@ -41,6 +42,19 @@ const Cell* fetched(const Cell* word) {
     return word::fetch(word);
 }
 
+void set_word(Cell* word, const Cell* value) {
+    if (!word->payload1) error::fire(error::id::not_defined, word);
+    word::set(word, value);
+}
+
+// The comparison natives differ only in the comparison code.
+template <int32_t Op>
+uint32_t compare(const Call&) {
+    return answer_logic(actions::compare_star(stack::args, stack::args + 1, Op));
+}
+
+}  // namespace
+
 // ---- get and set
 
 uint32_t get(const Call& call) {
@@ -58,11 +72,6 @@ uint32_t get(const Call& call) {
     Cell value = *fetched(&target);
     if (cell::is(&value, type::unset) && !used(call, any)) error::fire(error::id::no_value, &target);
     return answer(value);
-}
-
-void set_word(Cell* word, const Cell* value) {
-    if (!word->payload1) error::fire(error::id::not_defined, word);
-    word::set(word, value);
 }
 
 uint32_t set(const Call& call) {
@@ -112,10 +121,13 @@ uint32_t set(const Call& call) {
 
 // ---- comparisons
 
-template <int32_t Op>
-uint32_t compare(const Call&) {
-    return answer_logic(actions::compare_star(stack::args, stack::args + 1, Op));
-}
+uint32_t equal_q(const Call& call) { return compare<0>(call); }
+uint32_t not_equal_q(const Call& call) { return compare<1>(call); }
+uint32_t strict_equal_q(const Call& call) { return compare<2>(call); }
+uint32_t lesser_q(const Call& call) { return compare<3>(call); }
+uint32_t lesser_or_equal_q(const Call& call) { return compare<4>(call); }
+uint32_t greater_q(const Call& call) { return compare<5>(call); }
+uint32_t greater_or_equal_q(const Call& call) { return compare<6>(call); }
 
 uint32_t same_q(const Call&) {
     const Cell a = stack::args[0], b = stack::args[1];
@@ -144,8 +156,9 @@ uint32_t same_q(const Call&) {
 uint32_t not_(const Call&) { return answer_logic(!truthy(stack::args)); }
 
 uint32_t type_q(const Call& call) {
+    enum { word_ };
     uint8_t t = cell::type_of(stack::args);
-    if (used(call, 0)) {
+    if (used(call, word_)) {
         const char* name = datatype::names[t].name;
         Cell w = *context::find_or_add_global(symbol::make(name ? name : "unset!"));
         return answer(w);
@@ -174,6 +187,8 @@ uint32_t stats(const Call& call) {
 
 // ---- binding
 
+namespace {
+
 // The context a bind or in argument names: an object's or function's own,
 // or the one a word is bound to.
 NodeId context_of(const Cell* v) {
@@ -187,7 +202,10 @@ NodeId context_of(const Cell* v) {
     error::fire(error::id::invalid_arg, v);
 }
 
+}  // namespace
+
 uint32_t bind(const Call& call) {
+    enum { copy };
     Cell* base = stack::args;
     NodeId ctx = context_of(base + 1);
     if (word::any_word_q(cell::type_of(base))) {
@@ -195,7 +213,7 @@ uint32_t bind(const Call& call) {
         stack::keep();
         return 0;
     }
-    if (used(call, 0)) {
+    if (used(call, copy)) {
         Cell* copied = stack::push_slot();
         cell::set_unset(copied);
         actions::handler<actions::Copy>(type::block, action::copy, base)(base, copied, nullptr, true, nullptr);
@@ -281,23 +299,6 @@ uint32_t context_q(const Call&) {
     const Cell* w = stack::args;
     if (!w->payload1) return answer(*shared::none());
     return answer(*context::owner_cell(w->payload1));
-}
-
-}  // namespace
-
-void init_words() {
-    struct Slot {
-        uint32_t slot;
-        Entry entry;
-    };
-    static const Slot slots[] = {
-        {20, get},         {21, set},           {24, compare<0>},   {25, compare<1>},  {26, compare<2>},
-        {27, compare<3>},  {28, compare<5>},    {29, compare<4>},   {30, compare<6>},  {31, same_q},
-        {32, not_},        {33, type_q},        {36, stats},        {37, bind},        {38, in},
-        {67, construct},   {68, value_q},       {82, extend},       {87, unset},       {88, new_line},
-        {89, new_line_q},  {91, context_q},
-    };
-    for (const Slot& s : slots) table[s.slot] = s.entry;
 }
 
 }  // namespace kel::natives
