@@ -11,7 +11,7 @@
 #include "runtime/collector.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/series.hpp"
-#include "runtime/init.hpp"
+#include "program/init.hpp"
 #include "runtime/lexer/lexer.hpp"
 #include "runtime/natives/kelbin.hpp"
 #include "runtime/symbol.hpp"

@@ -11,7 +11,7 @@
 #include "runtime/collector.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/error.hpp"
-#include "runtime/init.hpp"
+#include "program/init.hpp"
 #include "runtime/natives/kelbin.hpp"
 #include "runtime/system.hpp"
 #include "runtime/throws.hpp"

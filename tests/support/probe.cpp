@@ -13,7 +13,7 @@
 
 #include "runtime/datatype.hpp"
 #include "runtime/error.hpp"
-#include "runtime/init.hpp"
+#include "program/init.hpp"
 #include "runtime/heap.hpp"
 #include "runtime/output.hpp"
 #include "runtime/platform/platform.hpp"

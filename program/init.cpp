@@ -1,6 +1,6 @@
 // Runtime initialisation: a fixed order of steps, each relying on what the
 // earlier ones leave.
-#include "runtime/init.hpp"
+#include "program/init.hpp"
 #include "runtime/interp.hpp"
 #include "runtime/natives/checksum.hpp"
 #include "runtime/natives/compress.hpp"

@@ -8,7 +8,7 @@
 #include "runtime/heap.hpp"
 #include "runtime/natives/system.hpp"
 #include "runtime/output.hpp"
-#include "runtime/init.hpp"
+#include "program/init.hpp"
 #include "runtime/platform/platform.hpp"
 #include "runtime/system.hpp"
 #include "runtime/throws.hpp"
