@@ -73,7 +73,12 @@ void on_fault(int sig, siginfo_t* info, void* context) {
     sys::quit_from_fault(fault_code(sig, info), sys::image_offset(at));
 }
 
-void* run_entry(void*) { sys::entry(); }
+void (*program_entry)() = nullptr;
+
+void* run_entry(void*) {
+    program_entry();
+    return nullptr;
+}
 
 }  // namespace
 
@@ -84,8 +89,9 @@ void keep_main_args(int argc, char** argv) {
     main_argv = argv;
 }
 
-void start(int argc, char** argv) {
+void start(int argc, char** argv, void (*entry)()) {
     keep_main_args(argc, argv);
+    program_entry = entry;
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setstacksize(&attr, big_stack);

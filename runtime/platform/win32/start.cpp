@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "runtime/console.hpp"
@@ -53,7 +54,10 @@ namespace sys {
 
 void keep_main_args(int, char**) {}
 
-void start(int, char**) { entry(); }
+void start(int, char**, void (*entry)()) {
+    entry();
+    std::exit(0);
+}
 
 void stack_guard() {
     ULONG guarantee = 256 * 1024;

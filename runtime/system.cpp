@@ -1,0 +1,32 @@
+// The process-wide runtime record and the top-level catch frame.
+#include <new>
+
+#include "runtime/heap.hpp"
+#include "runtime/system.hpp"
+#include "runtime/throws.hpp"
+
+namespace kel::sys {
+
+namespace {
+mem::HeapList tracked_heap;
+}  // namespace
+
+SystemRecord record = [] {
+    SystemRecord r;
+    r.heap_list = &tracked_heap;
+    return r;
+}();
+
+void run_top_level(void (*body)()) {
+    int top_frame = 0;
+    record.top_frame = &top_frame;
+    try {
+        body();
+    } catch (const Throw& t) {
+        top_catch_handler(t.code);
+    } catch (const std::bad_alloc&) {
+        quit(94, 0);
+    }
+}
+
+}  // namespace kel::sys
