@@ -5,7 +5,7 @@
 #include "environment/codecs.hpp"
 #include "environment/predicates.hpp"
 #include "environment/script.hpp"
-#include "runtime/trace.hpp"
+#include "runtime/interp_trace.hpp"
 #include "runtime/actions.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatypes/block.hpp"

@@ -4,8 +4,8 @@
 
 #include "environment/boot.hpp"
 #include "environment/script.hpp"
-#include "runtime/console.hpp"
-#include "runtime/heap.hpp"
+#include "runtime/ansi_console.hpp"
+#include "runtime/mem.hpp"
 #include "runtime/natives/system.hpp"
 #include "runtime/output.hpp"
 #include "program/init.hpp"

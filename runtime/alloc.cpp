@@ -34,7 +34,7 @@
 #include <cstring>
 
 #include "runtime/error.hpp"
-#include "runtime/heap.hpp"
+#include "runtime/mem.hpp"
 #include "runtime/platform/platform.hpp"
 #include "runtime/system.hpp"
 #include "runtime/throws.hpp"

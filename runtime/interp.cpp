@@ -17,7 +17,7 @@
 #include "runtime/symbol.hpp"
 #include "runtime/system.hpp"
 #include "runtime/throws.hpp"
-#include "runtime/trace.hpp"
+#include "runtime/interp_trace.hpp"
 #include "runtime/words.hpp"
 
 namespace kel::interp {

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "runtime/console.hpp"
-#include "runtime/heap.hpp"
+#include "runtime/ansi_console.hpp"
+#include "runtime/mem.hpp"
 #include "runtime/system.hpp"
 #include "runtime/unicode.hpp"
 

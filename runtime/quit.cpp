@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "runtime/exits.hpp"
-#include "runtime/heap.hpp"
+#include "runtime/mem.hpp"
 #include "runtime/throws.hpp"
 #include "runtime/output.hpp"
 #include "runtime/platform/platform.hpp"

@@ -1,7 +1,7 @@
 // The process-wide runtime record and the top-level catch frame.
 #include <new>
 
-#include "runtime/heap.hpp"
+#include "runtime/mem.hpp"
 #include "runtime/system.hpp"
 #include "runtime/throws.hpp"
 

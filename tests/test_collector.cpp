@@ -6,7 +6,7 @@
 #include "runtime/context.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/slots.hpp"
-#include "runtime/stats.hpp"
+#include "runtime/alloc_stats.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
 #include "runtime/value_slots.hpp"

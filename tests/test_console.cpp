@@ -3,7 +3,7 @@
 #include <cstring>
 #include <memory>
 
-#include "runtime/console.hpp"
+#include "runtime/ansi_console.hpp"
 #include "tests/support/fake_console.hpp"
 
 using namespace kel;

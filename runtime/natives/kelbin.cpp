@@ -41,7 +41,7 @@
 #include "runtime/datatypes/word.hpp"
 #include "runtime/error.hpp"
 #include "runtime/hashtable.hpp"
-#include "runtime/heap.hpp"
+#include "runtime/mem.hpp"
 #include "runtime/lz.hpp"
 #include "runtime/natives/natives.hpp"
 #include "runtime/system.hpp"

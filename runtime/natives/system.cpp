@@ -23,10 +23,10 @@
 #include "runtime/natives/natives.hpp"
 #include "runtime/output.hpp"
 #include "runtime/platform/files.hpp"
-#include "runtime/platform/events.hpp"
+#include "runtime/platform/gui.hpp"
 #include "runtime/platform/platform.hpp"
 #include "runtime/stack.hpp"
-#include "runtime/stats.hpp"
+#include "runtime/alloc_stats.hpp"
 #include "runtime/symbol.hpp"
 #include "runtime/system.hpp"
 

@@ -1,7 +1,7 @@
 // Cryptographic digests: MD5, SHA-1, SHA-256, SHA-384 and SHA-512 of data
 // given in parts and hashed as if the parts were joined. The Windows build
 // asks CryptoAPI through the provider acquired at platform start; the POSIX
-// build computes the standard algorithms itself (posix/digest.cpp).
+// build computes the standard algorithms itself (posix/crypto.cpp).
 #pragma once
 #include <cstddef>
 #include <cstdint>

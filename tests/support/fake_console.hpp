@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/console.hpp"
+#include "runtime/ansi_console.hpp"
 
 namespace kel::test {
 

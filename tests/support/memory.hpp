@@ -8,7 +8,7 @@
 #include "runtime/datatypes/error.hpp"
 #include "runtime/error.hpp"
 #include "runtime/ownership.hpp"
-#include "runtime/heap.hpp"
+#include "runtime/mem.hpp"
 #include "runtime/interp.hpp"
 #include "runtime/root.hpp"
 #include "runtime/value_slots.hpp"

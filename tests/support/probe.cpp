@@ -14,7 +14,7 @@
 #include "runtime/datatype.hpp"
 #include "runtime/error.hpp"
 #include "program/init.hpp"
-#include "runtime/heap.hpp"
+#include "runtime/mem.hpp"
 #include "runtime/output.hpp"
 #include "runtime/platform/platform.hpp"
 #include "runtime/symbol.hpp"

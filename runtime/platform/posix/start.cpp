@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "runtime/heap.hpp"
+#include "runtime/mem.hpp"
 #include "runtime/platform/platform.hpp"
 #include "runtime/system.hpp"
 

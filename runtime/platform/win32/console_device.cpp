@@ -1,7 +1,7 @@
 // The Windows console as the device of the console writer.
 #include <windows.h>
 
-#include "runtime/console.hpp"
+#include "runtime/ansi_console.hpp"
 
 namespace kel::console {
 namespace {

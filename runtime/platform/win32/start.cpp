@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "runtime/console.hpp"
-#include "runtime/heap.hpp"
+#include "runtime/ansi_console.hpp"
+#include "runtime/mem.hpp"
 #include "runtime/output.hpp"
 #include "runtime/platform/platform.hpp"
 #include "runtime/system.hpp"

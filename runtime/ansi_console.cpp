@@ -1,4 +1,4 @@
-#include "runtime/console.hpp"
+#include "runtime/ansi_console.hpp"
 
 #include <algorithm>
 #include <cstdio>
