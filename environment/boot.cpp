@@ -13,7 +13,7 @@
 #include "runtime/exits.hpp"
 #include "runtime/interp.hpp"
 #include "runtime/collector.hpp"
-#include "runtime/natives/kelbin.hpp"
+#include "runtime/kelbin/kelbin.hpp"
 #include "runtime/lexer/lexer.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"

@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "runtime/datatypes/file.hpp"
-#include "runtime/natives/files.hpp"
+#include "runtime/simpleio.hpp"
 #include "runtime/platform/files.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/string.hpp"

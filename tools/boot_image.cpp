@@ -13,7 +13,7 @@
 #include "runtime/datatypes/series.hpp"
 #include "program/init.hpp"
 #include "runtime/lexer/lexer.hpp"
-#include "runtime/natives/kelbin.hpp"
+#include "runtime/kelbin/kelbin.hpp"
 #include "runtime/symbol.hpp"
 #include "runtime/system.hpp"
 #include "runtime/throws.hpp"

@@ -2,7 +2,7 @@
 // language's own form: "/" is the only separator, a leading one-letter
 // segment names a drive (/c/dir/file.txt). Here: the conversion to the
 // host's form, the molded form and the five file actions, which hand their
-// work to the file services (natives/files.hpp). Everything else a file
+// work to the file services (runtime/simpleio.hpp). Everything else a file
 // does is url!'s and string!'s.
 #pragma once
 #include <cstdint>

@@ -12,7 +12,7 @@
 #include "runtime/datatypes/block.hpp"
 #include "runtime/error.hpp"
 #include "program/init.hpp"
-#include "runtime/natives/kelbin.hpp"
+#include "runtime/kelbin/kelbin.hpp"
 #include "runtime/system.hpp"
 #include "runtime/throws.hpp"
 

@@ -11,7 +11,7 @@
 // container. A later sight writes that path. The decoder resolves a path by
 // walking from its target block through blocks, contexts' values, function
 // spec and body, natives' specs.
-#include "runtime/natives/kelbin.hpp"
+#include "runtime/kelbin/kelbin.hpp"
 
 #include <cmath>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "runtime/natives/files.hpp"
+#include "runtime/simpleio.hpp"
 
 #include "runtime/context.hpp"
 #include "runtime/datatypes/binary.hpp"
