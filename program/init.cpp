@@ -5,7 +5,7 @@
 #include "runtime/natives/checksum.hpp"
 #include "runtime/natives/compress.hpp"
 #include "runtime/natives/control.hpp"
-#include "runtime/simpleio.hpp"
+#include "runtime/natives/files.hpp"
 #include "runtime/natives/natives.hpp"
 #include "runtime/natives/system.hpp"
 

@@ -33,8 +33,3 @@ bool rename_file(const Cell* from, const Cell* to);
 std::optional<std::string> read_bytes(const Cell* file);
 
 }  // namespace kel::simpleio
-
-namespace kel::natives {
-uint32_t to_local_file(const Call& call);
-void init_files();
-}  // namespace kel::natives
