@@ -27,9 +27,7 @@ struct Device {
 
 // The console standard output writes to; null when there is none.
 extern const Device* device;
-#ifdef _WIN32
-extern const Device windows_console;
-#endif
+extern const Device windows_console;  // the Windows build's real console
 extern uint16_t default_attribute;
 
 // Reads the default attribute from the console.

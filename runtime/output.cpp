@@ -5,6 +5,7 @@
 
 #include "runtime/ansi_console.hpp"
 #include "runtime/mem.hpp"
+#include "runtime/platform/host.hpp"
 #include "runtime/system.hpp"
 #include "runtime/unicode.hpp"
 
@@ -80,13 +81,9 @@ const HookList<TextHook>& text_hooks() { return text_list; }
 namespace stdio {
 namespace {
 
-#ifdef _WIN32
-bool console = true;  // output before init takes the console path
-constexpr char line_end[] = "\r\n";
-#else
-bool console = false;
-constexpr char line_end[] = "\n";
-#endif
+// On Windows, output before init takes the console path.
+bool console = os::windows;
+constexpr const char* line_end = os::line_end;
 
 // The console writer flushes at 510 units so that a surrogate pair always fits.
 char16_t console_buffer[512];

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "runtime/cell.hpp"
+#include "runtime/platform/host.hpp"
 
 namespace kel::file {
 
@@ -16,11 +17,7 @@ namespace kel::file {
 // /srv/share is \\srv\share, //x is \x. POSIX: the language form itself,
 // a leading "//" naming the root.
 enum class Host { windows, posix };
-#ifdef _WIN32
-constexpr Host host = Host::windows;
-#else
-constexpr Host host = Host::posix;
-#endif
+constexpr Host host = os::windows ? Host::windows : Host::posix;
 
 // The host form of path text; with full, a relative path is prefixed with
 // the current directory (which must end in the host's separator).
