@@ -32,7 +32,7 @@ void reset_fpu() {
 
 void boot() {
     // 4. Module state.
-    console::probe();
+    ansi_console::probe();
     // 5. Runtime initialisation.
     runtime::init();
     // 8. From here the collector may run.

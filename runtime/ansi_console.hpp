@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace kel::console {
+namespace kel::ansi_console {
 
 struct ScreenInfo {
     int width = 0, height = 0;      // buffer size
@@ -47,4 +47,4 @@ void set_cursor(int x, int y);
 void set_attribute(uint16_t attribute);
 void clear_screen(int mode);
 
-}  // namespace kel::console
+}  // namespace kel::ansi_console

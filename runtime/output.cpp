@@ -100,7 +100,7 @@ uint32_t unit_at(const uint8_t* p, int unit) {
 }
 
 void flush_console() {
-    if (console_used && console::device) console::device->write(console_buffer, console_used);
+    if (console_used && ansi_console::device) ansi_console::device->write(console_buffer, console_used);
     console_used = 0;
 }
 
@@ -151,7 +151,7 @@ void write_console(const void* text, size_t length, int unit, bool newline) {
         uint32_t c = unit_at(p + i * size_t(unit), unit);
         if (c == 27) {
             flush_console();
-            size_t used = console::ansi_escape(p + i * size_t(unit), length - i * size_t(unit), unit);
+            size_t used = ansi_console::ansi_escape(p + i * size_t(unit), length - i * size_t(unit), unit);
             if (used) {
                 i += used / size_t(unit) - 1;
                 continue;

@@ -69,7 +69,7 @@ void platform_start() {
     SetUnhandledExceptionFilter(on_exception);
     SetErrorMode(SEM_FAILCRITICALERRORS);
     os::read_std_handles();
-    console::device = &console::windows_console;
+    ansi_console::device = &ansi_console::windows_console;
     get_args();
 }
 
