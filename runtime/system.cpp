@@ -2,6 +2,7 @@
 #include <new>
 
 #include "runtime/mem.hpp"
+#include "runtime/platform/platform.hpp"
 #include "runtime/system.hpp"
 #include "runtime/throws.hpp"
 
@@ -27,6 +28,10 @@ void run_top_level(void (*body)()) {
     } catch (const std::bad_alloc&) {
         quit(94, 0);
     }
+}
+
+uint32_t image_offset(const void* address) {
+    return uint32_t(reinterpret_cast<uintptr_t>(address) - os::image_base());
 }
 
 }  // namespace kel::sys

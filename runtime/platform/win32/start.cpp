@@ -94,10 +94,6 @@ void get_args() {
     record.argv = argv;
 }
 
-uint32_t image_offset(const void* address) {
-    return uint32_t(reinterpret_cast<uintptr_t>(address) - os::image_base());
-}
-
 }  // namespace sys
 
 namespace os {
