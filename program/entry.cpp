@@ -9,7 +9,6 @@
 #include "runtime/natives/system.hpp"
 #include "runtime/output.hpp"
 #include "program/init.hpp"
-#include "runtime/platform/platform.hpp"
 #include "runtime/system.hpp"
 #include "runtime/throws.hpp"
 

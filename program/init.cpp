@@ -47,7 +47,7 @@
 #include "runtime/lexer/lexer.hpp"
 #include "runtime/output.hpp"
 #include "runtime/ownership.hpp"
-#include "runtime/platform/platform.hpp"
+#include "runtime/platform/start.hpp"
 #include "runtime/slots.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/context.hpp"

@@ -35,7 +35,7 @@
 
 #include "runtime/error.hpp"
 #include "runtime/mem.hpp"
-#include "runtime/platform/platform.hpp"
+#include "runtime/platform/memory.hpp"
 #include "runtime/system.hpp"
 #include "runtime/throws.hpp"
 

@@ -5,7 +5,7 @@
 #include "runtime/actions.hpp"
 #include "runtime/context.hpp"
 #include "runtime/cycles.hpp"
-#include "runtime/platform/platform.hpp"
+#include "runtime/platform/start.hpp"
 #include "runtime/datatype.hpp"
 #include "runtime/datatypes/function.hpp"
 #include "runtime/datatypes/logic.hpp"

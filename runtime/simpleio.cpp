@@ -10,7 +10,7 @@
 #include "runtime/datatypes/string.hpp"
 #include "runtime/error.hpp"
 #include "runtime/platform/files.hpp"
-#include "runtime/platform/platform.hpp"
+#include "runtime/platform/std_handles.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
 #include "runtime/unicode.hpp"

@@ -2,7 +2,7 @@
 #include <new>
 
 #include "runtime/mem.hpp"
-#include "runtime/platform/platform.hpp"
+#include "runtime/platform/start.hpp"
 #include "runtime/system.hpp"
 #include "runtime/throws.hpp"
 

@@ -12,7 +12,7 @@
 #include "runtime/platform/files.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/string.hpp"
-#include "runtime/platform/platform.hpp"
+#include "runtime/platform/env.hpp"
 #include "tests/support/kel_source.hpp"
 
 using namespace kel;

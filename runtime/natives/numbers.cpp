@@ -16,7 +16,7 @@
 #include "runtime/datatypes/tuple.hpp"
 #include "runtime/error.hpp"
 #include "runtime/natives/natives.hpp"
-#include "runtime/platform/platform.hpp"
+#include "runtime/sysrt.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
 

@@ -31,3 +31,10 @@ constexpr size_t block_size(Algorithm a) { return a == Algorithm::sha384 || a ==
 bool digest(Algorithm a, std::initializer_list<Bytes> parts, uint8_t* out);
 
 }  // namespace kel::crypto
+
+namespace kel::os {
+
+// Fills the buffer with cryptographically secure random bytes; false on failure.
+bool secure_random(void* buffer, size_t n);
+
+}  // namespace kel::os

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "runtime/platform/platform.hpp"
+#include "runtime/platform/std_handles.hpp"
 
 namespace kel::os {
 

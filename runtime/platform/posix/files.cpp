@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "runtime/platform/platform.hpp"
+#include "runtime/platform/crypto.hpp"
 
 namespace kel::files {
 namespace {

@@ -9,9 +9,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "runtime/mem.hpp"
-#include "runtime/platform/platform.hpp"
+#include "runtime/platform/start.hpp"
+#include "runtime/platform/std_handles.hpp"
 #include "runtime/system.hpp"
 
 extern "C" char __executable_start;

@@ -3,7 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "runtime/platform/platform.hpp"
+#include "runtime/platform/gui.hpp"
+#include "runtime/platform/std_handles.hpp"
 
 namespace kel::os {
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "runtime/platform/platform.hpp"
+#include "runtime/platform/crypto.hpp"
 #include "runtime/unicode.hpp"
 
 namespace kel::files {

@@ -13,7 +13,8 @@
 #include "runtime/ansi_console.hpp"
 #include "runtime/mem.hpp"
 #include "runtime/output.hpp"
-#include "runtime/platform/platform.hpp"
+#include "runtime/platform/start.hpp"
+#include "runtime/platform/std_handles.hpp"
 #include "runtime/system.hpp"
 
 namespace kel {
