@@ -8,7 +8,7 @@
 #include "runtime/datatypes/object.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/lexer/lexer.hpp"
-#include "runtime/natives/kelbin.hpp"
+#include "runtime/kelbin/kelbin.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
 

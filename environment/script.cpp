@@ -14,7 +14,7 @@
 #include "runtime/datatypes/string.hpp"
 #include "runtime/error.hpp"
 #include "runtime/exits.hpp"
-#include "runtime/natives/files.hpp"
+#include "runtime/simpleio.hpp"
 #include "runtime/platform/files.hpp"
 #include "runtime/stack.hpp"
 

@@ -34,8 +34,8 @@
 #include <cstring>
 
 #include "runtime/error.hpp"
-#include "runtime/heap.hpp"
-#include "runtime/platform/platform.hpp"
+#include "runtime/mem.hpp"
+#include "runtime/platform/memory.hpp"
 #include "runtime/system.hpp"
 #include "runtime/throws.hpp"
 

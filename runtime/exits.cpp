@@ -12,7 +12,7 @@
 #include "runtime/datatypes/string.hpp"
 #include "runtime/error.hpp"
 #include "runtime/interp.hpp"
-#include "runtime/platform/platform.hpp"
+#include "runtime/platform/fatal.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
 #include "runtime/throws.hpp"
@@ -176,19 +176,7 @@ void report_uncaught() {
         });
         error::pending = raised;
     }
-    const char* v = std::getenv("KEL_FATAL_TO_STDERR");
-#ifdef _WIN32
-    bool to_stderr = v && *v && std::strcmp(v, "0") != 0;
-#else
-    bool to_stderr = true;
-    (void)v;
-#endif
-    if (to_stderr) {
-        text += '\n';
-        os::write_stderr(text.data(), text.size());
-    } else {
-        gui::show_message("Kel NoName App", text.c_str());
-    }
+    os::report_fatal("Kel NoName App", text.c_str());
     std::exit(-2);
 }
 

@@ -5,7 +5,7 @@
 #include "runtime/actions.hpp"
 #include "runtime/context.hpp"
 #include "runtime/cycles.hpp"
-#include "runtime/platform/platform.hpp"
+#include "runtime/platform/start.hpp"
 #include "runtime/datatype.hpp"
 #include "runtime/datatypes/function.hpp"
 #include "runtime/datatypes/logic.hpp"
@@ -17,7 +17,7 @@
 #include "runtime/symbol.hpp"
 #include "runtime/system.hpp"
 #include "runtime/throws.hpp"
-#include "runtime/trace.hpp"
+#include "runtime/interp_trace.hpp"
 #include "runtime/words.hpp"
 
 namespace kel::interp {

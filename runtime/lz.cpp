@@ -23,7 +23,7 @@
 #include <algorithm>
 #include <bit>
 
-#include "runtime/heap.hpp"
+#include "runtime/mem.hpp"
 
 namespace kel::lz {
 namespace {

@@ -3,8 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "runtime/console.hpp"
-#include "runtime/heap.hpp"
+#include "runtime/ansi_console.hpp"
+#include "runtime/mem.hpp"
+#include "runtime/platform/host.hpp"
 #include "runtime/system.hpp"
 #include "runtime/unicode.hpp"
 
@@ -80,13 +81,9 @@ const HookList<TextHook>& text_hooks() { return text_list; }
 namespace stdio {
 namespace {
 
-#ifdef _WIN32
-bool console = true;  // output before init takes the console path
-constexpr char line_end[] = "\r\n";
-#else
-bool console = false;
-constexpr char line_end[] = "\n";
-#endif
+// On Windows, output before init takes the console path.
+bool console = os::windows;
+constexpr const char* line_end = os::line_end;
 
 // The console writer flushes at 510 units so that a surrogate pair always fits.
 char16_t console_buffer[512];
@@ -103,7 +100,7 @@ uint32_t unit_at(const uint8_t* p, int unit) {
 }
 
 void flush_console() {
-    if (console_used && console::device) console::device->write(console_buffer, console_used);
+    if (console_used && ansi_console::device) ansi_console::device->write(console_buffer, console_used);
     console_used = 0;
 }
 
@@ -154,7 +151,7 @@ void write_console(const void* text, size_t length, int unit, bool newline) {
         uint32_t c = unit_at(p + i * size_t(unit), unit);
         if (c == 27) {
             flush_console();
-            size_t used = console::ansi_escape(p + i * size_t(unit), length - i * size_t(unit), unit);
+            size_t used = ansi_console::ansi_escape(p + i * size_t(unit), length - i * size_t(unit), unit);
             if (used) {
                 i += used / size_t(unit) - 1;
                 continue;

@@ -8,17 +8,11 @@
 #include <cstring>
 
 #include "runtime/exits.hpp"
-#include "runtime/heap.hpp"
+#include "runtime/mem.hpp"
 #include "runtime/throws.hpp"
 #include "runtime/output.hpp"
-#include "runtime/platform/platform.hpp"
+#include "runtime/platform/fatal.hpp"
 #include "runtime/system.hpp"
-
-#ifdef _WIN32
-#include <stdlib.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace kel::sys {
 namespace {
@@ -71,24 +65,10 @@ constexpr Message messages[] = {
     {101, "no value matched in SWITCH"},
 };
 
-bool report_to_stderr() {
-#ifdef _WIN32
-    const char* v = std::getenv("KEL_FATAL_TO_STDERR");
-    return v && *v && std::strcmp(v, "0") != 0;
-#else
-    return true;
-#endif
-}
-
 void report(int32_t code, uint32_t at) {
     char text[512];
-    size_t n = format_report(text, sizeof text, code, at);
-    if (report_to_stderr()) {
-        text[n++] = '\n';
-        os::write_stderr(text, n);
-    } else {
-        gui::show_message("Kel App Error", text);
-    }
+    format_report(text, sizeof text, code, at);
+    os::report_fatal("Kel App Error", text);
 }
 
 void exit_hooks() { mem::release_all(); }
@@ -115,7 +95,7 @@ void quit(int32_t code, uint32_t at) {
 
 void quit_from_fault(int32_t code, uint32_t at) {
     if (code != 0) report(code, at);
-    _exit(code);
+    std::_Exit(code);
 }
 
 void top_catch_handler(uint32_t code) {

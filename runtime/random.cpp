@@ -12,7 +12,7 @@
 #include <climits>
 
 #include "runtime/error.hpp"
-#include "runtime/platform/platform.hpp"
+#include "runtime/platform/crypto.hpp"
 
 namespace kel::random {
 namespace {

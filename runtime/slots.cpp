@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "runtime/heap.hpp"
+#include "runtime/mem.hpp"
 #include "runtime/system.hpp"
 
 namespace kel::slots {

@@ -31,7 +31,7 @@
 #include <limits>
 
 #include "runtime/error.hpp"
-#include "runtime/heap.hpp"
+#include "runtime/mem.hpp"
 
 namespace kel::sort {
 namespace {

@@ -30,13 +30,9 @@ namespace sys {
 
 extern SystemRecord record;
 
-// The whole program: platform start, runtime initialisation, the Kel-level
-// top levels, then the console; ends in sys::quit.
-[[noreturn]] void entry();
-
-// Runs sys::entry the way the platform wants it (on POSIX: on a thread with
-// a stack as large as the Windows build reserves).
-[[noreturn]] void start(int argc, char** argv);
+// Runs entry, the whole program, the way the platform wants it (on POSIX:
+// on a thread with a stack as large as the Windows build reserves).
+[[noreturn]] void start(int argc, char** argv, void (*entry)());
 
 // Keeps main()'s arguments for get_args (POSIX; Windows reads its command line).
 void keep_main_args(int argc, char** argv);

@@ -7,7 +7,7 @@
 
 #include "runtime/alloc.hpp"
 #include "runtime/error.hpp"
-#include "runtime/heap.hpp"
+#include "runtime/mem.hpp"
 #include "runtime/system.hpp"
 #include "runtime/throws.hpp"
 

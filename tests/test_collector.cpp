@@ -10,7 +10,7 @@
 #include "runtime/ownership.hpp"
 #include "runtime/root.hpp"
 #include "runtime/slots.hpp"
-#include "runtime/stats.hpp"
+#include "runtime/alloc_stats.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
 #include "runtime/value_slots.hpp"

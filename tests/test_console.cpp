@@ -3,7 +3,7 @@
 #include <cstring>
 #include <memory>
 
-#include "runtime/console.hpp"
+#include "runtime/ansi_console.hpp"
 #include "tests/support/fake_console.hpp"
 
 using namespace kel;
@@ -16,7 +16,7 @@ namespace {
 size_t escape(const std::string& seq) {
     std::unique_ptr<char[]> text(new char[seq.size()]);
     std::memcpy(text.get(), seq.data(), seq.size());
-    return console::ansi_escape(text.get(), seq.size(), 1);
+    return ansi_console::ansi_escape(text.get(), seq.size(), 1);
 }
 
 }  // namespace
@@ -111,9 +111,9 @@ TEST(Console, SgrCodes) {
         {0x07, 5, 0x05},        // anything else replaces the attribute
     };
     test::FakeConsole con;
-    for (const Case& c : cases) EXPECT_EQ(console::sgr_to_attribute(c.attribute, c.code), c.result) << c.code;
+    for (const Case& c : cases) EXPECT_EQ(ansi_console::sgr_to_attribute(c.attribute, c.code), c.result) << c.code;
     con.screen.attribute = 0x4F;
-    EXPECT_EQ(console::sgr_to_attribute(-1, 32), 0x4A);  // negative: the console's current attribute
+    EXPECT_EQ(ansi_console::sgr_to_attribute(-1, 32), 0x4A);  // negative: the console's current attribute
 }
 
 TEST(Console, SgrSequencesApplyEveryCodeInOrder) {
@@ -147,7 +147,7 @@ TEST(Console, IncompleteSequencesConsumeNothing) {
 TEST(Console, TwoByteUnitsUseTheLowByte) {
     test::FakeConsole con;
     const char16_t seq[] = u"\x1b[5;2H";
-    EXPECT_EQ(console::ansi_escape(seq, 12, 2), 12u);
+    EXPECT_EQ(ansi_console::ansi_escape(seq, 12, 2), 12u);
     EXPECT_EQ(con.screen.cursor_x, 5);
     EXPECT_EQ(con.screen.cursor_y, 2);
 }

@@ -8,11 +8,11 @@
 #include <filesystem>
 
 #include "runtime/datatypes/file.hpp"
-#include "runtime/natives/files.hpp"
+#include "runtime/simpleio.hpp"
 #include "runtime/platform/files.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/string.hpp"
-#include "runtime/platform/platform.hpp"
+#include "runtime/platform/env.hpp"
 #include "tests/support/kel_source.hpp"
 
 using namespace kel;

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/float_text.hpp"
+#include "runtime/dtoa.hpp"
 #include "tests/support/child.hpp"
 
 using namespace kel;

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "runtime/heap.hpp"
+#include "runtime/mem.hpp"
 #include "runtime/output.hpp"
 #include "runtime/system.hpp"
 

@@ -16,7 +16,7 @@
 #include "runtime/symbol.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/error.hpp"
-#include "runtime/natives/kelbin.hpp"
+#include "runtime/kelbin/kelbin.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/throws.hpp"
 #include "tests/support/values.hpp"

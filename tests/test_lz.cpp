@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/heap.hpp"
+#include "runtime/mem.hpp"
 #include "runtime/lz.hpp"
 #include "runtime/system.hpp"
 

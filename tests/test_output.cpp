@@ -3,7 +3,7 @@
 #include <string>
 
 #include "runtime/output.hpp"
-#include "runtime/platform/platform.hpp"
+#include "runtime/platform/std_handles.hpp"
 #include "tests/support/child.hpp"
 #include "tests/support/fake_console.hpp"
 

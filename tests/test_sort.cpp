@@ -22,7 +22,7 @@
 #endif
 
 #include "runtime/error.hpp"
-#include "runtime/heap.hpp"
+#include "runtime/mem.hpp"
 #include "runtime/sort.hpp"
 #include "runtime/system.hpp"
 #include "runtime/throws.hpp"

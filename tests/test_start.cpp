@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "program/entry.hpp"
 #include "runtime/system.hpp"
 #include "tests/support/child.hpp"
 

@@ -6,7 +6,10 @@
 #include <numbers>
 #include <regex>
 
-#include "runtime/platform/platform.hpp"
+#include "runtime/platform/clock.hpp"
+#include "runtime/platform/crypto.hpp"
+#include "runtime/platform/env.hpp"
+#include "runtime/sysrt.hpp"
 #include "tests/support/child.hpp"
 
 using namespace kel;

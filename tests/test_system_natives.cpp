@@ -5,7 +5,7 @@
 #include <ctime>
 #include <string>
 
-#include "runtime/platform/platform.hpp"
+#include "runtime/platform/env.hpp"
 #include "runtime/system.hpp"
 #include "tests/support/binary_hex.hpp"
 #include "tests/support/kel_source.hpp"

@@ -2,7 +2,7 @@
 // is told.
 #include <gtest/gtest.h>
 
-#include "runtime/trace.hpp"
+#include "runtime/interp_trace.hpp"
 #include "tests/support/kel_source.hpp"
 
 using namespace kel;

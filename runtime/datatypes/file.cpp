@@ -7,8 +7,8 @@
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/url.hpp"
 #include "runtime/error.hpp"
-#include "runtime/natives/files.hpp"
-#include "runtime/platform/platform.hpp"
+#include "runtime/simpleio.hpp"
+#include "runtime/platform/env.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/unicode.hpp"
 

@@ -2,13 +2,14 @@
 // language's own form: "/" is the only separator, a leading one-letter
 // segment names a drive (/c/dir/file.txt). Here: the conversion to the
 // host's form, the molded form and the five file actions, which hand their
-// work to the file services (natives/files.hpp). Everything else a file
+// work to the file services (runtime/simpleio.hpp). Everything else a file
 // does is url!'s and string!'s.
 #pragma once
 #include <cstdint>
 #include <string>
 
 #include "runtime/cell.hpp"
+#include "runtime/platform/host.hpp"
 
 namespace kel::file {
 
@@ -16,11 +17,7 @@ namespace kel::file {
 // /srv/share is \\srv\share, //x is \x. POSIX: the language form itself,
 // a leading "//" naming the root.
 enum class Host { windows, posix };
-#ifdef _WIN32
-constexpr Host host = Host::windows;
-#else
-constexpr Host host = Host::posix;
-#endif
+constexpr Host host = os::windows ? Host::windows : Host::posix;
 
 // The host form of path text; with full, a relative path is prefixed with
 // the current directory (which must end in the host's separator).

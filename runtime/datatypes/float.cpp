@@ -1,7 +1,7 @@
 // float!: cell writers, the text of the float family, the arithmetic core
 // with its result types, tolerant equality, round, and the row of handlers.
 //
-// Text is made from exact digits (runtime/float_text): form lays out the
+// Text is made from exact digits (runtime/dtoa): form lays out the
 // correctly rounded digits the way C's "%.Ng" would, then tidies them;
 // nothing here depends on the C library's printf.
 #include "runtime/datatypes/float.hpp"
@@ -23,7 +23,7 @@
 #include "runtime/datatypes/tokenizer.hpp"
 #include "runtime/lexer/lexer.hpp"
 #include "runtime/error.hpp"
-#include "runtime/float_text.hpp"
+#include "runtime/dtoa.hpp"
 #include "runtime/random.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"

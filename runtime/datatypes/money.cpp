@@ -8,7 +8,7 @@
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/error.hpp"
-#include "runtime/float_text.hpp"
+#include "runtime/dtoa.hpp"
 #include "runtime/stack.hpp"
 
 namespace kel::money {

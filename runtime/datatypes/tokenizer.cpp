@@ -5,7 +5,7 @@
 
 #include "runtime/datatypes/money.hpp"
 #include "runtime/datatypes/tuple.hpp"
-#include "runtime/float_text.hpp"
+#include "runtime/dtoa.hpp"
 #include "runtime/lexer/classes.hpp"
 
 namespace kel::tokenizer {

@@ -24,7 +24,6 @@
 #include "runtime/output.hpp"
 #include "runtime/platform/crypto.hpp"
 #include "runtime/platform/files.hpp"
-#include "runtime/platform/platform.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
 

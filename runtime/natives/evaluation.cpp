@@ -17,7 +17,7 @@
 #include "runtime/interp.hpp"
 #include "runtime/lexer/lexer.hpp"
 #include "runtime/symbol.hpp"
-#include "runtime/trace.hpp"
+#include "runtime/interp_trace.hpp"
 #include "runtime/natives/control.hpp"
 #include "runtime/natives/entries.hpp"
 #include "runtime/stack.hpp"

@@ -16,7 +16,8 @@
 #include "runtime/datatypes/tuple.hpp"
 #include "runtime/error.hpp"
 #include "runtime/natives/entries.hpp"
-#include "runtime/platform/platform.hpp"
+#include "runtime/natives/natives.hpp"
+#include "runtime/sysrt.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
 

@@ -17,7 +17,7 @@
 #include "runtime/natives/entries.hpp"
 #include "runtime/natives/natives.hpp"
 #include "runtime/stack.hpp"
-#include "runtime/stats.hpp"
+#include "runtime/alloc_stats.hpp"
 #include "runtime/symbol.hpp"
 #include "runtime/words.hpp"
 

@@ -1,7 +1,7 @@
 // Cryptographic digests: MD5, SHA-1, SHA-256, SHA-384 and SHA-512 of data
 // given in parts and hashed as if the parts were joined. The Windows build
 // asks CryptoAPI through the provider acquired at platform start; the POSIX
-// build computes the standard algorithms itself (posix/digest.cpp).
+// build computes the standard algorithms itself (posix/crypto.cpp).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -31,3 +31,10 @@ constexpr size_t block_size(Algorithm a) { return a == Algorithm::sha384 || a ==
 bool digest(Algorithm a, std::initializer_list<Bytes> parts, uint8_t* out);
 
 }  // namespace kel::crypto
+
+namespace kel::os {
+
+// Fills the buffer with cryptographically secure random bytes; false on failure.
+bool secure_random(void* buffer, size_t n);
+
+}  // namespace kel::os

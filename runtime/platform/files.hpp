@@ -41,6 +41,11 @@ std::vector<std::string> drives();
 // 0 or more; the rest of the file stays), or replacing the file whole.
 bool write(const std::string& path, std::string_view bytes, int64_t seek, bool append);
 
+// What each platform provides under write (which is shared): the bytes
+// appended, the file made when missing; the file replaced whole.
+bool append_bytes(const std::string& path, std::string_view bytes);
+bool replace_bytes(const std::string& path, std::string_view bytes);
+
 // The last-write time; nothing when the path names nothing, or when
 // `want_directory` is set and it is not a directory.
 std::optional<Stamp> modified(const std::string& path, bool want_directory);

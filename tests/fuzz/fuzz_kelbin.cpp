@@ -11,8 +11,8 @@
 #include "runtime/collector.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/error.hpp"
-#include "runtime/init.hpp"
-#include "runtime/natives/kelbin.hpp"
+#include "program/init.hpp"
+#include "runtime/kelbin/kelbin.hpp"
 #include "runtime/system.hpp"
 #include "runtime/throws.hpp"
 

@@ -10,7 +10,7 @@
 #include "runtime/collector.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/error.hpp"
-#include "runtime/init.hpp"
+#include "program/init.hpp"
 #include "runtime/lexer/lexer.hpp"
 #include "runtime/system.hpp"
 #include "runtime/throws.hpp"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "runtime/heap.hpp"
+#include "runtime/mem.hpp"
 #include "runtime/lz.hpp"
 
 using namespace kel;

@@ -186,7 +186,7 @@ std::string sibling(const std::string& name) {
 
 }  // namespace kel::test
 
-#include "runtime/platform/platform.hpp"
+#include "runtime/platform/std_handles.hpp"
 
 namespace kel::test {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/console.hpp"
+#include "runtime/ansi_console.hpp"
 
 namespace kel::test {
 
@@ -15,7 +15,7 @@ struct Fill {
 };
 
 struct FakeConsole {
-    console::ScreenInfo screen;
+    ansi_console::ScreenInfo screen;
     std::vector<std::u16string> writes;
     std::vector<Fill> fills;
 
@@ -30,14 +30,14 @@ struct FakeConsole {
         screen.max_width = width;
         screen.max_height = height;
         current = this;
-        saved_device = console::device;
-        saved_default = console::default_attribute;
-        console::device = &device;
-        console::default_attribute = 0x07;
+        saved_device = ansi_console::device;
+        saved_default = ansi_console::default_attribute;
+        ansi_console::device = &device;
+        ansi_console::default_attribute = 0x07;
     }
     ~FakeConsole() {
-        console::device = saved_device;
-        console::default_attribute = saved_default;
+        ansi_console::device = saved_device;
+        ansi_console::default_attribute = saved_default;
         current = nullptr;
     }
 
@@ -48,9 +48,9 @@ struct FakeConsole {
     }
 
 private:
-    const console::Device* saved_device;
+    const ansi_console::Device* saved_device;
     uint16_t saved_default;
-    static bool info(console::ScreenInfo& s) {
+    static bool info(ansi_console::ScreenInfo& s) {
         s = current->screen;
         return true;
     }
@@ -61,7 +61,7 @@ private:
     }
     static void set_attribute(uint16_t a) { current->screen.attribute = a; }
     static void fill(int x, int y, size_t n, uint16_t a) { current->fills.push_back({x, y, n, a}); }
-    static constexpr console::Device device{info, write, set_cursor, set_attribute, fill};
+    static constexpr ansi_console::Device device{info, write, set_cursor, set_attribute, fill};
 };
 
 inline FakeConsole* FakeConsole::current = nullptr;

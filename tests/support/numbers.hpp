@@ -13,7 +13,7 @@
 #include "runtime/datatype.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/error.hpp"
-#include "runtime/float_text.hpp"
+#include "runtime/dtoa.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
 #include "runtime/throws.hpp"

@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "runtime/cycles.hpp"
-#include "runtime/init.hpp"
+#include "program/init.hpp"
 #include "tests/support/keep.hpp"
 #include "tests/support/memory.hpp"
 

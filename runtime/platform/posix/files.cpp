@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "runtime/platform/platform.hpp"
+#include "runtime/platform/crypto.hpp"
 
 namespace kel::files {
 namespace {
@@ -134,27 +134,15 @@ std::optional<std::vector<Entry>> list(const std::string& path) {
 
 std::vector<std::string> drives() { return {}; }
 
-bool write(const std::string& path, std::string_view bytes, int64_t seek, bool append) {
-    if (append) {
-        int fd = open_retry(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0666);
-        if (fd < 0) return false;
-        bool ok = write_all(fd, bytes.data(), bytes.size());
-        if (::close(fd) != 0) ok = false;
-        return ok;
-    }
-    if (seek < 0) return replace_whole(path, bytes);
-    // Over the file from the offset: the new content is built whole and
-    // replaces the file, so a failure leaves the old one.
-    std::string content;
-    if (exists(path)) {
-        std::optional<std::string> old = read(path, -1, -1);
-        if (!old) return false;
-        content = std::move(*old);
-    }
-    if (content.size() < uint64_t(seek) + bytes.size()) content.resize(size_t(seek) + bytes.size(), '\0');
-    content.replace(size_t(seek), bytes.size(), bytes);
-    return replace_whole(path, content);
+bool append_bytes(const std::string& path, std::string_view bytes) {
+    int fd = open_retry(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0666);
+    if (fd < 0) return false;
+    bool ok = write_all(fd, bytes.data(), bytes.size());
+    if (::close(fd) != 0) ok = false;
+    return ok;
 }
+
+bool replace_bytes(const std::string& path, std::string_view bytes) { return replace_whole(path, bytes); }
 
 std::optional<Stamp> modified(const std::string& path, bool want_directory) {
     struct stat st {};

@@ -15,7 +15,13 @@
 #include <vector>
 
 #include "runtime/output.hpp"
-#include "runtime/platform/platform.hpp"
+#include "runtime/platform/clock.hpp"
+#include "runtime/platform/crypto.hpp"
+#include "runtime/platform/env.hpp"
+#include "runtime/platform/gui.hpp"
+#include "runtime/platform/memory.hpp"
+#include "runtime/platform/start.hpp"
+#include "runtime/platform/std_handles.hpp"
 #include "runtime/throws.hpp"
 
 namespace kel {

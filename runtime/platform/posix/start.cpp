@@ -9,9 +9,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
-#include "runtime/heap.hpp"
-#include "runtime/platform/platform.hpp"
+#include "runtime/mem.hpp"
+#include "runtime/platform/start.hpp"
+#include "runtime/platform/std_handles.hpp"
 #include "runtime/system.hpp"
 
 extern "C" char __executable_start;
@@ -73,7 +75,12 @@ void on_fault(int sig, siginfo_t* info, void* context) {
     sys::quit_from_fault(fault_code(sig, info), sys::image_offset(at));
 }
 
-void* run_entry(void*) { sys::entry(); }
+void (*program_entry)() = nullptr;
+
+void* run_entry(void*) {
+    program_entry();
+    return nullptr;
+}
 
 }  // namespace
 
@@ -84,8 +91,9 @@ void keep_main_args(int argc, char** argv) {
     main_argv = argv;
 }
 
-void start(int argc, char** argv) {
+void start(int argc, char** argv, void (*entry)()) {
     keep_main_args(argc, argv);
+    program_entry = entry;
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setstacksize(&attr, big_stack);
@@ -129,10 +137,6 @@ void get_args() {
     argv[argc] = nullptr;
     record.argc = argc;
     record.argv = argv;
-}
-
-uint32_t image_offset(const void* address) {
-    return uint32_t(reinterpret_cast<uintptr_t>(address) - os::image_base());
 }
 
 }  // namespace sys

@@ -1,9 +1,9 @@
 // The Windows console as the device of the console writer.
 #include <windows.h>
 
-#include "runtime/console.hpp"
+#include "runtime/ansi_console.hpp"
 
-namespace kel::console {
+namespace kel::ansi_console {
 namespace {
 
 HANDLE out() { return GetStdHandle(STD_OUTPUT_HANDLE); }
@@ -44,4 +44,4 @@ void console_fill(int x, int y, size_t n, uint16_t attribute) {
 
 const Device windows_console{console_info, console_write, console_set_cursor, console_set_attribute, console_fill};
 
-}  // namespace kel::console
+}  // namespace kel::ansi_console

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "runtime/platform/platform.hpp"
+#include "runtime/platform/crypto.hpp"
 #include "runtime/unicode.hpp"
 
 namespace kel::files {
@@ -135,28 +135,15 @@ std::vector<std::string> drives() {
     return letters;
 }
 
-bool write(const std::string& path, std::string_view bytes, int64_t seek, bool append) {
-    std::wstring w = wide(path);
-    if (append) {
-        HANDLE h = open_file(w, FILE_APPEND_DATA, OPEN_ALWAYS);
-        if (h == INVALID_HANDLE_VALUE) return false;
-        bool ok = write_all(h, bytes.data(), bytes.size());
-        if (!CloseHandle(h)) ok = false;
-        return ok;
-    }
-    if (seek < 0) return replace_whole(w, bytes);
-    // Over the file from the offset: the new content is built whole and
-    // replaces the file, so a failure leaves the old one.
-    std::string content;
-    if (exists(path)) {
-        std::optional<std::string> old = read(path, -1, -1);
-        if (!old) return false;
-        content = std::move(*old);
-    }
-    if (content.size() < uint64_t(seek) + bytes.size()) content.resize(size_t(seek) + bytes.size(), '\0');
-    content.replace(size_t(seek), bytes.size(), bytes);
-    return replace_whole(w, content);
+bool append_bytes(const std::string& path, std::string_view bytes) {
+    HANDLE h = open_file(wide(path), FILE_APPEND_DATA, OPEN_ALWAYS);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    bool ok = write_all(h, bytes.data(), bytes.size());
+    if (!CloseHandle(h)) ok = false;
+    return ok;
 }
+
+bool replace_bytes(const std::string& path, std::string_view bytes) { return replace_whole(wide(path), bytes); }
 
 std::optional<Stamp> modified(const std::string& path, bool want_directory) {
     WIN32_FILE_ATTRIBUTE_DATA data;

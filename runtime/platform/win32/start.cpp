@@ -7,12 +7,14 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdlib>
 #include <cstring>
 
-#include "runtime/console.hpp"
-#include "runtime/heap.hpp"
+#include "runtime/ansi_console.hpp"
+#include "runtime/mem.hpp"
 #include "runtime/output.hpp"
-#include "runtime/platform/platform.hpp"
+#include "runtime/platform/start.hpp"
+#include "runtime/platform/std_handles.hpp"
 #include "runtime/system.hpp"
 
 namespace kel {
@@ -53,7 +55,10 @@ namespace sys {
 
 void keep_main_args(int, char**) {}
 
-void start(int, char**) { entry(); }
+void start(int, char**, void (*entry)()) {
+    entry();
+    std::exit(0);
+}
 
 void stack_guard() {
     ULONG guarantee = 256 * 1024;
@@ -65,7 +70,7 @@ void platform_start() {
     SetUnhandledExceptionFilter(on_exception);
     SetErrorMode(SEM_FAILCRITICALERRORS);
     os::read_std_handles();
-    console::device = &console::windows_console;
+    ansi_console::device = &ansi_console::windows_console;
     get_args();
 }
 
@@ -88,10 +93,6 @@ void get_args() {
     argv[argc] = nullptr;
     record.argc = argc;
     record.argv = argv;
-}
-
-uint32_t image_offset(const void* address) {
-    return uint32_t(reinterpret_cast<uintptr_t>(address) - os::image_base());
 }
 
 }  // namespace sys

@@ -2,14 +2,14 @@
 // request a block that describes every frame (free, used and total bytes of
 // each node frame and series frame, the size of each big frame, then all
 // bytes held and the bytes of the tracked C heap).
-#include "runtime/stats.hpp"
+#include "runtime/alloc_stats.hpp"
 
 #include <initializer_list>
 
 #include "runtime/alloc.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/datatypes/block.hpp"
-#include "runtime/heap.hpp"
+#include "runtime/mem.hpp"
 #include "runtime/system.hpp"
 
 namespace kel::alloc {

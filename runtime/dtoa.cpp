@@ -20,7 +20,7 @@
 // with one extra digit 1, which compares the same way with every halfway
 // point; exponents are capped far beyond any reachable result. The big
 // integers therefore fit a fixed stack array, and no conversion allocates.
-#include "runtime/float_text.hpp"
+#include "runtime/dtoa.hpp"
 
 #include <bit>
 #include <cmath>

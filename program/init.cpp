@@ -1,6 +1,6 @@
 // Runtime initialisation: a fixed order of steps, each relying on what the
 // earlier ones leave.
-#include "runtime/init.hpp"
+#include "program/init.hpp"
 #include "runtime/interp.hpp"
 #include "runtime/natives/natives.hpp"
 #include "runtime/natives/parse.hpp"
@@ -43,7 +43,7 @@
 #include "runtime/lexer/lexer.hpp"
 #include "runtime/output.hpp"
 #include "runtime/ownership.hpp"
-#include "runtime/platform/platform.hpp"
+#include "runtime/platform/start.hpp"
 #include "runtime/slots.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/context.hpp"

@@ -1,4 +1,4 @@
-#include "runtime/heap.hpp"
+#include "runtime/mem.hpp"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,10 +1,10 @@
-#include "runtime/console.hpp"
+#include "runtime/ansi_console.hpp"
 
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
 
-namespace kel::console {
+namespace kel::ansi_console {
 
 const Device* device = nullptr;
 uint16_t default_attribute = 0x07;
@@ -173,4 +173,4 @@ size_t ansi_escape(const void* text, size_t length, int unit) {
     return 0;  // cut off before its final letter
 }
 
-}  // namespace kel::console
+}  // namespace kel::ansi_console

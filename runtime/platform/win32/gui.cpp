@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "runtime/platform/events.hpp"
+#include "runtime/platform/gui.hpp"
 
 namespace kel::gui {
 

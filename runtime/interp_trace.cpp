@@ -1,4 +1,4 @@
-#include "runtime/trace.hpp"
+#include "runtime/interp_trace.hpp"
 
 #include <exception>
 

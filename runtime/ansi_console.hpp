@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace kel::console {
+namespace kel::ansi_console {
 
 struct ScreenInfo {
     int width = 0, height = 0;      // buffer size
@@ -27,9 +27,7 @@ struct Device {
 
 // The console standard output writes to; null when there is none.
 extern const Device* device;
-#ifdef _WIN32
-extern const Device windows_console;
-#endif
+extern const Device windows_console;  // the Windows build's real console
 extern uint16_t default_attribute;
 
 // Reads the default attribute from the console.
@@ -49,4 +47,4 @@ void set_cursor(int x, int y);
 void set_attribute(uint16_t attribute);
 void clear_screen(int mode);
 
-}  // namespace kel::console
+}  // namespace kel::ansi_console

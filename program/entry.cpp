@@ -1,16 +1,16 @@
 // The process entry: the whole top-level program, run once in a fixed order of
 // phases. It ends in sys::quit, through which every exit of the runtime goes.
-#include <new>
+#include "program/entry.hpp"
 
 #include "environment/boot.hpp"
 #include "environment/script.hpp"
 #include "runtime/alloc.hpp"
-#include "runtime/console.hpp"
-#include "runtime/heap.hpp"
+#include "runtime/ansi_console.hpp"
+#include "runtime/mem.hpp"
 #include "runtime/natives/system.hpp"
 #include "runtime/output.hpp"
-#include "runtime/init.hpp"
-#include "runtime/platform/platform.hpp"
+#include "runtime/platform/env.hpp"
+#include "program/init.hpp"
 #include "runtime/system.hpp"
 #include "runtime/throws.hpp"
 
@@ -21,8 +21,6 @@
 namespace kel::sys {
 
 namespace {
-mem::HeapList tracked_heap;
-
 // All floating-point exceptions masked, 53-bit precision, round to nearest:
 // the x87 control word 0x27F and the SSE default the doubles use on x86-64.
 void reset_fpu() {
@@ -32,30 +30,10 @@ void reset_fpu() {
     _mm_setcsr(0x1F80);
 #endif
 }
-}  // namespace
 
-SystemRecord record = [] {
-    SystemRecord r;
-    r.heap_list = &tracked_heap;
-    return r;
-}();
-
-void run_top_level(void (*body)()) {
-    int top_frame = 0;
-    record.top_frame = &top_frame;
-    try {
-        body();
-    } catch (const Throw& t) {
-        top_catch_handler(t.code);
-    } catch (const std::bad_alloc&) {
-        quit(94, 0);
-    }
-}
-
-namespace {
 void boot() {
     // 4. Module state.
-    console::probe();
+    ansi_console::probe();
     // 5. Runtime initialisation.
     runtime::init();
     // 8. From here the collector may run. KEL_GC_STRESS=1 makes it run
@@ -77,7 +55,7 @@ void boot() {
 void entry() {
     // 1. The floating-point unit and an empty heap list.
     reset_fpu();
-    tracked_heap = {};
+    *record.heap_list = {};
     // 2. Platform start.
     platform_start();
     // 3. The control word again (platform start may have changed it), then

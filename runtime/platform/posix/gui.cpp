@@ -1,4 +1,4 @@
-#include "runtime/platform/events.hpp"
+#include "runtime/platform/gui.hpp"
 
 namespace kel::gui {
 

@@ -1,3 +1,0 @@
-#include "runtime/system.hpp"
-
-int main(int argc, char** argv) { kel::sys::start(argc, argv); }
