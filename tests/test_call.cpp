@@ -36,7 +36,6 @@ struct CallNative : KelSource {
     // The probe program with its mode, as a command line.
     static std::string probe(const std::string& mode) { return sibling("kel-probe") + " " + mode; }
 
-    static std::string eval(const std::string& source) { return KelSource::eval(source.c_str()); }
 };
 
 // A file in the working directory, removed when the test ends.

@@ -72,7 +72,7 @@ std::string kel_compress(const std::string& data, const std::string& method, int
     if (level) source += "/level";
     source += " #{" + hex_of(data) + "} '" + method;
     if (level) source += " " + std::to_string(level);
-    std::string r = Compress::eval(source.c_str());
+    std::string r = eval(source.c_str());
     if (r.rfind("error", 0) == 0) return r;
     return bytes_of(r.substr(1, r.size() - 2));
 }
@@ -80,7 +80,7 @@ std::string kel_compress(const std::string& data, const std::string& method, int
 std::string kel_decompress(const std::string& data, const std::string& method, const char* size = nullptr) {
     std::string source = std::string("hex decompress") + (size ? "/size" : "") + " #{" + hex_of(data) + "} '" + method;
     if (size) source += std::string(" ") + size;
-    std::string r = Compress::eval(source.c_str());
+    std::string r = eval(source.c_str());
     if (r.rfind("error", 0) == 0) return r;
     return bytes_of(r.substr(1, r.size() - 2));
 }

@@ -1,8 +1,18 @@
 // A runtime with the boot environment loaded, for tests that run Kel source
 // as a script would: every native, action and boot function is defined.
 #pragma once
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
 #include "environment/boot.hpp"
+#include "runtime/datatypes/error.hpp"
+#include "runtime/exits.hpp"
+#include "runtime/interp.hpp"
+#include "runtime/lexer/lexer.hpp"
 #include "tests/support/runtime.hpp"
+#include "tests/support/values.hpp"
 
 namespace kel::test {
 
@@ -18,5 +28,55 @@ struct WithEnvironment : Base {
         alloc::stress = stressed;
     }
 };
+
+// An error! value in brief: its type, id and the arguments it has, such
+// as "error! [script no-value x]".
+inline std::string brief(const Cell& e) {
+    std::string s = "error! [" + mold(*error::field_of(&e, error::field::type)) + " " +
+                    mold(*error::field_of(&e, error::field::id));
+    for (uint32_t i = error::field::arg1; i <= error::field::arg3; ++i) {
+        Cell a = *error::field_of(&e, i);
+        if (!cell::is(&a, type::none)) s += " " + mold(a);
+    }
+    return s + "]";
+}
+
+// Evaluates one line of source under a try frame: the molded result, or
+// "error: id". The stacks must come back as they were.
+inline std::string eval(const char* source) {
+    Cell code{};
+    lexer::load_utf8(source, std::strlen(source), lexer::ScanOptions{}, &code);
+    Cell* top = stack::top;
+    Cell* args = stack::args;
+    stack::Frame* frame_top = stack::frame_top;
+    Cell* held = stack::push(&code);  // evaluated from the stack, where the collector sees it
+    stack::mark_try(nullptr);
+    Cell* base = stack::args;
+    uint32_t pending = 0;
+    uint32_t raised = throws::protect(throws::error, [&] { pending = interp::eval_block(held, true); });
+    std::string result;
+    if (raised) {
+        EXPECT_EQ(raised, throws::error) << source;
+        EXPECT_EQ(stack::frame_top, frame_top) << source << ": the error popped the try frame";
+        result = std::string("error: ") + error::pending.id;
+    } else if (pending) {
+        ADD_FAILURE() << source << ": exit " << std::hex << pending << " left the code";
+        exits::consume();
+        stack::frame_top = frame_top;
+    } else {
+        EXPECT_EQ(exits::pending(), 0u) << source;
+        EXPECT_EQ(stack::frame_top, frame_top + 1) << source << ": frames left open";
+        EXPECT_EQ(stack::args, base) << source;
+        EXPECT_EQ(stack::top, base + 1) << source << ": one result cell";
+        Cell value = *base;
+        stack::unwind_drop();
+        result = cell::is(&value, type::error) ? brief(value) : mold(value);
+    }
+    stack::top = top;
+    stack::args = args;
+    return result;
+}
+
+inline std::string eval(const std::string& source) { return eval(source.c_str()); }
 
 }  // namespace kel::test

@@ -21,6 +21,7 @@
 #include "runtime/natives/control.hpp"
 #include "runtime/natives/natives.hpp"
 #include "runtime/lexer/lexer.hpp"
+#include "tests/support/environment.hpp"
 #include "tests/support/values.hpp"
 
 namespace kel::test {
@@ -86,54 +87,6 @@ struct KelSource : WithSeries {
         Cell i = num(int32_t(index));
         block::ks_append(&arg, &i);
         return run(action::make, {type_cell(t), arg});
-    }
-
-    // Evaluates the source under a try frame: the molded result, or
-    // "error: id". The stacks must come back as they were.
-    static std::string eval(const char* source) {
-        Cell code{};
-        lexer::load_utf8(source, std::strlen(source), lexer::ScanOptions{}, &code);
-        Cell* top = stack::top;
-        Cell* args = stack::args;
-        stack::Frame* frame_top = stack::frame_top;
-        Cell* held = stack::push(&code);  // evaluated from the stack, where the collector sees it
-        stack::mark_try(nullptr);
-        Cell* base = stack::args;
-        uint32_t pending = 0;
-        uint32_t raised = throws::protect(throws::error, [&] { pending = interp::eval_block(held, true); });
-        std::string result;
-        if (raised) {
-            EXPECT_EQ(raised, throws::error) << source;
-            EXPECT_EQ(stack::frame_top, frame_top) << source << ": the error popped the try frame";
-            result = std::string("error: ") + error::pending.id;
-        } else if (pending) {
-            ADD_FAILURE() << source << ": exit " << std::hex << pending << " left the code";
-            exits::consume();
-            stack::frame_top = frame_top;
-        } else {
-            EXPECT_EQ(exits::pending(), 0u) << source;
-            EXPECT_EQ(stack::frame_top, frame_top + 1) << source << ": frames left open";
-            EXPECT_EQ(stack::args, base) << source;
-            EXPECT_EQ(stack::top, base + 1) << source << ": one result cell";
-            Cell value = *base;
-            stack::unwind_drop();
-            result = cell::is(&value, type::error) ? brief(value) : mold(value);
-        }
-        stack::top = top;
-        stack::args = args;
-        return result;
-    }
-
-    // An error! value in brief: its type, id and the arguments it has, such
-    // as "error! [script no-value x]".
-    static std::string brief(const Cell& e) {
-        std::string s = "error! [" + mold(*error::field_of(&e, error::field::type)) + " " +
-                        mold(*error::field_of(&e, error::field::id));
-        for (uint32_t i = error::field::arg1; i <= error::field::arg3; ++i) {
-            Cell a = *error::field_of(&e, i);
-            if (!cell::is(&a, type::none)) s += " " + mold(a);
-        }
-        return s + "]";
     }
 
     struct Case {
