@@ -7,7 +7,7 @@
 
 #include "runtime/datatypes/binary.hpp"
 #include "tests/support/child.hpp"
-#include "tests/support/kel_source.hpp"
+#include "tests/support/values.hpp"
 
 using namespace kel;
 using namespace kel::test;

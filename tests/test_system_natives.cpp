@@ -8,7 +8,7 @@
 #include "runtime/platform/platform.hpp"
 #include "runtime/system.hpp"
 #include "tests/support/binary_hex.hpp"
-#include "tests/support/kel_source.hpp"
+#include "tests/support/environment.hpp"
 
 #ifdef _WIN32
 #include <windows.h>  // last: it defines near and far
@@ -19,22 +19,7 @@ using namespace kel::test;
 
 namespace {
 
-const NativeSpec specs[] = {
-    {"wait", type::native, 86, "[value [number! time! block! none!] /all]"},
-    {"set-env", type::native, 93, "[var [any-string! any-word!] value [string! none!]]"},
-    {"get-env", type::native, 94, "[var [any-string! any-word!]]"},
-    {"list-env", type::native, 95, "[]"},
-    {"now", type::native, 96, "[/year /month /day /time /zone /date /weekday /yearday /precise /utc]"},
-    {"size?", type::native, 101, "[file [file!]]"},
-    {"recycle", type::native, 105, "[/on /off]"},
-    {"select", type::action, action::select,
-     "[series value /part length /only /case /same /any /with wild /skip size /last /reverse]"},
-    {"type?", type::native, 34, "[value [any-type!] /word]"},
-};
-
-struct SystemNatives : KelSource {
-    std::span<const NativeSpec> natives_used() const override { return specs; }
-};
+struct SystemNatives : WithEnvironment<WithSeries> {};
 
 }  // namespace
 

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <string>
 
 #include "environment/boot.hpp"
+#include "runtime/context.hpp"
 #include "runtime/datatypes/error.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/interp.hpp"
@@ -78,5 +80,23 @@ inline std::string eval(const char* source) {
 }
 
 inline std::string eval(const std::string& source) { return eval(source.c_str()); }
+
+// Sets the word of the global context to the value.
+inline void define(const char* name, const Cell& value) {
+    Cell w = word_of(name);
+    context::put_value(context::global, &w, &value);
+}
+
+// For what only C++ can set up or observe (files, processes, the clock):
+// each source must evaluate to the molded text or "error: id". Cases Kel
+// can observe alone belong in a tests/kel table.
+struct Case {
+    const char* source;
+    const char* expected;
+};
+
+inline void check(std::initializer_list<Case> cases) {
+    for (const Case& c : cases) EXPECT_EQ(eval(c.source), c.expected) << c.source;
+}
 
 }  // namespace kel::test
