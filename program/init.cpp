@@ -57,80 +57,35 @@
 namespace kel::runtime {
 namespace {
 
-struct TypeInit {
-    uint8_t type;
-    uint8_t parent;
-    const char* name;
-    void (*register_fn)();  // the datatype's module; null: not built yet
-};
+// Types with no module yet: the name, and a row where every action is
+// unsupported.
+void register_unbuilt(uint8_t t, const char* name) {
+    datatype::Row row(datatype::unsupported);
+    datatype::register_type({t, 0, name, row.handlers});
+}
+void register_triple() { register_unbuilt(type::triple, "triple!"); }
+void register_image() { register_unbuilt(type::image, "image!"); }
 
-// Every datatype, in registration order: parents before their children.
-// A type's module fixes its parent when it is built.
-constexpr TypeInit types[] = {
-    {type::datatype, 0, "datatype!", datatype::register_datatype},
-    {type::unset, 0, "unset!", unset::register_type},
-    {type::none, 0, "none!", none::register_type},
-    {type::logic, 0, "logic!", logic::register_type},
-    {type::series, 0, "series!", series::register_type},
-    {type::block, type::series, "block!", block::register_type},
-    {type::string, type::series, "string!", string::register_type},
-    {type::binary, type::string, "binary!", binary::register_type},
-    {type::integer, 0, "integer!", integer::register_type},
-    {type::symbol, 0, "symbol!", symbol::register_type},
-    {type::context, 0, "context!", context::register_type},
-    {type::word, 0, "word!", word::register_type},
-    {type::lit_word, 0, "lit-word!", lit_word::register_type},
-    {type::set_word, 0, "set-word!", set_word::register_type},
-    {type::get_word, 0, "get-word!", get_word::register_type},
-    {type::refinement, 0, "refinement!", refinement::register_type},
-    {type::char_, type::integer, "char!", char_::register_type},
-    {type::native, 0, "native!", native::register_type},
-    {type::action, 0, "action!", action_::register_type},
-    {type::op, 0, "op!", op::register_type},
-    {type::path, 0, "path!", path::register_type},
-    {type::lit_path, 0, "lit-path!", lit_path::register_type},
-    {type::set_path, 0, "set-path!", set_path::register_type},
-    {type::get_path, 0, "get-path!", get_path::register_type},
-    {type::function, 0, "function!", function::register_type},
-    {type::routine, 0, "routine!", routine::register_type},
-    {type::paren, 0, "paren!", paren::register_type},
-    {type::issue, type::word, "issue!", issue::register_type},
-    {type::url, type::string, "url!", url::register_type},
-    {type::file, type::url, "file!", file::register_type},
-    {type::object, 0, "object!", object::register_type},
-    {type::bitset, 0, "bitset!", bitset::register_type},
-    {type::triple, 0, "triple!", nullptr},
-    {type::float_, 0, "float!", float_::register_type},
-    {type::typeset, 0, "typeset!", typeset::register_type},
-    {type::error, type::object, "error!", error::register_type},
-    {type::vector, type::string, "vector!", vector::register_type},
-    {type::map, 0, "map!", map::register_type},
-    {type::hash, type::block, "hash!", hash::register_type},
-    {type::pair, 0, "pair!", pair::register_type},
-    {type::percent, type::float_, "percent!", percent::register_type},
-    {type::tuple, 0, "tuple!", tuple::register_type},
-    {type::time, type::float_, "time!", time::register_type},
-    {type::tag, type::string, "tag!", tag::register_type},
-    {type::email, type::string, "email!", email::register_type},
-    {type::handle, type::integer, "handle!", handle::register_type},
-    {type::date, 0, "date!", date::register_type},
-    {type::port, type::object, "port!", port::register_type},
-    {type::money, 0, "money!", money::register_type},
-    {type::ref, type::string, "ref!", ref::register_type},
-    {type::point2d, 0, "point2D!", point2d::register_type},
-    {type::point3d, 0, "point3D!", point3d::register_type},
-    {type::image, 0, "image!", nullptr},
+// Every datatype's module, in registration order: parents before their
+// children. Each module gives its type's name and parent.
+constexpr void (*registrations[])() = {
+    datatype::register_datatype, unset::register_type, none::register_type, logic::register_type,
+    series::register_type, block::register_type, string::register_type, binary::register_type,
+    integer::register_type, symbol::register_type, context::register_type, word::register_type,
+    lit_word::register_type, set_word::register_type, get_word::register_type, refinement::register_type,
+    char_::register_type, native::register_type, action_::register_type, op::register_type,
+    path::register_type, lit_path::register_type, set_path::register_type, get_path::register_type,
+    function::register_type, routine::register_type, paren::register_type, issue::register_type,
+    url::register_type, file::register_type, object::register_type, bitset::register_type, register_triple,
+    float_::register_type, typeset::register_type, error::register_type, vector::register_type,
+    map::register_type, hash::register_type, pair::register_type, percent::register_type,
+    tuple::register_type, time::register_type, tag::register_type, email::register_type,
+    handle::register_type, date::register_type, port::register_type, money::register_type, ref::register_type,
+    point2d::register_type, point3d::register_type, register_image,
 };
 
 void register_datatypes() {
-    for (const TypeInit& t : types) {
-        if (t.register_fn) {
-            t.register_fn();
-        } else {
-            datatype::Row row(datatype::unsupported);
-            datatype::register_type({t.type, t.parent, t.name, row.handlers});
-        }
-    }
+    for (auto register_fn : registrations) register_fn();
 }
 
 // The type names become words of the global context, each holding its

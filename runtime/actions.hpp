@@ -109,22 +109,6 @@ int32_t mold(const Cell* value, Cell* out, bool only, bool all, bool flat, const
 // The integer an index argument of pick and poke stands for.
 int32_t index_argument(const Cell* index);
 
-// Short cuts: integer and float operands are computed directly, anything
-// else runs the action in a frame named by `name`; results are pushed.
-// Arithmetic op codes: 0 add, 1 subtract, 2 multiply, 3 divide, 4 remainder,
-// 5 or, 6 and, 7 xor. Integer overflow of add, subtract or multiply gives a
-// float! of the exact operation.
-void math_op_cells(int op, const Cell* name, const Cell* a, const Cell* b);
-void math_op_int(int op, const Cell* name, const Cell* a, int32_t b);
-bool compare_cells(int32_t op, const Cell* name, const Cell* a, const Cell* b);
-bool compare_int(int32_t op, const Cell* name, const Cell* a, int32_t b);
-// Value i (from 1) of a block from its position, or none; other types run
-// the path action.
-void eval_path_fast(const Cell* value, int32_t i, const Cell* name);
-// Queries of a block: 1 length?, 2 index?, 3 head?, 4 tail?, 5 next, 6 back,
-// 7 head, 8 tail; other types run the action.
-void series_query_fast(const Cell* value, int q, const Cell* name);
-
 // The wrappers, one per slot (0 where a slot has none), indexed by slot - 1,
 // filled from the rows by init.
 extern Entry table[action::count];

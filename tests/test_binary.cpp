@@ -7,7 +7,7 @@
 
 #include "runtime/datatypes/binary.hpp"
 #include "tests/support/child.hpp"
-#include "tests/support/kel_source.hpp"
+#include "tests/support/values.hpp"
 
 using namespace kel;
 using namespace kel::test;
@@ -165,54 +165,3 @@ TEST(BinaryCodecs, AgreeWithPython) {
 }
 
 #endif
-
-namespace {
-
-const NativeSpec specs[] = {
-    {"mold", type::action, action::mold, "[value /only /all /flat /part limit]"},
-    {"form", type::action, action::form, "[value /part limit]"},
-    {"length?", type::action, action::length_q, "[series]"},
-    {"next", type::action, action::next, "[series]"},
-    {"copy", type::action, action::copy, "[value /part length /deep /types kind]"},
-    {"debase", type::native, 84, "[value /base base-value]"},
-};
-
-struct BinaryText : KelSource {
-    std::span<const NativeSpec> natives_used() const override { return specs; }
-};
-
-}  // namespace
-
-TEST_F(BinaryText, MoldLayout) {
-    // 30 bytes stay on one line; from 31 on, 32 bytes a line, indented
-    // (the molded text shows its line breaks as ^/).
-    std::string h30(60, 'A'), h31(62, 'B'), h64(128, 'C');
-    std::string s30 = "mold debase/base \"" + h30 + "\" 16", s31 = "mold debase/base \"" + h31 + "\" 16",
-                s64 = "mold debase/base \"" + h64 + "\" 16", f31 = "mold/flat debase/base \"" + h31 + "\" 16";
-    std::string m30 = "{#{" + h30 + "}}", m31 = "{#{^/    " + h31 + "^/}}",
-                m64 = "{#{^/    " + h64.substr(0, 64) + "^/    " + h64.substr(64) + "^/}}", mf31 = "{#{" + h31 + "}}";
-    check({
-        {"mold debase \"\"", "\"#{}\""},
-        {s30.c_str(), m30.c_str()},
-        {s31.c_str(), m31.c_str()},
-        {s64.c_str(), m64.c_str()},
-        {f31.c_str(), mf31.c_str()},
-        {"mold/only debase/base \"0102\" 16", "\"0102\""},
-        {"mold [#{01}]", "\"[#{01}]\""},
-        {"form next #{0A0B}", "\"#{0B}\""},
-        {"length? next #{0A0B0C}", "2"},
-        {"copy next #{0A0B0C}", "#{0B0C}"},
-    });
-}
-
-TEST_F(BinaryText, Compare) {
-    check({
-        {"#{01} = #{01}", "true"},
-        {"#{01} = #{0100}", "false"},
-        {"#{01} < #{0100}", "true"},  // a shorter run with the same bytes comes first
-        {"#{02} < #{0100}", "false"},
-        {"#{FF} < #{01}", "false"},   // bytes are unsigned
-        {"#{} = #{}", "true"},
-        {"#{01} = \"^A\"", "false"},  // another type is not equal
-    });
-}

@@ -14,29 +14,18 @@
 
 #include "runtime/platform/files.hpp"
 #include "tests/support/child.hpp"
-#include "tests/support/kel_source.hpp"
+#include "tests/support/environment.hpp"
 
 using namespace kel;
 using namespace kel::test;
 
 namespace {
 
-const NativeSpec specs[] = {
-    {"call", type::native, 99,
-     "[cmd [string! file!] /wait /show /console /shell /input in [string! file! binary!]"
-     " /output out [string! file! binary!] /error err [string! file! binary!]]"},
-    {"length?", type::action, action::length_q, "[series]"},
-    {"head", type::action, action::head, "[series]"},
-    {"next", type::action, action::next, "[series]"},
-};
-
-struct CallNative : KelSource {
-    std::span<const NativeSpec> natives_used() const override { return specs; }
+struct CallNative : WithEnvironment<WithSeries> {
 
     // The probe program with its mode, as a command line.
     static std::string probe(const std::string& mode) { return sibling("kel-probe") + " " + mode; }
 
-    static std::string eval(const std::string& source) { return KelSource::eval(source.c_str()); }
 };
 
 // A file in the working directory, removed when the test ends.

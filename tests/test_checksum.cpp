@@ -1,7 +1,7 @@
-// checksum as Kel code: the sums, the digests and HMAC against Python's
-// hashlib, hmac and zlib on the same random data (the generator runs at
-// test time on Linux; the Windows build embeds its output, made when the
-// tests are built), the error matrix, and files hashed by their bytes.
+// checksum: the sums, the digests and HMAC against Python's hashlib, hmac
+// and zlib on the same random data (the generator runs at test time on
+// Linux; the Windows build embeds its output, made when the tests are
+// built), what an integer key prints, and files hashed by their bytes.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -12,20 +12,12 @@
 #include "runtime/output.hpp"
 #include "tests/support/binary_hex.hpp"
 #include "tests/support/child.hpp"
-#include "tests/support/kel_source.hpp"
+#include "tests/support/environment.hpp"
 
 using namespace kel;
 using namespace kel::test;
 
 namespace {
-
-const NativeSpec specs[] = {
-    {"checksum", type::native, 87,
-     "[data [string! binary! file!] method [word!] /with spec [string! binary! integer!]]"},
-    {"next", type::action, action::next, "[series]"},
-    {"try", type::native, 70, "[block [block!] /all /keep]"},
-    {"hex", type::native, hex_slot + 1, "[data [binary!]]"},
-};
 
 std::string printed;
 void keep_printed(const Cell* text, bool newline) {
@@ -33,13 +25,12 @@ void keep_printed(const Cell* text, bool newline) {
     if (newline) printed += "\n";
 }
 
-struct Checksum : KelSource {
+struct Checksum : WithEnvironment<WithSeries> {
     output::ValueHook own_hooks[4] = {};
     output::HookList<output::ValueHook> saved_hooks;
-    std::span<const NativeSpec> natives_used() const override { return specs; }
     void SetUp() override {
-        natives::table[hex_slot] = hex_native;
-        KelSource::SetUp();
+        WithEnvironment::SetUp();
+        eval(hex_source);
         printed.clear();
         // The hook list, made in whichever test's heap first grew it, is
         // set aside for one held here, and put back as it was afterwards.
@@ -50,8 +41,7 @@ struct Checksum : KelSource {
     }
     void TearDown() override {
         const_cast<output::HookList<output::ValueHook>&>(output::value_hooks()) = saved_hooks;
-        natives::table[hex_slot] = nullptr;
-        KelSource::TearDown();
+        WithEnvironment::TearDown();
     }
 };
 
@@ -74,52 +64,6 @@ std::string oracle_text() {
 }
 
 }  // namespace
-
-TEST_F(Checksum, Sums) {
-    check({
-        {"checksum \"\" 'crc32", "0"},
-        {"checksum \"123456789\" 'crc32", "-873187034"},  // the CRC-32 check value CBF43926
-        {"checksum #{313233343536373839} 'CRC32", "-873187034"},
-        {"checksum \"abc\" 'adler32", "38600999"},
-        {"checksum \"\" 'adler32", "1"},
-        {"checksum #{01} 'tcp", "65279"},                // the odd byte is a high byte
-        {"checksum #{0001F203F4F5F6F7} 'tcp", "8717"},   // RFC 1071's example sums to DDF2
-        {"checksum #{FFFF} 'tcp", "0"},
-        {"checksum #{} 'tcp", "65535"},
-        {"checksum next #{00313233343536373839} 'crc32", "-873187034"},  // from the index
-    });
-}
-
-TEST_F(Checksum, DigestsOfText) {
-    check({
-        {"hex checksum \"\" 'md5", "\"D41D8CD98F00B204E9800998ECF8427E\""},
-        {"hex checksum \"abc\" 'MD5", "\"900150983CD24FB0D6963F7D28E17F72\""},
-        {"hex checksum \"abc\" 'sha1", "\"A9993E364706816ABA3E25717850C26C9CD0D89D\""},
-        {"hex checksum \"abc\" 'sha256", "{BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD}"},
-        // a string is hashed as its UTF-8 bytes, from its index
-        {"hex checksum \"\u00e9\" 'md5", "\"66DDCD97CFDEABB2F6FB8A999B4BC76F\""},
-        {"(hex checksum next \"x\u00e9\" 'sha1) = hex checksum #{C3A9} 'sha1", "true"},
-        {"hex checksum/with \"what do ya want for nothing?\" 'md5 \"Jefe\"",
-         "\"750C783E6AB0B503EAA86E310A5DB738\""},  // RFC 2104's test vector
-    });
-}
-
-TEST_F(Checksum, Errors) {
-    check({
-        {"checksum \"a\" 'sha3", "error: invalid-arg"},
-        {"checksum \"a\" 1", "error: expect-arg"},
-        {"checksum 1 'md5", "error: expect-arg"},
-        {"checksum/with \"a\" 'crc32 \"k\"", "error: invalid-refine-arg"},
-        {"checksum/with \"a\" 'tcp 4", "error: invalid-refine-arg"},
-        {"checksum/with \"a\" 'adler32 #{00}", "error: invalid-refine-arg"},
-        {"checksum \"a\" 'hash", "error: invalid-refine-arg"},
-        {"checksum/with \"a\" 'hash \"k\"", "error: invalid-refine-arg"},
-        {"checksum %/no/such/file 'md5", "error: cannot-open"},
-    });
-    // the arguments the refinement errors name
-    EXPECT_EQ(eval("try [checksum/with \"a\" 'crc32 \"k\"]"), "error! [script invalid-refine-arg checksum crc32]");
-    EXPECT_EQ(eval("try [checksum/with \"a\" 'hash \"k\"]"), "error! [script invalid-refine-arg checksum \"k\"]");
-}
 
 TEST_F(Checksum, IntegerWithPrintsTheMissingHashAndAnswersZero) {
     EXPECT_EQ(eval("checksum/with \"a\" 'sha1 10"), "0");

@@ -12,29 +12,17 @@
 #include "runtime/natives/checksum.hpp"
 #include "tests/support/binary_hex.hpp"
 #include "tests/support/child.hpp"
-#include "tests/support/kel_source.hpp"
+#include "tests/support/environment.hpp"
 
 using namespace kel;
 using namespace kel::test;
 
 namespace {
 
-const NativeSpec specs[] = {
-    {"compress", type::native, 103, "[data [string! file! binary!] method [word!] /level lvl [integer!]]"},
-    {"decompress", type::native, 104, "[data [binary!] method [word!] /size sz [integer!]]"},
-    {"hex", type::native, hex_slot + 1, "[data [binary!]]"},
-    {"try", type::native, 70, "[block [block!] /all /keep]"},
-};
-
-struct Compress : KelSource {
-    std::span<const NativeSpec> natives_used() const override { return specs; }
+struct Compress : WithEnvironment<WithSeries> {
     void SetUp() override {
-        natives::table[hex_slot] = hex_native;
-        KelSource::SetUp();
-    }
-    void TearDown() override {
-        natives::table[hex_slot] = nullptr;
-        KelSource::TearDown();
+        WithEnvironment::SetUp();
+        eval(hex_source);
     }
 };
 
@@ -72,7 +60,7 @@ std::string kel_compress(const std::string& data, const std::string& method, int
     if (level) source += "/level";
     source += " #{" + hex_of(data) + "} '" + method;
     if (level) source += " " + std::to_string(level);
-    std::string r = Compress::eval(source.c_str());
+    std::string r = eval(source.c_str());
     if (r.rfind("error", 0) == 0) return r;
     return bytes_of(r.substr(1, r.size() - 2));
 }
@@ -80,7 +68,7 @@ std::string kel_compress(const std::string& data, const std::string& method, int
 std::string kel_decompress(const std::string& data, const std::string& method, const char* size = nullptr) {
     std::string source = std::string("hex decompress") + (size ? "/size" : "") + " #{" + hex_of(data) + "} '" + method;
     if (size) source += std::string(" ") + size;
-    std::string r = Compress::eval(source.c_str());
+    std::string r = eval(source.c_str());
     if (r.rfind("error", 0) == 0) return r;
     return bytes_of(r.substr(1, r.size() - 2));
 }
@@ -126,20 +114,6 @@ TEST_F(Compress, ContainerHeaders) {
     EXPECT_EQ(hex_of(kel_compress("abc", "zlib")).substr(hex_of(kel_compress("abc", "zlib")).size() - 8), "024D0127");
     std::string gz = hex_of(kel_compress("123456789", "gzip"));
     EXPECT_EQ(gz.substr(gz.size() - 16), "2639F4CB09000000");
-}
-
-TEST_F(Compress, Errors) {
-    check({
-        {"compress/level \"a\" 'zlib 0", "error: out-of-range"},
-        {"compress/level \"a\" 'zlib 10", "error: out-of-range"},
-        {"compress/level \"a\" 'gzip 19", "error: out-of-range"},
-        {"compress/level \"a\" 'zstd 20", "error: out-of-range"},
-        {"compress \"a\" 'lzma", "error: invalid-arg"},
-        {"decompress #{00} 'lzma", "error: invalid-arg"},
-        {"compress 1 'zlib", "error: expect-arg"},
-        {"decompress \"a\" 'zlib", "error: expect-arg"},
-    });
-    EXPECT_EQ(eval("try [compress/level \"a\" 'zlib 10]"), "error! [script out-of-range 10]");
 }
 
 // Truncated, corrupt and malformed inputs raise invalid-data in every form.

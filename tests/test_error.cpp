@@ -7,29 +7,14 @@
 #include "runtime/datatypes/object.hpp"
 #include "runtime/context.hpp"
 #include "runtime/error.hpp"
-#include "tests/support/kel_source.hpp"
+#include "tests/support/environment.hpp"
 
 using namespace kel;
 using namespace kel::test;
 
 namespace {
 
-const NativeSpec specs[] = {
-    {"make", type::action, action::make, "[type [any-type!] spec [any-type!]]"},
-    {"form", type::action, action::form, "[value [any-type!] /part limit [integer!]]"},
-    {"func", type::native, 14, "[spec [block!] body [block!]]"},
-    {"reduce", type::native, 35, "[value [any-type!] /into out [block!]]"},
-    {"try", type::native, 70, "[block [block!] /all /keep]"},
-    {"throw", type::native, 81, "[value [any-type!] /name word [word!]]"},
-};
-
-struct Error : KelSource {
-    std::span<const NativeSpec> natives_used() const override { return specs; }
-    void SetUp() override {
-        KelSource::SetUp();
-        define("error!", type_cell(type::error));
-    }
-
+struct Error : WithEnvironment<WithSeries> {
     // The formed text of an error of the catalog entry, with its arguments
     // and the where, near and stack fields given (none when absent).
     static std::string formed(error::Category category, const char* id, std::initializer_list<Cell> args,

@@ -13,27 +13,13 @@
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/platform/env.hpp"
-#include "tests/support/kel_source.hpp"
+#include "tests/support/environment.hpp"
 
 using namespace kel;
 using namespace kel::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-const NativeSpec specs[] = {
-    {"read", type::action, action::read, "[source /part length /seek index /binary /lines /info /as encoding]"},
-    {"write", type::action, action::write,
-     "[destination data /binary /lines /info /append /part length /seek index /allow access /as encoding]"},
-    {"query", type::action, action::query, "[target]"},
-    {"delete", type::action, action::delete_, "[file]"},
-    {"rename", type::action, action::rename, "[from to]"},
-    {"length?", type::action, action::length_q, "[series]"},
-    {"sort", type::action, action::sort,
-     "[series /case /skip size /compare comparator /part length /all /reverse /stable]"},
-    {"mold", type::action, action::mold, "[value /only /all /flat /part limit]"},
-    {"to-local-file", type::native, 85, "[path [file! string!] /full]"},
-};
 
 // The host forms of both hosts, whichever this build is.
 TEST(FileHostForm, BothHosts) {
@@ -70,11 +56,10 @@ TEST(FileHostForm, DirectoryLike) {
 }
 
 // Cases that run in a directory of their own, made fresh for each test.
-struct FileActions : KelSource {
-    std::span<const NativeSpec> natives_used() const override { return specs; }
+struct FileActions : WithEnvironment<WithSeries> {
     std::string saved, dir;
     void SetUp() override {
-        KelSource::SetUp();
+        WithEnvironment::SetUp();
         saved = sysrt::get_current_dir().value_or(".");
         fs::path base = fs::temp_directory_path() / ("kel-file-" + std::to_string(std::random_device{}()) + "-" +
                                                      std::to_string(std::time(nullptr)));
@@ -86,7 +71,7 @@ struct FileActions : KelSource {
         sysrt::set_current_dir(saved);
         std::error_code ec;
         fs::remove_all(fs::u8path(dir), ec);
-        KelSource::TearDown();
+        WithEnvironment::TearDown();
     }
 };
 

@@ -2,30 +2,12 @@
 // forwarded to the scheme's actor with the action's own arguments.
 #include <gtest/gtest.h>
 
-#include "tests/support/kel_source.hpp"
+#include "tests/support/environment.hpp"
 
 using namespace kel;
 using namespace kel::test;
 
 namespace {
-
-const NativeSpec specs[] = {
-    {"func", type::native, 14, "[spec [block!] body [block!]]"},
-    {"reduce", type::native, 35, "[value [any-type!] /into out [block!]]"},
-    {"make", type::action, action::make, "[type spec]"},
-    {"copy", type::action, action::copy, "[value /part length /deep /types kind]"},
-    {"append", type::action, action::append, "[series value /part length /only /dup count]"},
-    {"insert", type::action, action::insert, "[series value /part length /only /dup count]"},
-    {"pick", type::action, action::pick, "[series index]"},
-    {"swap", type::action, action::swap, "[series1 series2]"},
-    {"at", type::action, action::at, "[series index]"},
-    {"query", type::action, action::query, "[target]"},
-    {"clear", type::action, action::clear, "[series]"},
-    {"read", type::action, action::read, "[source /part length /seek index /binary /lines /info /as encoding]"},
-    {"write", type::action, action::write,
-     "[destination data /binary /lines /info /append /part length /seek index /allow access /as encoding]"},
-    {"mold", type::action, action::mold, "[value /only /all /flat /part limit]"},
-};
 
 // A scheme `test` whose actor logs its calls and answers its arguments.
 const char* scheme = R"(
@@ -50,14 +32,7 @@ const char* scheme = R"(
     p: make port! [scheme: 'test]
 )";
 
-struct Ports : KelSource {
-    std::span<const NativeSpec> natives_used() const override { return specs; }
-    void SetUp() override {
-        KelSource::SetUp();
-        define("object!", type_cell(type::object));
-        define("port!", type_cell(type::port));
-    }
-};
+struct Ports : WithEnvironment<WithSeries> {};
 
 TEST_F(Ports, MakeAndForward) {
     auto with = [](const char* code) { return std::string(scheme) + code; };

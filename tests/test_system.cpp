@@ -7,21 +7,12 @@
 #include "runtime/natives/system.hpp"
 #include "runtime/output.hpp"
 #include "tests/support/child.hpp"
-#include "tests/support/kel_source.hpp"
+#include "tests/support/environment.hpp"
 
 using namespace kel;
 using namespace kel::test;
 
 namespace {
-
-const NativeSpec specs[] = {
-    {"print", type::native, 23, "[value [any-type!]]"},
-    {"prin", type::native, 24, "[value [any-type!]]"},
-    {"reduce", type::native, 35, "[value [any-type!] /into out [block!]]"},
-    {"break", type::native, 77, "[/return value [any-type!]]"},
-    {"loop", type::native, 8, "[count [integer! float!] body [block!]]"},
-    {"next", type::action, action::next, "[series]"},
-};
 
 std::string printed;
 void keep_printed(const Cell* text, bool newline) {
@@ -29,10 +20,9 @@ void keep_printed(const Cell* text, bool newline) {
     if (newline) printed += "\n";
 }
 
-struct Printing : KelSource {
-    std::span<const NativeSpec> natives_used() const override { return specs; }
+struct Printing : WithEnvironment<WithSeries> {
     void SetUp() override {
-        KelSource::SetUp();
+        WithEnvironment::SetUp();
         printed.clear();
         // The hook lists live on the tracked heap, which each test has its
         // own of: this test makes them anew.
@@ -41,7 +31,7 @@ struct Printing : KelSource {
     }
     void TearDown() override {
         output::unregister_print_hooks(keep_printed, nullptr);
-        KelSource::TearDown();
+        WithEnvironment::TearDown();
     }
 };
 

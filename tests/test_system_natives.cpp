@@ -1,4 +1,5 @@
-// wait, the environment natives, now, size? and recycle as Kel code.
+// now against the C library's local time, wait taking window messages,
+// size? of files on disk, and recycle switching the collector.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,7 +9,7 @@
 #include "runtime/platform/env.hpp"
 #include "runtime/system.hpp"
 #include "tests/support/binary_hex.hpp"
-#include "tests/support/kel_source.hpp"
+#include "tests/support/environment.hpp"
 
 #ifdef _WIN32
 #include <windows.h>  // last: it defines near and far
@@ -19,41 +20,9 @@ using namespace kel::test;
 
 namespace {
 
-const NativeSpec specs[] = {
-    {"wait", type::native, 86, "[value [number! time! block! none!] /all]"},
-    {"set-env", type::native, 93, "[var [any-string! any-word!] value [string! none!]]"},
-    {"get-env", type::native, 94, "[var [any-string! any-word!]]"},
-    {"list-env", type::native, 95, "[]"},
-    {"now", type::native, 96, "[/year /month /day /time /zone /date /weekday /yearday /precise /utc]"},
-    {"size?", type::native, 101, "[file [file!]]"},
-    {"recycle", type::native, 105, "[/on /off]"},
-    {"select", type::action, action::select,
-     "[series value /part length /only /case /same /any /with wild /skip size /last /reverse]"},
-    {"type?", type::native, 34, "[value [any-type!] /word]"},
-};
-
-struct SystemNatives : KelSource {
-    std::span<const NativeSpec> natives_used() const override { return specs; }
-};
+struct SystemNatives : WithEnvironment<WithSeries> {};
 
 }  // namespace
-
-TEST_F(SystemNatives, Environment) {
-    check({
-        {"set-env \"KEL_TEST_VAR\" \"caf\u00e9\"", "\"caf\u00e9\""},
-        {"get-env \"KEL_TEST_VAR\"", "\"caf\u00e9\""},
-        {"get-env 'KEL_TEST_VAR", "\"caf\u00e9\""},  // a word by its name
-        {"select list-env \"KEL_TEST_VAR\"", "\"caf\u00e9\""},
-        {"type? list-env", "map!"},
-        {"set-env 'KEL_TEST_VAR none", "none"},  // none removes it
-        {"get-env \"KEL_TEST_VAR\"", "none"},
-        {"select list-env \"KEL_TEST_VAR\"", "none"},
-        {"set-env \"KEL_TEST_EMPTY\" \"\"", "\"\""},
-        {"select list-env \"KEL_TEST_EMPTY\"", "\"\""},
-        {"get-env \"KEL_NO_SUCH_VARIABLE_EVER\"", "none"},
-    });
-    sysrt::set_env("KEL_TEST_EMPTY", nullptr);
-}
 
 TEST_F(SystemNatives, Now) {
     std::time_t t = std::time(nullptr);
@@ -63,18 +32,6 @@ TEST_F(SystemNatives, Now) {
 #else
     localtime_r(&t, &local);
 #endif
-    check({
-        {"now/year = now/year", "true"},
-        {"type? now", "date!"},
-        {"type? now/date", "date!"},
-        {"type? now/time", "time!"},
-        {"type? now/zone", "time!"},
-        {"type? now/time/precise", "time!"},
-        {"type? now/utc", "date!"},
-        {"now/year/month", "error: bad-refines"},
-        {"now/date/time", "error: bad-refines"},
-        {"now/day/precise", "error: bad-refines"},
-    });
     // Near midnight the day may turn between the two readings.
     if (local.tm_hour == 23 && local.tm_min == 59) return;
     EXPECT_EQ(eval("now/year"), std::to_string(local.tm_year + 1900));
@@ -96,7 +53,7 @@ TEST_F(SystemNatives, WaitTakesThePendingMessages) {
 }
 #endif
 
-TEST_F(SystemNatives, WaitSizeAndRecycle) {
+TEST_F(SystemNatives, SizeOfFilesAndRecycleSwitch) {
     std::string path = temp_path("size_probe.bin");
     std::FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_TRUE(f);
@@ -105,15 +62,8 @@ TEST_F(SystemNatives, WaitSizeAndRecycle) {
     std::string dir = testing::TempDir();
     bool collector_was = sys::record.collector_enabled;
     check({
-        {"wait 0", "none"},
-        {"wait 0.01", "none"},
-        {"wait 0:00:00.001", "none"},
-        {"wait []", "error: invalid-arg"},
-        {"wait none", "error: invalid-arg"},
         {("size? " + file_literal(path)).c_str(), "5"},
-        {"size? %/no/such/file/anywhere", "none"},
         {("size? " + file_literal(dir)).c_str(), "none"},  // a directory
-        {"type? recycle", "integer!"},
         {"type? recycle/off", "unset!"},
         {"type? recycle/on", "unset!"},
     });

@@ -7,7 +7,7 @@
 #include "runtime/datatypes/url.hpp"
 #include "runtime/unicode.hpp"
 #include "tests/support/child.hpp"
-#include "tests/support/kel_source.hpp"
+#include "tests/support/environment.hpp"
 
 using namespace kel;
 using namespace kel::test;
@@ -92,53 +92,5 @@ TEST(UrlCodec, AgreesWithPythonQuote) {
     EXPECT_EQ(cases, 500);
 }
 #endif
-
-const NativeSpec specs[] = {
-    {"to", type::action, action::to, "[type spec]"},
-    {"make", type::action, action::make, "[type spec]"},
-    {"mold", type::action, action::mold, "[value /only /all /flat /part limit]"},
-    {"read", type::action, action::read, "[source /part length /seek index /binary /lines /info /as encoding]"},
-    {"write", type::action, action::write,
-     "[destination data /binary /lines /info /append /part length /seek index /allow access /as encoding]"},
-};
-
-struct Urls : KelSource {
-    std::span<const NativeSpec> natives_used() const override { return specs; }
-    void SetUp() override {
-        KelSource::SetUp();
-        define("url!", type_cell(type::url));
-        define("file!", type_cell(type::file));
-        define("string!", type_cell(type::string));
-    }
-};
-
-TEST_F(Urls, MoldBlockFormAndPaths) {
-    check({
-        {"http://a.com/x%20y?q=1&r=2#f", "http://a.com/x%20y?q=1&r=2#f"},
-        {"http://a.com/caf%C3%A9", "http://a.com/caf%C3%A9"},
-        {"mold/part http://a.com/x%20y 14", "\"http://a.com/x\""},
-        {"to url! [http www 8080 a b]", "http://www:8080/a/b"},
-        {"to url! [http www a #b c]", "http://www/a#b/c"},
-        {"to url! [ftp host]", "ftp://host"},
-        {"to url! [ftp host 21]", "ftp://host:21"},
-        {"make url! [http h x]", "http://h/x"},
-        {"to url! []", "error: bad-to-arg"},
-        {"to string! [http h]", "\"httph\""},
-        {"to file! [a b]", "%ab"},  // the block form is url!'s alone
-        {"u: http://a.com/d/  u/x", "http://a.com/d/x"},
-        {"u: http://a.com/d  u/x", "http://a.com/d/x"},
-        {"u: http://a.com/d/  u/(%/x)", "http://a.com/d/x"},
-        {"f: %dir  f/file.txt", "%dir/file.txt"},
-        {"u: http://a.com  u/x: 1", "error: bad-path-set"},
-        {"read/part http://a.com 1", "error: not-done"},
-        {"read/seek https://a.com 1", "error: not-done"},
-        {"read http://a.com", "error: no-connect"},
-        {"write/seek http://a.com \"x\" 1", "error: not-done"},
-        {"write http://a.com [1]", "error: invalid-arg"},
-        {"write http://a.com [get 1]", "error: invalid-arg"},
-        {"write http://a.com 12", "error: invalid-arg"},
-        {"write http://a.com [post [] \"body\"]", "error: no-connect"},
-    });
-}
 
 }  // namespace

@@ -1,7 +1,7 @@
-// Test helpers for binary data and files: a test-only native in a spare
-// slot of the table (hex data answers the bytes of a binary! from its index
-// as a string of upper-case hex digits, so tests can read binary results as
-// text), private temporary paths and file! literals of OS paths.
+// Test helpers for binary data and files: a Kel function hex (hex data
+// answers the bytes of a binary! from its index as a string of upper-case
+// hex digits, so tests can read binary results as text), private temporary
+// paths and file! literals of OS paths.
 #pragma once
 #include <string>
 
@@ -12,26 +12,11 @@
 #include <unistd.h>
 #endif
 
-#include "runtime/datatypes/string.hpp"
-#include "runtime/natives/checksum.hpp"
-#include "runtime/stack.hpp"
 
 namespace kel::test {
 
-constexpr uint32_t hex_slot = 112;
-
-inline uint32_t hex_native(const Call&) {
-    size_t n;
-    const uint8_t* p = checksum::binary_bytes(stack::args, &n);
-    std::string text;
-    text.reserve(2 * n);
-    static constexpr char digits[] = "0123456789ABCDEF";
-    for (size_t i = 0; i < n; ++i) text += digits[p[i] >> 4], text += digits[p[i] & 15];
-    Cell* out = stack::push_slot();
-    string::make_from_utf8(out, text.data(), text.size());
-    stack::set_result(out);
-    return 0;
-}
+// Evaluated over the booted environment, defines hex.
+constexpr const char* hex_source = "hex: func [data [binary!]] [enbase/base data 16]";
 
 // A path in the temporary folder that no other test process shares.
 inline std::string temp_path(const std::string& name) {

@@ -3,8 +3,7 @@
 //
 // The reader knows blocks, parens, strings, integers, decimals, the word
 // types, the four path types and `#none`; a line break before a value sets
-// its new-line marker. string! gets stand-in handlers (form, mold, compare)
-// while no module of its own registers any.
+// its new-line marker.
 //
 // The series these helpers make and the results of run and copy_of stay alive
 // until the test ends (keep.hpp), so a test may hold them in locals across
@@ -43,44 +42,8 @@ inline Cell type_cell(uint8_t t) {
     return d;
 }
 
-namespace standin {
-
-inline int32_t put(Cell* out, const std::string& s, int32_t limit) {
-    string::append_utf8(out, s.data(), s.size());
-    return limit - int32_t(s.size());
-}
-
-inline int32_t text_form(const Cell* v, Cell* out, const Cell*, int32_t limit) {
-    return put(out, string::to_utf8(v), limit);
-}
-inline int32_t text_mold(const Cell* v, Cell* out, bool, bool, bool, const Cell*, int32_t limit, int32_t) {
-    return put(out, "\"" + string::to_utf8(v) + "\"", limit);
-}
-inline int32_t text_compare(const Cell* a, const Cell* b, int32_t) {
-    if (!cell::is(b, type::string)) return -2;
-    int c = string::to_utf8(a).compare(string::to_utf8(b));
-    return c < 0 ? -1 : c > 0 ? 1 : 0;
-}
-
-}  // namespace standin
-
-// The value core with stand-ins for the text types not built yet.
-struct WithSeries : WithRuntime {
-    void SetUp() override {
-        WithRuntime::SetUp();
-        if (!datatype::handler(type::string, action::mold)) {
-            datatype::Row row(datatype::inherit);
-            row.set(action::form, &standin::text_form)
-                .set(action::mold, &standin::text_mold)
-                .set(action::compare, &standin::text_compare);
-            datatype::register_type({type::string, type::series, "string!", row.handlers});
-        }
-        if (!datatype::handler(type::binary, action::pick)) {
-            datatype::Row row(datatype::inherit);
-            datatype::register_type({type::binary, type::series, "binary!", row.handlers});
-        }
-    }
-};
+// The value core, with every datatype registered.
+using WithSeries = WithRuntime;
 
 // ---- values
 
