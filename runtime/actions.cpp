@@ -7,6 +7,7 @@
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
 #include "runtime/system.hpp"
+#include "runtime/typesets.hpp"
 #include "runtime/words.hpp"
 
 namespace kel::actions {
@@ -222,16 +223,7 @@ uint32_t complement_star(const Call&) {
     return 0;
 }
 
-bool series_type(uint8_t t) {
-    switch (t) {
-        case type::block: case type::paren: case type::hash: case type::path: case type::lit_path:
-        case type::set_path: case type::get_path: case type::string: case type::file: case type::url:
-        case type::tag: case type::email: case type::ref: case type::binary: case type::vector:
-        case type::image: case type::map:
-            return true;
-        default: return false;
-    }
-}
+bool series_type(uint8_t t) { return typesets::is_series(t) || t == type::map; }
 
 uint32_t series_length(const Cell* v) {
     SeriesBuffer* b = alloc::buffer_of(v->payload2);

@@ -18,6 +18,7 @@
 #include "runtime/system.hpp"
 #include "runtime/throws.hpp"
 #include "runtime/trace.hpp"
+#include "runtime/typesets.hpp"
 #include "runtime/words.hpp"
 
 namespace kel::interp {
@@ -463,10 +464,8 @@ Cell head_parent(const Cell& head) {
     return parent;
 }
 
-bool block_like(uint8_t t) {
-    return t == type::block || t == type::paren || t == type::hash || t == type::map || t == type::path ||
-           t == type::lit_path || t == type::set_path || t == type::get_path;
-}
+// A path's parent that holds its values in a block: any-block! and map!.
+bool block_like(uint8_t t) { return typesets::is_any_block(t) || t == type::map; }
 
 // The heap series holding an object-like parent's values, 0 when its values
 // live on the stack.

@@ -14,13 +14,14 @@
 
 #include "runtime/alloc.hpp"
 #include "runtime/cell.hpp"
+#include "runtime/typesets.hpp"
 
 namespace kel::series {
 
-// Type groups.
-bool is_any_block(uint8_t t);  // block! paren! the four paths hash!
-bool is_text(uint8_t t);       // string! file! url! tag! email! ref!
-bool is_series(uint8_t t);     // the above, binary!, vector!, image!
+// Type groups, by their names in this module.
+inline bool is_any_block(uint8_t t) { return typesets::is_any_block(t); }
+inline bool is_text(uint8_t t) { return typesets::is_any_string(t); }
+inline bool is_series(uint8_t t) { return typesets::is_series(t); }
 
 inline int32_t index_of(const Cell* s) { return int32_t(s->payload1); }
 

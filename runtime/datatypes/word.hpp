@@ -13,11 +13,12 @@
 
 #include "runtime/alloc.hpp"
 #include "runtime/cell.hpp"
+#include "runtime/typesets.hpp"
 
 namespace kel::word {
 
 // word! to issue!.
-inline bool any_word_q(uint8_t t) { return t >= type::word && t <= type::issue; }
+inline bool any_word_q(uint8_t t) { return typesets::is_all_word(t); }
 
 // Making words. The out and block cells must not lie in a buffer that may
 // move: a word is made before it is written there.
