@@ -20,6 +20,21 @@ namespace kel::word {
 // word! to issue!.
 inline bool any_word_q(uint8_t t) { return typesets::is_all_word(t); }
 
+// The word cell's fields.
+inline NodeId context_of(const Cell* w) {
+    KEL_CHECK(any_word_q(cell::type_of(w)));
+    return w->payload1;
+}
+inline uint32_t symbol(const Cell* w) {
+    KEL_CHECK(any_word_q(cell::type_of(w)));
+    return w->payload2;
+}
+// The word's index in its context, or -1 while unresolved.
+inline int32_t index_of(const Cell* w) {
+    KEL_CHECK(any_word_q(cell::type_of(w)));
+    return int32_t(w->payload3);
+}
+
 // Making words. The out and block cells must not lie in a buffer that may
 // move: a word is made before it is written there.
 // The global word of the name (made when new): while start-up records roots,
