@@ -109,7 +109,7 @@ void mark_cell(const Cell* c) {
             if (int32_t(c->payload3) >= 0) slots::mark(int32_t(c->payload3), 0);
             return;
         case type::event:
-            if ((c->header & 0x1000) && c->payload2) mark_block(c->payload2);
+            if ((c->header & cell::event_block_flag) && c->payload2) mark_block(c->payload2);
             return;
         default:
             return;
