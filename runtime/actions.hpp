@@ -25,6 +25,32 @@ struct Call {
 };
 using Entry = uint32_t (*)(const Call& call);
 
+// The codes of the compare action (the op of every compare handler). A
+// handler answers -1, 0 or 1 as a is less than, equal to or greater than b
+// under the code's rules, or -2 when the two cannot be compared under them.
+namespace compare_op {
+enum : int32_t {
+    equal,             // equal?: case folded, related types compared by value
+    not_equal,         // not-equal?
+    strict_equal,      // strict-equal?: same type, exact case
+    lesser,            // lesser?
+    lesser_or_equal,   // lesser-or-equal?
+    greater,           // greater?
+    greater_or_equal,  // greater-or-equal?
+    sort,              // the order of sort, case folded
+    sort_case,         // the order of sort/case
+    same,              // same?: the same value (the same series at the same index, the same binding)
+    match_case,        // parse/case matching a value: word! and lit-word!, path! and lit-path! alike
+    match,             // the same, case folded
+    find,              // find and select: same type, case folded
+};
+}  // namespace compare_op
+
+// The codes of the arithmetic short cuts, in the order of their action slots.
+namespace math_op {
+enum : int { add, subtract, multiply, divide, remainder, or_, and_, xor_ };
+}
+
 namespace actions {
 
 // Handler signatures, by slot.
@@ -100,10 +126,10 @@ int32_t mold(const Cell* value, Cell* out, bool only, bool all, bool flat, const
 int32_t index_argument(const Cell* index);
 
 // Short cuts: integer and float operands are computed directly, anything
-// else runs the action in a frame named by `name`; results are pushed.
-// Arithmetic op codes: 0 add, 1 subtract, 2 multiply, 3 divide, 4 remainder,
-// 5 or, 6 and, 7 xor. Integer overflow of add, subtract or multiply gives a
-// float! of the exact operation.
+// else runs the action in a frame named by `name`; results are pushed. op
+// is a math_op code (math_op_*) or a compare_op code (compare_*). Integer
+// overflow of add, subtract or multiply gives a float! of the exact
+// operation.
 void math_op_cells(int op, const Cell* name, const Cell* a, const Cell* b);
 void math_op_int(int op, const Cell* name, const Cell* a, int32_t b);
 bool compare_cells(int32_t op, const Cell* name, const Cell* a, const Cell* b);

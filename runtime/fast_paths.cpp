@@ -30,7 +30,7 @@ void run_action(action::Slot slot, const Cell* name, const Cell& a, const Cell& 
     stack::unwind();
 }
 
-bool fast_integer_op(int op) { return op <= 2 || (op >= 5 && op <= 7); }
+bool fast_integer_op(int op) { return op <= math_op::multiply || (op >= math_op::or_ && op <= math_op::xor_); }
 
 }  // namespace
 
@@ -39,12 +39,12 @@ void math_op_cells(int op, const Cell* name, const Cell* a, const Cell* b) {
     if (cell::is(&x, type::integer) && cell::is(&y, type::integer) && fast_integer_op(op)) {
         int64_t p = cell::integer(&x), q = cell::integer(&y), r = 0;
         switch (op) {
-            case 0: r = p + q; break;
-            case 1: r = p - q; break;
-            case 2: r = p * q; break;
-            case 5: r = p | q; break;
-            case 6: r = p & q; break;
-            case 7: r = p ^ q; break;
+            case math_op::add: r = p + q; break;
+            case math_op::subtract: r = p - q; break;
+            case math_op::multiply: r = p * q; break;
+            case math_op::or_: r = p | q; break;
+            case math_op::and_: r = p & q; break;
+            case math_op::xor_: r = p ^ q; break;
         }
         Cell result;
         if (r < INT32_MIN || r > INT32_MAX) cell::set_real(&result, type::float_, double(r));
@@ -52,10 +52,10 @@ void math_op_cells(int op, const Cell* name, const Cell* a, const Cell* b) {
         stack::push(&result);
         return;
     }
-    if (cell::is(&x, type::float_) && cell::is(&y, type::float_) && op <= 2) {
+    if (cell::is(&x, type::float_) && cell::is(&y, type::float_) && op <= math_op::multiply) {
         double p = cell::real(&x), q = cell::real(&y);
         Cell result;
-        cell::set_real(&result, type::float_, op == 0 ? p + q : op == 1 ? p - q : p * q);
+        cell::set_real(&result, type::float_, op == math_op::add ? p + q : op == math_op::subtract ? p - q : p * q);
         stack::push(&result);
         return;
     }
@@ -69,14 +69,14 @@ void math_op_int(int op, const Cell* name, const Cell* a, int32_t b) {
 }
 
 bool compare_cells(int32_t op, const Cell* name, const Cell* a, const Cell* b) {
-    if (cell::is(a, type::integer) && cell::is(b, type::integer) && op <= 6) {
+    if (cell::is(a, type::integer) && cell::is(b, type::integer) && op <= compare_op::greater_or_equal) {
         int32_t p = cell::integer(a), q = cell::integer(b);
         switch (op) {
-            case 0: case 2: return p == q;
-            case 1: return p != q;
-            case 3: return p < q;
-            case 4: return p <= q;
-            case 5: return p > q;
+            case compare_op::equal: case compare_op::strict_equal: return p == q;
+            case compare_op::not_equal: return p != q;
+            case compare_op::lesser: return p < q;
+            case compare_op::lesser_or_equal: return p <= q;
+            case compare_op::greater: return p > q;
             default: return p >= q;
         }
     }
