@@ -18,7 +18,6 @@
 
 #include "runtime/alloc.hpp"
 #include "runtime/cell.hpp"
-#include "runtime/datatypes/word.hpp"
 #include "runtime/stack.hpp"
 
 namespace kel::context {
@@ -32,7 +31,7 @@ inline Cell* context_cell(NodeId ctx) { return series::cells_of(ctx); }
 // The context! cell's fields: the words table, and the values (a cell
 // series' node, or with stack values the stack position of the first one
 // plus 1, 0 while no call runs).
-inline NodeId table_of(const Cell* c) {
+inline NodeId words_table(const Cell* c) {
     KEL_CHECK(cell::is(c, type::context));
     return c->payload1;
 }
@@ -89,7 +88,7 @@ inline Cell* value_address(NodeId ctx, uint32_t index) {
 // The value slot of a word; `self` that resolves to nothing reads the owner.
 Cell* word_value_cell_slow(const Cell* word, NodeId ctx);
 inline Cell* word_value_cell(const Cell* word, NodeId ctx) {
-    int32_t index = word::index_of(word);
+    int32_t index = int32_t(word->payload3);
     if (index >= 0 && values_of(context_cell(ctx)) != 0) [[likely]]
         return value_address(ctx, uint32_t(index));
     return word_value_cell_slow(word, ctx);
@@ -107,6 +106,6 @@ void register_type();
 }  // namespace kel::context
 
 namespace kel::word {
-inline Cell* fetch(const Cell* word) { return context::word_value_cell(word, context_of(word)); }
+inline Cell* fetch(const Cell* word) { return context::word_value_cell(word, word->payload1); }
 Cell* set(Cell* word, const Cell* value);
 }  // namespace kel::word

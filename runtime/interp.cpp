@@ -12,6 +12,7 @@
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/object.hpp"
 #include "runtime/datatypes/series.hpp"
+#include "runtime/datatypes/word.hpp"
 #include "runtime/error.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/natives/control.hpp"
@@ -288,7 +289,7 @@ uint32_t path_refinements(NodeId spec, Refinements& refs, const Cell& name, cons
         }
         if (i == n) script_error("no-refine", &name, &element);
         Cell refinement = at(spec, i);
-        int32_t& slot = refs.index[refinement.payload3 - 1];
+        int32_t& slot = refs.index[refinement_number(&refinement) - 1];
         if (slot >= 0) script_error("dup-refine", path);
         bool active = true;
         if (get) {
@@ -380,7 +381,7 @@ uint32_t call_entry(const Cell& fn, const Cell& name, NodeId code, uint32_t& pos
 uint32_t eval_body(const Cell& fn, NodeId spec) {
     // The slot of /local itself is false, its words none.
     Cell count = at(spec, series::cell_count(spec) - 1);
-    for (uint32_t i = 0; i < count.payload3; ++i) stack::push(i == 0 ? shared::logic(false) : shared::none());
+    for (uint32_t i = 0; i < locals_count(&count); ++i) stack::push(i == 0 ? shared::logic(false) : shared::none());
     // The frame keeps the context's previous values word and restores it.
     context::set_values(context::context_cell(function::context_of(&fn)), uint32_t(stack::args - stack::cells) + 1);
     Cell native = *function::more(&fn, function::More::native_entry);

@@ -18,6 +18,7 @@
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/word.hpp"
 #include "runtime/error.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"

@@ -13,6 +13,7 @@
 #include "runtime/datatypes/function.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/word.hpp"
 #include "runtime/error.hpp"
 #include "runtime/natives/natives.hpp"
 #include "runtime/stack.hpp"

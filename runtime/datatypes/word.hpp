@@ -34,6 +34,16 @@ inline int32_t index_of(const Cell* w) {
     KEL_CHECK(any_word_q(cell::type_of(w)));
     return int32_t(w->payload3);
 }
+inline void set_index(Cell* w, int32_t index) {
+    KEL_CHECK(any_word_q(cell::type_of(w)));
+    w->payload3 = uint32_t(index);
+}
+// Binds the word to the context at the index (-1: not yet resolved).
+inline void bind_to(Cell* w, NodeId ctx, int32_t index) {
+    KEL_CHECK(any_word_q(cell::type_of(w)));
+    w->payload1 = ctx;
+    w->payload3 = uint32_t(index);
+}
 
 // Making words. The out and block cells must not lie in a buffer that may
 // move: a word is made before it is written there.
