@@ -2,11 +2,14 @@
 
 #include "runtime/checks.hpp"
 #include "runtime/context.hpp"
+#include "runtime/datatypes/function.hpp"
+#include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/error.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
 #include "runtime/system.hpp"
+#include "runtime/typesets.hpp"
 #include "runtime/words.hpp"
 
 namespace kel::actions {
@@ -59,31 +62,33 @@ int32_t compare_raw(const Cell* a, const Cell* b, int32_t op) {
     // The short cuts read the second value's payload: only for the same
     // type, and functions have no order.
     bool same = cell::type_of(b) == t;
-    bool equality = op <= 2 || op == 7 || op == 8 || op == 9 || op == 12;
+    using namespace compare_op;
+    bool by_identity = op <= strict_equal || op == sort || op == sort_case || op == compare_op::same || op == find;
     switch (t) {
-        case type::logic: return same ? int32_t(a->payload1) - int32_t(b->payload1) : -2;
+        case type::logic: return same ? int32_t(cell::logic(a)) - int32_t(cell::logic(b)) : -2;
         case type::op:
         case type::action:
-        case type::native: return same && equality ? sign(a->payload1, b->payload1) : -2;
+        case type::native: return same && by_identity ? sign(native::entry_index(a), native::entry_index(b)) : -2;
         case type::function:
-        case type::routine: return same && equality ? sign(a->payload3, b->payload3) : -2;
+        case type::routine: return same && by_identity ? sign(function::more_node(a), function::more_node(b)) : -2;
         default: return handler<Compare>(t, action::compare, a)(a, b, op);
     }
 }
 
 bool compare_star(const Cell* a, const Cell* b, int32_t op) {
+    using namespace compare_op;
     int32_t r = compare_raw(a, b, op);
-    if (r == -2 && !(op <= 2 || op >= 9)) {
+    if (r == -2 && op >= lesser && op <= sort_case) {
         Cell x = *a, y = *b;
         error::fire(error::id::invalid_compare, &x, &y);
     }
     switch (op) {
-        case 0: case 2: case 9: case 10: case 11: case 12: return r == 0;
-        case 1: return r != 0;
-        case 3: return r < 0;
-        case 4: return r <= 0;
-        case 5: return r > 0;
-        case 6: return r >= 0;
+        case equal: case strict_equal: case same: case match_case: case match: case find: return r == 0;
+        case not_equal: return r != 0;
+        case lesser: return r < 0;
+        case lesser_or_equal: return r <= 0;
+        case greater: return r > 0;
+        case greater_or_equal: return r >= 0;
         default: sys::quit(101, KEL_CALLER_ADDRESS());
     }
 }
@@ -226,16 +231,7 @@ uint32_t complement_star(const Call&) {
     return 0;
 }
 
-bool series_type(uint8_t t) {
-    switch (t) {
-        case type::block: case type::paren: case type::hash: case type::path: case type::lit_path:
-        case type::set_path: case type::get_path: case type::string: case type::file: case type::url:
-        case type::tag: case type::email: case type::ref: case type::binary: case type::vector:
-        case type::image: case type::map:
-            return true;
-        default: return false;
-    }
-}
+bool series_type(uint8_t t) { return typesets::is_series(t) || t == type::map; }
 
 uint32_t series_length(const Cell* v) {
     SeriesBuffer* b = alloc::buffer_of(v->payload2);

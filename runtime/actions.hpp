@@ -35,6 +35,32 @@ struct EntryRow {
     Entry entry;
 };
 
+// The codes of the compare action (the op of every compare handler). A
+// handler answers -1, 0 or 1 as a is less than, equal to or greater than b
+// under the code's rules, or -2 when the two cannot be compared under them.
+namespace compare_op {
+enum : int32_t {
+    equal,             // equal?: case folded, related types compared by value
+    not_equal,         // not-equal?
+    strict_equal,      // strict-equal?: same type, exact case
+    lesser,            // lesser?
+    lesser_or_equal,   // lesser-or-equal?
+    greater,           // greater?
+    greater_or_equal,  // greater-or-equal?
+    sort,              // the order of sort, case folded
+    sort_case,         // the order of sort/case
+    same,              // same?: the same value (the same series at the same index, the same binding)
+    match_case,        // parse/case matching a value: word! and lit-word!, path! and lit-path! alike
+    match,             // the same, case folded
+    find,              // find and select: same type, case folded
+};
+}  // namespace compare_op
+
+// The codes of the arithmetic short cuts, in the order of their action slots.
+namespace math_op {
+enum : int { add, subtract, multiply, divide, remainder, or_, and_, xor_ };
+}
+
 namespace actions {
 
 // Handler signatures, by slot.

@@ -11,7 +11,20 @@
 // unset! and none! are the header alone.
 #pragma once
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+// KEL_CHECK states what a cell accessor expects of its cell (the type family
+// whose payload it reads). Checked in builds without NDEBUG and in the
+// sanitizer build (KEL_CHECKED); compiled out in the others, so an accessor
+// costs what the payload read costs.
+#if !defined(NDEBUG) || defined(KEL_CHECKED)
+#define KEL_CHECK(condition) \
+    ((condition) ? void(0) : ::kel::cell::check_failed(#condition, __FILE__, __LINE__))
+#else
+#define KEL_CHECK(condition) void(0)
+#endif
 
 namespace kel {
 
@@ -38,10 +51,16 @@ constexpr int count = 57;  // room for ids 0 to 56
 
 namespace cell {
 
+[[noreturn]] inline void check_failed(const char* condition, const char* file, int line) {
+    std::fprintf(stderr, "%s:%d: cell check failed: %s\n", file, line, condition);
+    std::abort();
+}
+
 constexpr uint32_t type_mask = 0xFF;
 constexpr uint32_t context_kind_mask = 0x1800;    // context! cell: kind in bits 11-12
 constexpr uint32_t context_object_kind = 0x1000;  // kind 2
 constexpr uint32_t field_set_flag = 0x2000;       // object field word written by compiled code
+constexpr uint32_t event_block_flag = 0x1000;     // event! cell: payload 2 is a block's node
 constexpr uint32_t owner_flag = 0x10000;          // context! cell of an owning object; owned image!
 constexpr uint32_t stack_values_flag = 0x400000;  // context! cell: values live on the argument stack
 constexpr uint32_t newline_flag = 0x40000000;     // a line break before the value when molded
@@ -64,6 +83,10 @@ inline void set_none(Cell* c) { c->header = type::none; }
 inline void set_logic(Cell* c, bool v) {
     c->header = type::logic;
     c->payload1 = v;
+}
+inline bool logic(const Cell* c) {
+    KEL_CHECK(type_of(c) == type::logic);
+    return c->payload1 != 0;
 }
 
 inline void set_integer(Cell* c, int32_t v) {
@@ -89,6 +112,11 @@ inline void set_real(Cell* c, uint8_t t, double v) {
 inline void set_datatype(Cell* c, uint8_t t) {
     c->header = type::datatype;
     c->payload1 = t;
+}
+// The type id a datatype! cell denotes.
+inline uint8_t datatype(const Cell* c) {
+    KEL_CHECK(type_of(c) == type::datatype);
+    return uint8_t(c->payload1);
 }
 
 // A typeset is a 96-bit map in payloads 1-3: the bit of type t is in byte

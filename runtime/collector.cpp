@@ -6,6 +6,10 @@
 #include <vector>
 
 #include "runtime/context.hpp"
+#include "runtime/datatypes/function.hpp"
+#include "runtime/datatypes/object.hpp"
+#include "runtime/datatypes/series.hpp"
+#include "runtime/datatypes/word.hpp"
 #include "runtime/error.hpp"
 #include "runtime/hashtable.hpp"
 #include "runtime/ownership.hpp"
@@ -59,57 +63,58 @@ void mark_cell(const Cell* c) {
     uint8_t t = cell::type_of(c);
     switch (t) {
         case type::word: case type::set_word: case type::lit_word: case type::get_word: case type::refinement:
-            if (!c->payload1) return;
-            if (c->payload2 == words::symbols.self) mark_block(c->payload1);
-            else mark_context(c->payload1);
+            if (!word::context_of(c)) return;
+            if (word::symbol(c) == words::symbols.self) mark_block(word::context_of(c));
+            else mark_context(word::context_of(c));
             return;
         case type::block: case type::paren: case type::path: case type::lit_path: case type::set_path:
         case type::get_path:
-            mark_block(c->payload2);
+            mark_block(series::node_of(c));
             return;
         case type::symbol:
             mark_buffer(c->payload3);
             mark_buffer(c->payload2);
             return;
         case type::string: case type::file: case type::url: case type::tag: case type::email: case type::ref:
-            mark_buffer(c->payload2);
+            mark_buffer(series::node_of(c));
             mark_buffer(c->payload3);
             return;
         case type::bitset: case type::vector: case type::binary:
-            mark_buffer(c->payload2);
+            mark_buffer(series::node_of(c));
             return;
         case type::object: case type::error: case type::port:
-            mark_context(c->payload1);
-            mark_buffer(c->payload3);
+            mark_context(object::context_of(c));
+            mark_buffer(object::handlers_of(c));
             return;
         case type::context:
-            mark_table(c->payload1);
-            if (!(c->header & cell::stack_values_flag)) mark_block(c->payload2);
+            mark_table(context::words_table(c));
+            if (!(c->header & cell::stack_values_flag)) mark_block(context::values_of(c));
             return;
         case type::map: case type::hash:
-            mark_block(c->payload2);
+            mark_block(series::node_of(c));
             mark_table(c->payload3);
             return;
         case type::function: case type::routine:
-            mark_context(c->payload1);
-            mark_block(c->payload2);
-            mark_block(c->payload3);
+            mark_context(function::context_of(c));
+            mark_block(function::spec_node(c));
+            mark_block(function::more_node(c));
             return;
         case type::native: case type::action: case type::op: {
-            mark_block(c->payload2);
-            mark_block(c->payload3);
+            mark_block(function::spec_node(c));
+            mark_block(function::more_node(c));
             uint8_t source = uint8_t(c->header >> 16);
-            if (t == type::op && (source == type::function || source == type::routine)) mark_context(c->payload1);
+            if (t == type::op && (source == type::function || source == type::routine))
+                mark_context(function::context_of(c));
             return;
         }
         case type::image:
-            mark_buffer(c->payload2);
+            mark_buffer(series::node_of(c));
             return;
         case type::handle:
             if (int32_t(c->payload3) >= 0) slots::mark(int32_t(c->payload3), 0);
             return;
         case type::event:
-            if ((c->header & 0x1000) && c->payload2) mark_block(c->payload2);
+            if ((c->header & cell::event_block_flag) && c->payload2) mark_block(c->payload2);
             return;
         default:
             return;

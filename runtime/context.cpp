@@ -3,12 +3,15 @@
 #include "runtime/collector.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/datatype.hpp"
+#include "runtime/datatypes/series.hpp"
+#include "runtime/datatypes/word.hpp"
 #include "runtime/error.hpp"
 #include "runtime/hashtable.hpp"
 #include "runtime/root.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
 #include "runtime/system.hpp"
+#include "runtime/typesets.hpp"
 #include "runtime/words.hpp"
 
 namespace kel {
@@ -19,24 +22,17 @@ NodeId global = 0;
 
 namespace {
 
-NodeId table_of(NodeId ctx) { return context_cell(ctx)->payload1; }
+NodeId table_of(NodeId ctx) { return words_table(context_cell(ctx)); }
 
 // One more unset value at the tail of a heap context's values.
 Cell* append_value(NodeId ctx) {
-    Cell* c = series::bump_tail(alloc::buffer_of(context_cell(ctx)->payload2));
+    Cell* c = series::bump_tail(alloc::buffer_of(values_of(context_cell(ctx))));
     c->header = type::unset;
     return c;
 }
 
-bool bindable_word(uint8_t t) {
-    return t == type::word || t == type::set_word || t == type::get_word || t == type::lit_word ||
-           t == type::refinement;
-}
-
-bool bindable_block(uint8_t t) {
-    return t == type::block || t == type::paren || t == type::hash || t == type::path || t == type::lit_path ||
-           t == type::set_path || t == type::get_path;
-}
+// Words of all types but issue! are bound.
+bool bindable_word(uint8_t t) { return typesets::is_any_word(t) || t == type::refinement; }
 
 }  // namespace
 
@@ -63,7 +59,7 @@ NodeId make(uint32_t size, bool stack_values, bool flag24, NodeId source, uint32
     context_cell(ctx)->payload1 = table;
     if (!stack_values) {
         NodeId values = alloc::alloc_unset_cells(size);
-        context_cell(ctx)->payload2 = values;
+        set_values(context_cell(ctx), values);
     }
     if (source) {
         // The copied words still name the source: they belong to this context now.
@@ -84,7 +80,7 @@ int32_t add_symbol(NodeId ctx, uint32_t symbol, bool canonical, int32_t* added) 
 
 int32_t add_word_if_absent(NodeId ctx, const Cell* word) {
     int32_t added = -1;
-    int32_t index = add_symbol(ctx, word->payload2, true, &added);
+    int32_t index = add_symbol(ctx, word::symbol(word), true, &added);
     if (index >= 0) return index;
     if (!on_stack(ctx)) append_value(ctx);
     return added;
@@ -99,7 +95,7 @@ void put_value(NodeId ctx, const Cell* word, const Cell* value) {
 Cell* append_value_if_absent(NodeId ctx, const Cell* word, const Cell* value) {
     Cell v = *value;
     int32_t added = -1;
-    if (add_symbol(ctx, word->payload2, true, &added) >= 0) return nullptr;
+    if (add_symbol(ctx, word::symbol(word), true, &added) >= 0) return nullptr;
     Cell* slot = append_value(ctx);
     *slot = v;
     return slot;
@@ -116,7 +112,7 @@ Cell* find_or_add_word(uint32_t symbol, bool canonical, bool record) {
     int32_t index = add_symbol(global, symbol, canonical, &added);
     if (index >= 0) {
         Cell* w = word_at(global, uint32_t(index));
-        if (canonical && record && w->payload2 != symbol) {
+        if (canonical && record && word::symbol(w) != symbol) {
             Cell copy = *w;
             copy.payload2 = symbol;
             return root::record(&copy);
@@ -125,7 +121,7 @@ Cell* find_or_add_word(uint32_t symbol, bool canonical, bool record) {
     }
     if (symbol::resolve(symbol) != symbol) {
         int32_t first = find_word_index(global, symbol, true);
-        if (first >= 0) word_at(global, uint32_t(added))->payload3 = uint32_t(first);
+        if (first >= 0) word::set_index(word_at(global, uint32_t(added)), first);
     }
     append_value(global);
     return word_at(global, uint32_t(added));
@@ -142,14 +138,14 @@ void fire_not_defined(NodeId ctx, uint32_t index) { error::fire(error::id::not_d
 
 Cell* store_word(Cell* word, const Cell* value, NodeId ctx, bool notify) {
     Cell v = *value;
-    if (int32_t(word->payload3) < 0) {
-        int32_t index = find_word_index(ctx, word->payload2, false);
+    if (word::index_of(word) < 0) {
+        int32_t index = find_word_index(ctx, word::symbol(word), false);
         if (index < 0) index = add_word_if_absent(ctx, word);
-        word->payload3 = uint32_t(index);
+        word::set_index(word, index);
     }
-    uint32_t index = word->payload3;
+    uint32_t index = uint32_t(word::index_of(word));
     const Cell* c = context_cell(ctx);
-    if (c->payload2 == 0) error::fire(error::id::not_defined, word);
+    if (values_of(c) == 0) error::fire(error::id::not_defined, word);
     if (c->header & cell::stack_values_flag) return &(*value_address(ctx, index) = v);
     if (((c->header & cell::context_kind_mask) >> 11) == object_kind) word_at(ctx, index)->header |= cell::field_set_flag;
     // Objects with a change handler are told once they exist (notify).
@@ -160,17 +156,17 @@ Cell* store_word(Cell* word, const Cell* value, NodeId ctx, bool notify) {
 }
 
 Cell* word_value_cell_slow(const Cell* word, NodeId ctx) {
-    if (int32_t(word->payload3) < 0) {
-        if (word->payload2 == words::symbols.self) return owner_cell(ctx);
+    if (word::index_of(word) < 0) {
+        if (word::symbol(word) == words::symbols.self) return owner_cell(ctx);
         error::fire(error::id::no_value, word);
     }
-    if (context_cell(ctx)->payload2 == 0) error::fire(error::id::not_in_context, word);
-    return value_address(ctx, word->payload3);
+    if (values_of(context_cell(ctx)) == 0) error::fire(error::id::not_in_context, word);
+    return value_address(ctx, uint32_t(word::index_of(word)));
 }
 
 NodeId make_from_block(const Cell* block, bool stack_values, bool flag24, uint32_t kind) {
-    NodeId node = block->payload2;
-    uint32_t from = block->payload1, length = series::cell_count(node);
+    NodeId node = series::node_of(block);
+    uint32_t from = uint32_t(series::index_of(block)), length = series::cell_count(node);
     NodeId ctx = make(length > from ? length - from : 0, stack_values, flag24, 0, kind);
     collector::RootCell holder;
     holder.cell = Cell{type::object, ctx, 0, 0};
@@ -180,11 +176,11 @@ NodeId make_from_block(const Cell* block, bool stack_values, bool flag24, uint32
         uint8_t t = cell::type_of(&w);
         if (t != type::word && t != type::get_word && t != type::lit_word && t != type::refinement) continue;
         int32_t added;
-        add_symbol(ctx, w.payload2, true, &added);
+        add_symbol(ctx, word::symbol(&w), true, &added);
         ++count;
     }
     if (!stack_values) {
-        SeriesBuffer* values = alloc::buffer_of(context_cell(ctx)->payload2);
+        SeriesBuffer* values = alloc::buffer_of(values_of(context_cell(ctx)));
         if (count * sizeof(Cell) > values->size) values = alloc::expand_series(values, count * sizeof(Cell));
         values->tail = values->offset + count * uint32_t(sizeof(Cell));
     }
@@ -198,7 +194,7 @@ NodeId clone(Cell* holder, uint32_t kind) {
     // One unset value per word from the start, so that values written by
     // index before the context is boxed are kept alive by a collection.
     if (!on_stack(ctx)) {
-        SeriesBuffer* values = alloc::buffer_of(context_cell(ctx)->payload2);
+        SeriesBuffer* values = alloc::buffer_of(values_of(context_cell(ctx)));
         values->tail = values->offset + word_count(ctx) * uint32_t(sizeof(Cell));
     }
     holder->payload1 = ctx;
@@ -206,29 +202,25 @@ NodeId clone(Cell* holder, uint32_t kind) {
 }
 
 int32_t bind_word(NodeId ctx, Cell* word) {
-    int32_t index = find_word_index(ctx, word->payload2, true);
-    if (index >= 0) {
-        word->payload1 = ctx;
-        word->payload3 = uint32_t(index);
-    }
+    int32_t index = find_word_index(ctx, word::symbol(word), true);
+    if (index >= 0) word::bind_to(word, ctx, index);
     return index;
 }
 
 Cell* bind_block(Cell* block, NodeId ctx, bool self) {
-    NodeId node = block->payload2;
+    NodeId node = series::node_of(block);
     if (cycles::find(node)) return block;
     cycles::push(node);
-    for (uint32_t i = block->payload1; i < series::cell_count(node); ++i) {
+    for (uint32_t i = uint32_t(series::index_of(block)); i < series::cell_count(node); ++i) {
         Cell* c = series::cells_of(node) + i;
         uint8_t t = cell::type_of(c);
         if (bindable_word(t)) {
-            if (self && t == type::word && c->payload2 == words::symbols.self) {
-                c->payload1 = ctx;
-                c->payload3 = uint32_t(-1);
+            if (self && t == type::word && word::symbol(c) == words::symbols.self) {
+                word::bind_to(c, ctx, -1);
             } else {
                 bind_word(ctx, c);
             }
-        } else if (bindable_block(t)) {
+        } else if (typesets::is_any_block(t)) {
             Cell inner = *c;
             bind_block(&inner, ctx, self);
         }
@@ -238,11 +230,12 @@ Cell* bind_block(Cell* block, NodeId ctx, bool self) {
 }
 
 bool collect_set_words(NodeId ctx, Cell* block) {
-    uint32_t length = series::cell_count(block->payload2);
-    if (block->payload1 > length) block->payload1 = length;
+    NodeId node = series::node_of(block);
+    uint32_t length = series::cell_count(node);
+    if (uint32_t(series::index_of(block)) > length) series::set_index(block, int32_t(length));
     uint32_t before = word_count(ctx);
-    for (uint32_t i = block->payload1; i < series::cell_count(block->payload2); ++i) {
-        Cell w = series::cells_of(block->payload2)[i];
+    for (uint32_t i = uint32_t(series::index_of(block)); i < series::cell_count(node); ++i) {
+        Cell w = series::cells_of(node)[i];
         if (cell::is(&w, type::set_word)) add_word_if_absent(ctx, &w);
     }
     return word_count(ctx) > before;
@@ -256,6 +249,6 @@ void register_type() {
 }  // namespace context
 
 
-Cell* word::set(Cell* word, const Cell* value) { return context::store_word(word, value, word->payload1, true); }
+Cell* word::set(Cell* word, const Cell* value) { return context::store_word(word, value, context_of(word), true); }
 
 }  // namespace kel

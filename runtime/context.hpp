@@ -28,6 +28,21 @@ constexpr uint32_t maker_flag = 0x1000000;  // stored and copied, never tested h
 extern NodeId global;
 
 inline Cell* context_cell(NodeId ctx) { return series::cells_of(ctx); }
+// The context! cell's fields: the words table, and the values (a cell
+// series' node, or with stack values the stack position of the first one
+// plus 1, 0 while no call runs).
+inline NodeId words_table(const Cell* c) {
+    KEL_CHECK(cell::is(c, type::context));
+    return c->payload1;
+}
+inline uint32_t values_of(const Cell* c) {
+    KEL_CHECK(cell::is(c, type::context));
+    return c->payload2;
+}
+inline void set_values(Cell* c, uint32_t values) {
+    KEL_CHECK(cell::is(c, type::context));
+    c->payload2 = values;
+}
 Cell* owner_cell(NodeId ctx);
 NodeId words_block(NodeId ctx);
 uint32_t word_count(NodeId ctx);
@@ -64,16 +79,18 @@ Cell* store_word(Cell* word, const Cell* value, NodeId ctx, bool notify);
 [[noreturn]] void fire_not_defined(NodeId ctx, uint32_t index);
 inline Cell* value_address(NodeId ctx, uint32_t index) {
     const Cell* c = context_cell(ctx);
-    if (c->payload2 == 0) [[unlikely]]
+    uint32_t values = values_of(c);
+    if (values == 0) [[unlikely]]
         fire_not_defined(ctx, index);
-    if (c->header & cell::stack_values_flag) return stack::cells + (c->payload2 - 1) + index;
-    return series::cells_of(c->payload2) + index;
+    if (c->header & cell::stack_values_flag) return stack::cells + (values - 1) + index;
+    return series::cells_of(values) + index;
 }
 // The value slot of a word; `self` that resolves to nothing reads the owner.
 Cell* word_value_cell_slow(const Cell* word, NodeId ctx);
 inline Cell* word_value_cell(const Cell* word, NodeId ctx) {
-    if (int32_t(word->payload3) >= 0 && context_cell(ctx)->payload2 != 0) [[likely]]
-        return value_address(ctx, word->payload3);
+    int32_t index = int32_t(word->payload3);
+    if (index >= 0 && values_of(context_cell(ctx)) != 0) [[likely]]
+        return value_address(ctx, uint32_t(index));
     return word_value_cell_slow(word, ctx);
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "runtime/actions.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/output.hpp"
 #include "runtime/system.hpp"
@@ -54,8 +55,9 @@ int32_t mold(const Cell* value, Cell* out, bool, bool all, bool, const Cell*, in
 
 int32_t compare(const Cell* a, const Cell* b, int32_t op) {
     switch (op) {
-        case 0: case 1: case 2: case 9: case 12:
-            return cell::is(b, type::datatype) && b->payload1 == a->payload1 ? 0 : 1;
+        case compare_op::equal: case compare_op::not_equal: case compare_op::strict_equal: case compare_op::same:
+        case compare_op::find:
+            return cell::is(b, type::datatype) && cell::datatype(b) == cell::datatype(a) ? 0 : 1;
         default:
             return -2;  // types have no order
     }

@@ -9,6 +9,10 @@
 #include "runtime/datatype.hpp"
 #include "runtime/datatypes/function.hpp"
 #include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/native.hpp"
+#include "runtime/datatypes/object.hpp"
+#include "runtime/datatypes/series.hpp"
+#include "runtime/datatypes/word.hpp"
 #include "runtime/error.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/natives/control.hpp"
@@ -18,6 +22,7 @@
 #include "runtime/system.hpp"
 #include "runtime/throws.hpp"
 #include "runtime/interp_trace.hpp"
+#include "runtime/typesets.hpp"
 #include "runtime/words.hpp"
 
 namespace kel::interp {
@@ -55,7 +60,7 @@ bool slotted(uint8_t t) { return t == type::function; }
 
 // The value of a word; a word bound to nothing is not defined.
 Cell* fetch(const Cell* word) {
-    if (!word->payload1) error::fire(error::id::not_defined, word);
+    if (!word::context_of(word)) error::fire(error::id::not_defined, word);
     return word::fetch(word);
 }
 
@@ -71,21 +76,21 @@ void place(const Cell& value, bool push) {
 // by their name while the words have no values yet; anything unknown admits
 // everything.
 void add_types(Cell* typeset, const Cell* types) {
-    NodeId node = types->payload2;
-    for (uint32_t i = types->payload1; i < series::cell_count(node); ++i) {
+    NodeId node = series::node_of(types);
+    for (uint32_t i = uint32_t(series::index_of(types)); i < series::cell_count(node); ++i) {
         Cell t = at(node, i);
-        if (cell::is(&t, type::word) && t.payload1) {
+        if (cell::is(&t, type::word) && word::context_of(&t)) {
             const Cell* v = word::fetch(&t);
             if (cell::is(v, type::datatype) || cell::is(v, type::typeset)) t = *v;
         }
         if (cell::is(&t, type::datatype)) {
-            cell::typeset_add(typeset, uint8_t(t.payload1));
+            cell::typeset_add(typeset, cell::datatype(&t));
         } else if (cell::is(&t, type::typeset)) {
             typeset->payload1 |= t.payload1;
             typeset->payload2 |= t.payload2;
             typeset->payload3 |= t.payload3;
         } else if (cell::is(&t, type::word)) {
-            std::string_view name = symbol::name(t.payload2);
+            std::string_view name = symbol::name(word::symbol(&t));
             bool known = false;
             for (int k = 1; k < type::count; ++k)
                 if (datatype::names[k].name && name == datatype::names[k].name) {
@@ -112,9 +117,9 @@ NodeId build_parsed_spec(NodeId spec) {
         uint8_t t = cell::type_of(&c);
         if (t == type::word || t == type::get_word || t == type::lit_word) {
             Cell ts{type::typeset, 0, 0, 0};
-            if (i + 1 < series::cell_count(spec) && cell::is(&series::cells_of(spec)[i + 1], type::block) &&
-                series::cell_count(series::cells_of(spec)[i + 1].payload2) > series::cells_of(spec)[i + 1].payload1) {
-                Cell types = at(spec, i + 1);
+            Cell types = i + 1 < series::cell_count(spec) ? at(spec, i + 1) : Cell{type::none, 0, 0, 0};
+            if (cell::is(&types, type::block) &&
+                series::cell_count(series::node_of(&types)) > uint32_t(series::index_of(&types))) {
                 add_types(&ts, &types);
             } else {
                 ts = everything_but_unset();
@@ -124,9 +129,9 @@ NodeId build_parsed_spec(NodeId spec) {
             append(c);
             append(ts);
         } else if (t == type::set_word) {
-            if (c.payload2 != words::symbols.return_) error::fire(error::id::bad_func_def, &c);
+            if (word::symbol(&c) != words::symbols.return_) error::fire(error::id::bad_func_def, &c);
         } else if (t == type::refinement) {
-            if (c.payload2 == words::refinements.local->payload2) {
+            if (word::symbol(&c) == word::symbol(words::refinements.local)) {
                 // Locals are not arguments: counted, up to a set-word or the
                 // end, with one more slot for /local itself.
                 uint32_t j = i + 1;
@@ -202,24 +207,26 @@ uint32_t eval_body(const Cell& fn, NodeId spec);
 // block must start with a word, which the argument must match unless it is
 // any-type!; the result takes the routine's return type.
 uint32_t call_routine(const Cell& fn, NodeId spec, const Cell& name) {
-    Entry entry = routine::entry(series::cells_of(fn.payload3)[2].payload2);
+    Entry entry = routine::entry(uint32_t(cell::integer(function::more(&fn, function::More::native_entry))));
     if (!entry) sys::quit(101, KEL_CALLER_ADDRESS());
     if (!(fn.header & routine::maker_flag)) {
-        NodeId source = fn.payload2;
+        NodeId source = function::spec_node(&fn);
         uint32_t argument = 0;
         for (uint32_t i = 0; i < series::cell_count(source); ++i) {
             Cell w = at(source, i);
             if (!cell::is(&w, type::word) && !cell::is(&w, type::get_word) && !cell::is(&w, type::lit_word)) continue;
             Cell types = i + 1 < series::cell_count(source) ? at(source, i + 1) : Cell{type::none, 0, 0, 0};
             Cell first{type::none, 0, 0, 0};
-            if (cell::is(&types, type::block) && types.payload1 < series::cell_count(types.payload2))
-                first = at(types.payload2, types.payload1);
+            if (cell::is(&types, type::block)) {
+                uint32_t head = uint32_t(series::index_of(&types));
+                if (head < series::cell_count(series::node_of(&types))) first = at(series::node_of(&types), head);
+            }
             if (!cell::is(&first, type::word)) error::fire(error::id::invalid_type_spec, &types);
             const Cell* value = stack::args + argument++;
-            if (symbol::resolve(first.payload2) == symbol::resolve(words::symbols.any_type)) continue;
-            Cell kind = first.payload1 ? *word::fetch(&first) : first;
+            if (symbol::resolve(word::symbol(&first)) == symbol::resolve(words::symbols.any_type)) continue;
+            Cell kind = word::context_of(&first) ? *word::fetch(&first) : first;
             bool ok = cell::is(&kind, type::typeset) ? cell::typeset_has(&kind, cell::type_of(value))
-                      : cell::is(&kind, type::datatype) ? kind.payload1 == cell::type_of(value)
+                      : cell::is(&kind, type::datatype) ? cell::datatype(&kind) == cell::type_of(value)
                                                         : true;
             if (!ok) {
                 Cell got, arg = w;
@@ -231,12 +238,12 @@ uint32_t call_routine(const Cell& fn, NodeId spec, const Cell& name) {
     }
     (void)spec;
     if (uint32_t pending = entry(Call{false, nullptr})) return pending;
-    switch (int32_t(series::cells_of(fn.payload3)[4].payload2)) {
-        case 4:  // a machine truth value: non-zero is true
+    switch (cell::integer(function::more(&fn, function::More::owner_or_result))) {
+        case type::logic:  // a machine truth value: non-zero is true
             cell::set_logic(stack::args, cell::is(stack::args, type::integer) ? cell::integer(stack::args) != 0
                                                                                : natives::truthy(stack::args));
             break;
-        case 11: if (!cell::is(stack::args, type::integer)) cell::set_integer(stack::args, 0); break;
+        case type::integer: if (!cell::is(stack::args, type::integer)) cell::set_integer(stack::args, 0); break;
         default: break;
     }
     return 0;
@@ -250,10 +257,11 @@ uint32_t run(const Cell& fn, NodeId spec, Refinements& refs, const Cell& name) {
     if (kind == type::function) return eval_body(fn, spec);
     if (kind == type::routine) return call_routine(fn, spec, name);
     Entry entry = nullptr;
-    if (kind == type::action && fn.payload1 >= 1 && fn.payload1 <= uint32_t(action::count))
-        entry = actions::table[fn.payload1 - 1];
+    uint32_t index = native::entry_index(&fn);
+    if (kind == type::action && index >= 1 && index <= uint32_t(action::count))
+        entry = actions::table[index - 1];
     else if (kind == type::native)
-        entry = natives::entry(fn.payload1);
+        entry = natives::entry(index);
     // A native whose code is not built yet says so.
     if (!entry) error::fire_not_done();
     return entry(Call{false, refs.index.data()});
@@ -263,26 +271,26 @@ uint32_t run(const Cell& fn, NodeId spec, Refinements& refs, const Cell& name) {
 // path order, and fetches their arguments after the mandatory ones.
 uint32_t path_refinements(NodeId spec, Refinements& refs, const Cell& name, const Cell* path, uint32_t from,
                           NodeId code, uint32_t& pos, uint32_t end, bool function) {
-    NodeId elements = path->payload2;
+    NodeId elements = series::node_of(path);
     for (uint32_t e = from; e < series::cell_count(elements); ++e) {
         Cell element = at(elements, e);
         bool get = cell::is(&element, type::get_word);
         if (!get && !cell::is(&element, type::word)) error::fire(error::id::bad_refine, &element);
-        uint32_t wanted = symbol::resolve(element.payload2);
+        uint32_t wanted = symbol::resolve(word::symbol(&element));
         uint32_t i = 0, n = series::cell_count(spec);
         for (; i < n; ++i) {
             Cell s = at(spec, i);
-            if (cell::is(&s, type::refinement) && symbol::resolve(s.payload2) == wanted) break;
+            if (cell::is(&s, type::refinement) && symbol::resolve(word::symbol(&s)) == wanted) break;
         }
         if (i == n) error::fire(error::id::no_refine, &name, &element);
         Cell refinement = at(spec, i);
-        int32_t& slot = refs.index[refinement.payload3 - 1];
+        int32_t& slot = refs.index[refinement_number(&refinement) - 1];
         if (slot >= 0) error::fire(error::id::dup_refine, path);
         bool active = true;
         if (get) {
             const Cell* v = fetch(&element);
             if (cell::is(v, type::unset)) error::fire(error::id::no_value, &element);
-            active = !(cell::is(v, type::none) || (cell::is(v, type::logic) && !v->payload1));
+            active = !(cell::is(v, type::none) || (cell::is(v, type::logic) && !cell::logic(v)));
         }
         Cell* kept_top = stack::top;
         if (active) slot = int32_t(stack::top - stack::args);
@@ -368,13 +376,13 @@ uint32_t call_entry(const Cell& fn, const Cell& name, NodeId code, uint32_t& pos
 uint32_t eval_body(const Cell& fn, NodeId spec) {
     // The slot of /local itself is false, its words none.
     Cell count = at(spec, series::cell_count(spec) - 1);
-    for (uint32_t i = 0; i < count.payload3; ++i) stack::push(i == 0 ? shared::logic(false) : shared::none());
+    for (uint32_t i = 0; i < locals_count(&count); ++i) stack::push(i == 0 ? shared::logic(false) : shared::none());
     // The frame keeps the context's previous values word and restores it.
-    context::context_cell(fn.payload1)->payload2 = uint32_t(stack::args - stack::cells) + 1;
-    Cell native = series::cells_of(fn.payload3)[2];
+    context::set_values(context::context_cell(function::context_of(&fn)), uint32_t(stack::args - stack::cells) + 1);
+    Cell native = *function::more(&fn, function::More::native_entry);
     uint32_t pending = 0;
-    if (cell::is(&native, type::integer) && native.payload2) {
-        Entry entry = routine::entry(native.payload2);
+    if (cell::is(&native, type::integer) && cell::integer(&native)) {
+        Entry entry = routine::entry(uint32_t(cell::integer(&native)));
         if (!entry) sys::quit(101, KEL_CALLER_ADDRESS());
         pending = entry(Call{false, nullptr});
     } else {
@@ -387,7 +395,7 @@ uint32_t eval_body(const Cell& fn, NodeId spec) {
             name = stack::get_call_word();
             report(event::prolog, NodeId(0), -1, &name, nullptr);
         }
-        Cell body = *series::cells_of(fn.payload3);
+        Cell body = *function::more(&fn, function::More::body);
         if (cell::is(&body, type::block)) {
             pending = eval_block(&body, true);
         } else {
@@ -425,7 +433,7 @@ uint32_t eval_code(Cell fn, NodeId code, uint32_t& pos, uint32_t end, bool push,
         stack::push(&fn);  // kept safe on the stack during the call
     }
     base = left_done ? stack::top : stack::top - 1;
-    if (slotted(t)) stack::mark_interp_func(&name, fn.payload1);
+    if (slotted(t)) stack::mark_interp_func(&name, function::context_of(&fn));
     else stack::mark_interp_call(&name);
     if (left_done) stack::push(&left);
     if (uint32_t pending = call_entry(fn, name, code, pos, end, left_done, path, from)) return pending;
@@ -451,31 +459,29 @@ struct Place {
 Cell head_parent(const Cell& head) {
     Cell parent;
     cell::set_none(&parent);
-    if (head.payload1 != context::global) {
-        const Cell* owner = context::owner_cell(head.payload1);
+    if (word::context_of(&head) != context::global) {
+        const Cell* owner = context::owner_cell(word::context_of(&head));
         if (!cell::is(owner, type::object)) parent = *owner;
     }
     return parent;
 }
 
-bool block_like(uint8_t t) {
-    return t == type::block || t == type::paren || t == type::hash || t == type::map || t == type::path ||
-           t == type::lit_path || t == type::set_path || t == type::get_path;
-}
+// A path's parent that holds its values in a block: any-block! and map!.
+bool block_like(uint8_t t) { return typesets::is_any_block(t) || t == type::map; }
 
 // The heap series holding an object-like parent's values, 0 when its values
 // live on the stack.
 NodeId object_values(const Cell& parent) {
     uint8_t t = cell::type_of(&parent);
     if (t != type::object && t != type::error && t != type::port) return 0;
-    const Cell* c = context::context_cell(parent.payload1);
-    return c->header & cell::stack_values_flag ? 0 : c->payload2;
+    const Cell* c = context::context_cell(object::context_of(&parent));
+    return c->header & cell::stack_values_flag ? 0 : context::values_of(c);
 }
 
 // The place of the value the path action answered, a cell of the parent's
 // buffer when it lies within the used part of it.
 Place place_of(const Cell* value, const Cell& parent) {
-    NodeId holder = block_like(cell::type_of(&parent)) ? parent.payload2 : object_values(parent);
+    NodeId holder = block_like(cell::type_of(&parent)) ? series::node_of(&parent) : object_values(parent);
     Place p;
     if (value >= stack::cells && value < stack::top) return {Place::stack_cell, 0};
     if (!holder) return p;
@@ -491,8 +497,8 @@ Place place_of(const Cell* value, const Cell& parent) {
 // the path's remaining elements as refinements.
 uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, bool set, bool get, bool push,
                    bool case_ = false) {
-    NodeId elements = path.payload2;
-    uint32_t first = path.payload1;
+    NodeId elements = series::node_of(&path);
+    uint32_t first = uint32_t(series::index_of(&path));
     if (first >= series::cell_count(elements)) error::fire(error::id::empty_path, &path);
     if (tracer.on) report(event::enter, &path, first, nullptr, nullptr);
     Cell head = at(elements, first);
@@ -540,7 +546,7 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
                 case Place::in_block:
                 case Place::in_object: {
                     NodeId holder =
-                        where.kind == Place::in_block ? parent_slot->payload2 : object_values(*parent_slot);
+                        where.kind == Place::in_block ? series::node_of(parent_slot) : object_values(*parent_slot);
                     if (holder && where.index < series::cell_count(holder)) *work = at(holder, where.index);
                     break;
                 }
@@ -585,8 +591,8 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
 bool next_is_op(NodeId code, uint32_t pos, uint32_t end, Cell* op) {
     if (pos >= end) return false;
     Cell w = at(code, pos);
-    if (!cell::is(&w, type::word) || !w.payload1) return false;
-    if (context::context_cell(w.payload1)->payload2 == 0) return false;
+    if (!cell::is(&w, type::word) || !word::context_of(&w)) return false;
+    if (context::values_of(context::context_cell(word::context_of(&w))) == 0) return false;
     const Cell* v = word::fetch(&w);
     if (!cell::is(v, type::op)) return false;
     *op = *v;
@@ -618,7 +624,7 @@ uint32_t call_values(const Cell& fn, const Cell& name, const Cell* values, uint3
     uint8_t t = cell::type_of(&fn);
     if (!callable(t)) sys::quit(101, KEL_CALLER_ADDRESS());
     Cell* base = stack::push(&fn);
-    if (slotted(t)) stack::mark_interp_func(&name, fn.payload1);
+    if (slotted(t)) stack::mark_interp_func(&name, function::context_of(&fn));
     else stack::mark_interp_call(&name);
     NodeId spec = parsed_spec(&fn);
     Refinements refs;
@@ -653,19 +659,17 @@ uint32_t call_values(const Cell& fn, const Cell& name, const Cell* values, uint3
 }
 
 NodeId parsed_spec(const Cell* fn) {
-    // Kept in the second cell of the value's extra series.
-    Cell* extra = series::cells_of(fn->payload3);
-    if (cell::is(&extra[1], type::block)) return extra[1].payload2;
-    NodeId parsed = build_parsed_spec(fn->payload2);
-    extra = series::cells_of(fn->payload3);
-    extra[1] = Cell{type::block, 0, parsed, 0};
+    const Cell* cached = function::more(fn, function::More::parsed_spec);
+    if (cell::is(cached, type::block)) return series::node_of(cached);
+    NodeId parsed = build_parsed_spec(function::spec_node(fn));
+    *function::more(fn, function::More::parsed_spec) = Cell{type::block, 0, parsed, 0};
     return parsed;
 }
 
 uint32_t eval_block(const Cell* block, bool into_result) {
     check_native_stack();
-    NodeId code = block->payload2;
-    uint32_t pos = block->payload1;
+    NodeId code = series::node_of(block);
+    uint32_t pos = uint32_t(series::index_of(block));
     // The block being evaluated, at the expression under way, for the near
     // field of an error (filled before the error unwinds); the outer block
     // is current again however this evaluation ends.
@@ -678,7 +682,7 @@ uint32_t eval_block(const Cell* block, bool into_result) {
     if (tracer.on) report(event::enter, code, int32_t(pos), nullptr, nullptr);
     if (pos >= series::cell_count(code)) cell::set_unset(stack::args), stack::keep();
     while (pos < series::cell_count(code)) {
-        current_block.payload1 = pos;
+        series::set_index(&current_block, int32_t(pos));
         if (uint32_t pending = eval_expression(code, pos, series::cell_count(code), false, false, false, &pos))
             return pending;
         if (pos < series::cell_count(code)) stack::reset();
@@ -710,7 +714,7 @@ uint32_t eval_expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix,
             if ((pending = eval_expression(code, pos, end, false, true, false, &pos))) return pending;
             Cell v = stack::args[1];
             if (cell::is(&v, type::unset)) error::fire(error::id::need_value, &value);
-            if (!value.payload1) error::fire(error::id::not_defined, &value);
+            if (!word::context_of(&value)) error::fire(error::id::not_defined, &value);
             if (tracer.on) report(event::set, code, int32_t(pos), &value, &v);
             word::set(stack::args, &v);
             stack::args[0] = v;

@@ -50,4 +50,15 @@ uint32_t path_value(const Cell& path, const Cell* value, bool case_);
 // of refinements.
 NodeId parsed_spec(const Cell* callable);
 
+// A parsed spec's refinement cell holds its number (from 1) in payload 3;
+// the last cell, the locals count (1 + the words after /local, or 0).
+inline uint32_t refinement_number(const Cell* refinement) {
+    KEL_CHECK(cell::is(refinement, type::refinement));
+    return refinement->payload3;
+}
+inline uint32_t locals_count(const Cell* last) {
+    KEL_CHECK(cell::is(last, type::integer));
+    return last->payload3;
+}
+
 }  // namespace kel::interp

@@ -27,6 +27,7 @@
 #include "runtime/root.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
+#include "runtime/typesets.hpp"
 #include "runtime/words.hpp"
 
 namespace kel::block {
@@ -55,7 +56,6 @@ void enter_once(NodeId node) {
     cycles::push(node);
 }
 
-bool is_any_word(uint8_t t) { return t >= type::word && t <= type::issue; }
 bool is_number(uint8_t t) { return t == type::integer || t == type::float_ || t == type::percent; }
 
 // The absolute index of the first cell from the index equal to value, or -1.
@@ -414,7 +414,7 @@ int32_t compare(const Cell* a_, const Cell* b_, int32_t op) {
     for (int32_t k = 0; k < std::min(la, lb); ++k) {
         Cell x = cells_of(&a)[ia + k], y = cells_of(&b)[ib + k];
         uint8_t tx = cell::type_of(&x), ty = cell::type_of(&y);
-        if (tx != ty && !(is_any_word(tx) && is_any_word(ty)) && !(is_number(tx) && is_number(ty)))
+        if (tx != ty && !(typesets::is_all_word(tx) && typesets::is_all_word(ty)) && !(is_number(tx) && is_number(ty)))
             return tx < ty ? -1 : 1;
         int32_t r = actions::compare_raw(&x, &y, op);
         if (r == -2) return -2;

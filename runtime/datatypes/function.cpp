@@ -18,6 +18,7 @@
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/word.hpp"
 #include "runtime/error.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
@@ -32,12 +33,12 @@ Cell item(NodeId node, uint32_t i) { return series::cells_of(node)[i]; }
 uint8_t type_at(NodeId node, uint32_t i) { return cell::type_of(series::cells_of(node) + i); }
 
 // Whether a word cell names the symbol, ignoring case.
-bool named(const Cell& w, uint32_t symbol) { return symbol::resolve(w.payload2) == symbol::resolve(symbol); }
+bool named(const Cell& w, uint32_t symbol) { return symbol::resolve(word::symbol(&w)) == symbol::resolve(symbol); }
 
 bool is_argument_word(uint8_t t) { return t == type::word || t == type::lit_word || t == type::get_word; }
 
 bool is_local(const Cell& c) {
-    return cell::is(&c, type::refinement) && named(c, words::refinements.local->payload2);
+    return cell::is(&c, type::refinement) && named(c, word::symbol(words::refinements.local));
 }
 
 int32_t put(Cell* out, const char* text, int32_t limit) {
@@ -56,13 +57,13 @@ int32_t put(Cell* out, const char* text, int32_t limit) {
 // Each entry of a type block names a datatype or typeset, directly or
 // through a word.
 void check_type_block(const Cell& types) {
-    NodeId node = types.payload2;
+    NodeId node = series::node_of(&types);
     for (uint32_t i = uint32_t(series::clamped_index(&types)); i < series::cell_count(node); ++i) {
         Cell entry = item(node, i);
         uint8_t t = cell::type_of(&entry);
         if (t == type::datatype || t == type::typeset) continue;
         if (t == type::word) {
-            if (!entry.payload1) error::fire(error::id::no_value, &entry);
+            if (!word::context_of(&entry)) error::fire(error::id::no_value, &entry);
             const Cell* v = word::fetch(&entry);
             uint8_t vt = cell::type_of(v);
             if (vt == type::unset) error::fire(error::id::no_value, &entry);
@@ -73,13 +74,13 @@ void check_type_block(const Cell& types) {
 }
 
 void check_duplicates(const Cell& spec) {
-    NodeId node = spec.payload2;
+    NodeId node = series::node_of(&spec);
     std::vector<uint32_t> seen;
     for (uint32_t i = uint32_t(series::clamped_index(&spec)); i < series::cell_count(node); ++i) {
         Cell c = item(node, i);
         uint8_t t = cell::type_of(&c);
         if (!is_argument_word(t) && t != type::refinement) continue;
-        uint32_t s = symbol::resolve(c.payload2);
+        uint32_t s = symbol::resolve(word::symbol(&c));
         for (uint32_t earlier : seen)
             if (earlier == s) error::fire(error::id::dup_vars, &c);
         seen.push_back(s);
@@ -97,14 +98,14 @@ bool build(Cell& fn, const Cell& spec_in, NodeId ctx) {
         spec = *block::clone(&spec, false, false);
         stack::pop(1);
     }
-    fn.payload2 = spec.payload2;
+    fn.payload2 = series::node_of(&spec);
     NodeId more = alloc::alloc_unset_cells(function::more_cells);
     SeriesBuffer* b = alloc::buffer_of(more);
     b->tail = b->offset + function::more_cells * sizeof(Cell);
     fn.payload3 = more;
     bool made = !ctx;
     if (made) {
-        Cell s{type::block, 0, fn.payload2, 0};
+        Cell s{type::block, 0, function::spec_node(&fn), 0};
         ctx = context::make_from_block(&s, true, false, function::context_kind);
     }
     fn.payload1 = ctx;
@@ -120,10 +121,10 @@ Cell integer_cell(int32_t v) {
 // ---- word collection
 
 bool in_list(NodeId list, const Cell& w) {
-    uint32_t s = symbol::resolve(w.payload2);
+    uint32_t s = symbol::resolve(word::symbol(&w));
     for (uint32_t i = 0; i < series::cell_count(list); ++i) {
         Cell c = item(list, i);
-        if (cell::is(&c, type::word) && symbol::resolve(c.payload2) == s) return true;
+        if (cell::is(&c, type::word) && symbol::resolve(word::symbol(&c)) == s) return true;
     }
     return false;
 }
@@ -135,18 +136,19 @@ struct Collection {
     void collect(Cell w) {
         cell::set_type(&w, type::word);
         w.header &= cell::type_mask;
-        if (in_list(ignore->payload2, w)) return;
+        if (in_list(series::node_of(ignore), w)) return;
         block::ks_append(ignore, &w);
         block::ks_append(result, &w);
     }
 
     void collect_words_of(const Cell& b) {
-        for (uint32_t i = uint32_t(series::clamped_index(&b)); i < series::cell_count(b.payload2); ++i)
-            if (is_argument_word(type_at(b.payload2, i))) collect(item(b.payload2, i));
+        NodeId node = series::node_of(&b);
+        for (uint32_t i = uint32_t(series::clamped_index(&b)); i < series::cell_count(node); ++i)
+            if (is_argument_word(type_at(node, i))) collect(item(node, i));
     }
 
     void walk(const Cell& b) {
-        NodeId node = b.payload2;
+        NodeId node = series::node_of(&b);
         if (cycles::find(node)) return;
         cycles::push(node);
         for (uint32_t i = uint32_t(series::clamped_index(&b)); i < series::cell_count(node); ++i) {
@@ -180,7 +182,9 @@ int32_t find_refinement(NodeId node, uint32_t from, uint32_t symbol) {
 
 int32_t compare_identity(uint32_t x, uint32_t y, int32_t op) {
     switch (op) {
-        case 0: case 1: case 2: case 7: case 8: case 9: case 12: return x < y ? -1 : x > y ? 1 : 0;
+        case compare_op::equal: case compare_op::not_equal: case compare_op::strict_equal: case compare_op::sort:
+        case compare_op::sort_case: case compare_op::same: case compare_op::find:
+            return x < y ? -1 : x > y ? 1 : 0;
         default: return -2;
     }
 }
@@ -191,14 +195,14 @@ namespace function {
 
 uint32_t check_spec(const Cell* spec_cell) {
     const Cell spec = *spec_cell;
-    NodeId node = spec.payload2;
+    NodeId node = series::node_of(&spec);
     uint32_t n = series::cell_count(node), i = uint32_t(series::clamped_index(&spec));
     auto bad = [&]() { fire_with(error::id::bad_func_def, spec); };
     uint32_t flags = 0;
 
     if (i < n && type_at(node, i) == type::block) {
         Cell attributes = item(node, i++);
-        NodeId a = attributes.payload2;
+        NodeId a = series::node_of(&attributes);
         for (uint32_t k = uint32_t(series::clamped_index(&attributes)); k < series::cell_count(a); ++k) {
             Cell w = item(a, k);
             if (!cell::is(&w, type::word)) bad();
@@ -252,19 +256,18 @@ NodeId push(const Cell* spec, const Cell* body_in, NodeId ctx, uint32_t entry, N
     if (body_in) body.cell = *body_in;
     fn.cell = Cell{type::function | (flags & ~cell::type_mask), 0, 0, 0};
     bool made = build(fn.cell, *spec, ctx);
-    ctx = fn.cell.payload1;
+    ctx = function::context_of(&fn.cell);
 
     Cell copy = body.cell;
     if (series::is_any_block(cell::type_of(&copy))) {
         copy = *block::clone(&body.cell, true, true);
         stack::pop(1);
     }
-    series::cells_of(fn.cell.payload3)[0] = copy;
+    *function::more(&fn.cell, More::body) = copy;
     if (made && series::is_any_block(cell::type_of(&copy))) context::bind_block(&copy, ctx, false);
 
-    Cell* more = series::cells_of(fn.cell.payload3);
-    if (entry) more[2] = integer_cell(int32_t(entry));
-    if (owner) more[4] = integer_cell(int32_t(owner));
+    if (entry) *function::more(&fn.cell, More::native_entry) = integer_cell(int32_t(entry));
+    if (owner) *function::more(&fn.cell, More::owner_or_result) = integer_cell(int32_t(owner));
     *context::owner_cell(ctx) = fn.cell;
     stack::push(&fn.cell);
     return ctx;
@@ -278,18 +281,18 @@ Cell collect_words(Cell* spec_cell, const Cell* body_cell) {
     ignore.cell = *block::clone(&spec.cell, false, false);
     stack::pop(1);
 
-    NodeId node = spec.cell.payload2;
+    NodeId node = series::node_of(&spec.cell);
     uint32_t from = uint32_t(series::clamped_index(&spec.cell));
-    int32_t ext = find_refinement(node, from, words::refinements.extern_->payload2);
+    int32_t ext = find_refinement(node, from, word::symbol(words::refinements.extern_));
     if (ext >= 0) {
-        int32_t local = find_refinement(node, uint32_t(ext) + 1, words::refinements.local->payload2);
+        int32_t local = find_refinement(node, uint32_t(ext) + 1, word::symbol(words::refinements.local));
         if (local >= 0)
             for (uint32_t i = uint32_t(local) + 1; i < series::cell_count(node); ++i)
                 if (type_at(node, i) == type::word) block::ks_append(&result.cell, series::cells_of(node) + i);
         block::ks_truncate_at(&spec.cell, ext);
     }
 
-    NodeId list = ignore.cell.payload2;
+    NodeId list = series::node_of(&ignore.cell);
     for (uint32_t i = 0; i < series::cell_count(list); ++i) {
         Cell* c = series::cells_of(list) + i;
         uint8_t t = cell::type_of(c);
@@ -305,13 +308,13 @@ Cell collect_words(Cell* spec_cell, const Cell* body_cell) {
     }
 
     if (block::ks_length_q(&result.cell) > 0) {
-        if (find_refinement(node, from, words::refinements.local->payload2) < 0)
+        if (find_refinement(node, from, word::symbol(words::refinements.local)) < 0)
             block::ks_append(&spec.cell, words::refinements.local);
-        NodeId r = result.cell.payload2;
+        NodeId r = series::node_of(&result.cell);
         uint32_t kept = 0;
         for (uint32_t i = 0; i < series::cell_count(r); ++i) {
             Cell w = item(r, i);
-            if (named(w, words::words.local->payload2)) continue;
+            if (named(w, word::symbol(words::words.local))) continue;
             series::cells_of(r)[kept++] = w;
         }
         block::ks_truncate_at(&result.cell, int32_t(kept));
@@ -322,8 +325,8 @@ Cell collect_words(Cell* spec_cell, const Cell* body_cell) {
 }
 
 int32_t count_locals(const Cell* spec, int32_t index, bool must) {
-    NodeId node = spec->payload2;
-    int32_t at = find_refinement(node, uint32_t(index < 0 ? 0 : index), words::refinements.local->payload2);
+    NodeId node = series::node_of(spec);
+    int32_t at = find_refinement(node, uint32_t(index < 0 ? 0 : index), word::symbol(words::refinements.local));
     if (at < 0) return must ? -1 : 0;
     int32_t n = 1;
     for (uint32_t i = uint32_t(at) + 1; i < series::cell_count(node); ++i)
@@ -336,13 +339,13 @@ void init_locals(int32_t n) {
     for (int32_t i = 1; i < n; ++i) stack::push(shared::none());
 }
 
-Cell* body_of(const Cell* value) { return series::cells_of(value->payload3); }
+Cell* body_of(const Cell* value) { return more(value, More::body); }
 
 Cell* make(Cell*, Cell* spec, uint8_t) {
     const Cell arg = *spec;
     if (!cell::is(&arg, type::block) || block::ks_length_q(&arg) < 2) fire_with(error::id::bad_func_def, arg);
     uint32_t at = uint32_t(series::clamped_index(&arg));
-    Cell s = item(arg.payload2, at), b = item(arg.payload2, at + 1);
+    Cell s = item(series::node_of(&arg), at), b = item(series::node_of(&arg), at + 1);
     if (!cell::is(&s, type::block) || !cell::is(&b, type::block)) fire_with(error::id::bad_func_def, arg);
     uint32_t flags = check_spec(&s);
     push(&s, &b, 0, 0, 0, flags);
@@ -353,17 +356,17 @@ void reflect(Cell* value, uint32_t field) {
     const Cell v = *value;
     uint32_t f = symbol::resolve(field);
     if (f == symbol::resolve(words::symbols.spec)) {
-        *value = Cell{type::block, 0, v.payload2, 0};
+        *value = Cell{type::block, 0, spec_node(&v), 0};
     } else if (f == symbol::resolve(words::symbols.body)) {
         *value = *body_of(&v);
     } else if (f == symbol::resolve(words::symbols.words)) {
-        Cell list{type::block, 0, context::words_block(v.payload1), 0};
+        Cell list{type::block, 0, context::words_block(context_of(&v)), 0};
         Cell copy = *block::clone(&list, false, false);
         stack::pop(1);
-        Cell* w = series::cells_of(copy.payload2);
-        for (uint32_t i = 0, n = series::cell_count(copy.payload2); i < n; ++i) {
+        Cell* w = series::cells_of(series::node_of(&copy));
+        for (uint32_t i = 0, n = series::cell_count(series::node_of(&copy)); i < n; ++i) {
             cell::set_type(&w[i], type::word);
-            w[i].payload1 = v.payload1;
+            w[i].payload1 = context_of(&v);
             w[i].payload3 = i;
         }
         *value = copy;
@@ -378,7 +381,7 @@ int32_t mold(const Cell* value, Cell* out, bool, bool all, bool flat, const Cell
              int32_t indent) {
     const Cell fn = *value;
     limit = put(out, "func ", limit);
-    Cell spec{type::block, 0, fn.payload2, 0};
+    Cell spec{type::block, 0, spec_node(&fn), 0};
     limit = block::mold(&spec, out, false, all, flat, part, limit, indent);
     Cell body = *body_of(&fn);
     if (cell::is(&body, type::none)) return put(out, " none", limit);
@@ -387,7 +390,7 @@ int32_t mold(const Cell* value, Cell* out, bool, bool all, bool flat, const Cell
 
 int32_t compare(const Cell* a, const Cell* b, int32_t op) {
     if (cell::type_of(a) != cell::type_of(b)) return -2;
-    return compare_identity(a->payload3, b->payload3, op);
+    return compare_identity(more_node(a), more_node(b), op);
 }
 
 void register_type() {
@@ -424,17 +427,17 @@ Cell* push(const Cell* spec_in, const Cell* body_in, uint32_t entry_index, int32
     // The count lives in five header bits; a longer spec would spill into
     // the new-line marker.
     uint32_t words = 0;
-    for (uint32_t i = uint32_t(series::clamped_index(&spec)); i < series::cell_count(spec.payload2); ++i)
-        if (type_at(spec.payload2, i) == type::word) ++words;
+    NodeId node = series::node_of(&spec);
+    for (uint32_t i = uint32_t(series::clamped_index(&spec)); i < series::cell_count(node); ++i)
+        if (type_at(node, i) == type::word) ++words;
     if (words > max_arity) fire_with(error::id::bad_func_def, spec);
 
     fn.cell = Cell{type::routine | (flag ? maker_flag : 0) | (words << arity_shift), 0, 0, 0};
     build(fn.cell, spec, 0);
-    Cell* more = series::cells_of(fn.cell.payload3);
-    more[0] = body.cell;
-    more[2] = integer_cell(int32_t(entry_index));
-    more[4] = integer_cell(result_kind);
-    *context::owner_cell(fn.cell.payload1) = fn.cell;
+    *function::more(&fn.cell, function::More::body) = body.cell;
+    *function::more(&fn.cell, function::More::native_entry) = integer_cell(int32_t(entry_index));
+    *function::more(&fn.cell, function::More::owner_or_result) = integer_cell(result_kind);
+    *context::owner_cell(function::context_of(&fn.cell)) = fn.cell;
     return stack::push(&fn.cell);
 }
 
@@ -446,7 +449,7 @@ int32_t mold(const Cell* value, Cell* out, bool, bool all, bool flat, const Cell
              int32_t indent) {
     const Cell fn = *value;
     limit = put(out, "routine ", limit);
-    Cell spec{type::block, 0, fn.payload2, 0};
+    Cell spec{type::block, 0, function::spec_node(&fn), 0};
     limit = block::mold(&spec, out, false, all, flat, part, limit, indent);
     Cell body = *function::body_of(&fn);
     if (cell::is(&body, type::block)) return block::mold(&body, out, false, all, flat, part, limit, indent);

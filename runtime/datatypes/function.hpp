@@ -22,6 +22,7 @@
 #include "runtime/actions.hpp"
 #include "runtime/alloc.hpp"
 #include "runtime/cell.hpp"
+#include "runtime/typesets.hpp"
 
 namespace kel::function {
 
@@ -30,6 +31,27 @@ constexpr uint32_t no_trace_flag = 0x200;
 constexpr uint32_t more_cells = 5;
 // Context kind of function, routine and native contexts (values on the stack).
 constexpr uint32_t context_kind = 1;
+
+// The cells of a function's or routine's more series, in order. A native's
+// or action's two-cell series shares parsed_spec.
+enum class More : uint32_t { body, parsed_spec, native_entry, op_copy, owner_or_result };
+
+// The fields of a callable cell (any-function!). The context is a function's
+// or routine's (or an op!'s made from one); a native or action holds its
+// entry index there.
+inline NodeId context_of(const Cell* fn) {
+    KEL_CHECK(typesets::is_any_function(cell::type_of(fn)));
+    return fn->payload1;
+}
+inline NodeId spec_node(const Cell* fn) {
+    KEL_CHECK(typesets::is_any_function(cell::type_of(fn)));
+    return fn->payload2;
+}
+inline NodeId more_node(const Cell* fn) {
+    KEL_CHECK(typesets::is_any_function(cell::type_of(fn)));
+    return fn->payload3;
+}
+inline Cell* more(const Cell* fn, More m) { return series::cells_of(more_node(fn)) + uint32_t(m); }
 
 // Validates a spec block from its position; answers the header flags of its
 // attribute block. A bad spec raises bad-func-def (with the spec),
@@ -85,8 +107,8 @@ uint32_t add_entry(Entry e);
 Entry entry(uint32_t index);
 
 // Builds a routine! on the stack top and answers it: spec, body (kept as
-// given; null for none), routine table index, result kind (4, 11 or -1) and
-// the maker's flag. A spec of more than 31 words raises bad-func-def.
+// given; null for none), routine table index, result kind (type::logic,
+// type::integer or -1) and the maker's flag. A spec of more than 31 words raises bad-func-def.
 Cell* push(const Cell* spec, const Cell* body, uint32_t entry, int32_t result_kind, bool flag);
 uint32_t arity(const Cell* routine);
 

@@ -13,6 +13,7 @@
 #include "runtime/datatypes/function.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/word.hpp"
 #include "runtime/error.hpp"
 #include "runtime/natives/natives.hpp"
 #include "runtime/stack.hpp"
@@ -42,17 +43,18 @@ Cell* make_builtin(Cell* proto, const Cell* arg_in, uint8_t t, uint32_t highest)
     cell::set_datatype(&kind, t);
     if (!cell::is(&arg, type::block) || block::ks_length_q(&arg) != 2) error::fire_bad_make_arg(&kind, &arg);
     uint32_t at = uint32_t(series::clamped_index(&arg));
-    Cell spec = series::cells_of(arg.payload2)[at], index = series::cells_of(arg.payload2)[at + 1];
+    const Cell* items = series::cells_of(series::node_of(&arg));
+    Cell spec = items[at], index = items[at + 1];
     if (!cell::is(&spec, type::block) || !cell::is(&index, type::integer) || cell::integer(&index) < 1 ||
         uint32_t(cell::integer(&index)) > highest)
         error::fire_bad_make_arg(&kind, &arg);
 
     collector::RootCell fn;
-    fn.cell = Cell{t, uint32_t(cell::integer(&index)), spec.payload2, 0};
+    fn.cell = Cell{t, uint32_t(cell::integer(&index)), series::node_of(&spec), 0};
     // The spec is kept at its head, as for functions: reflect and the
     // context see the same words.
     if (series::index_of(&spec) > 0) {
-        fn.cell.payload2 = block::clone(&spec, false, false)->payload2;
+        fn.cell.payload2 = series::node_of(block::clone(&spec, false, false));
         stack::pop(1);
     }
     NodeId extra = alloc::alloc_unset_cells(2);
@@ -60,7 +62,7 @@ Cell* make_builtin(Cell* proto, const Cell* arg_in, uint8_t t, uint32_t highest)
     b->tail = b->offset + 2 * sizeof(Cell);
     cell::set_none(series::cells_of(extra) + 1);
     fn.cell.payload3 = extra;
-    Cell spec_block{type::block, 0, fn.cell.payload2, 0};
+    Cell spec_block{type::block, 0, function::spec_node(&fn.cell), 0};
     NodeId ctx = context::make_from_block(&spec_block, true, false, function::context_kind);
     series::cells_of(extra)[0] = *context::context_cell(ctx);
     *proto = fn.cell;
@@ -88,7 +90,7 @@ bool op_spec_ok(NodeId spec) {
                 if (named(c, words::symbols.return_)) return count == 2;
                 break;
             case type::refinement:
-                if (named(c, words::refinements.local->payload2) || named(c, words::refinements.extern_->payload2))
+                if (named(c, word::symbol(words::refinements.local)) || named(c, word::symbol(words::refinements.extern_)))
                     return count == 2;
                 return false;
             default: break;
@@ -107,10 +109,10 @@ void reflect(Cell* value, uint32_t field) {
     const Cell v = *value;
     uint32_t f = symbol::resolve(field);
     if (f == symbol::resolve(words::symbols.spec)) {
-        *value = Cell{type::block, 0, v.payload2, 0};
+        *value = Cell{type::block, 0, function::spec_node(&v), 0};
     } else if (f == symbol::resolve(words::symbols.body)) {
         if (cell::is(&v, type::op) && wraps_function(&v)) *value = *function::body_of(&v);
-        else cell::set_integer(value, int32_t(v.payload1));
+        else cell::set_integer(value, int32_t(entry_index(&v)));
     } else {
         error::fire_not_done();
     }
@@ -128,7 +130,7 @@ int32_t mold(const Cell* value, Cell* out, bool only, bool all, bool flat, const
              int32_t indent) {
     const Cell v = *value;
     limit = put(out, cell::is(&v, type::native) ? "make native! [" : "make action! [", limit);
-    Cell spec{type::block, 0, v.payload2, 0};
+    Cell spec{type::block, 0, function::spec_node(&v), 0};
     limit = block::mold(&spec, out, only, all, flat, part, limit, indent);
     return put(out, "]", limit);
 }
@@ -136,8 +138,9 @@ int32_t mold(const Cell* value, Cell* out, bool only, bool all, bool flat, const
 int32_t compare(const Cell* a, const Cell* b, int32_t op) {
     if (cell::type_of(a) != cell::type_of(b)) return -2;
     switch (op) {
-        case 0: case 1: case 2: case 7: case 8: case 9: case 12:
-            return a->payload1 < b->payload1 ? -1 : a->payload1 > b->payload1 ? 1 : 0;
+        case compare_op::equal: case compare_op::not_equal: case compare_op::strict_equal: case compare_op::sort:
+        case compare_op::sort_case: case compare_op::same: case compare_op::find:
+            return entry_index(a) < entry_index(b) ? -1 : entry_index(a) > entry_index(b) ? 1 : 0;
         default: return -2;
     }
 }
@@ -180,8 +183,8 @@ Cell* make(Cell* proto, Cell* source, uint8_t) {
         cell::set_datatype(&kind, t);
         error::fire(error::id::invalid_type, &kind);
     }
-    if (!op_spec_ok(src.payload2)) error::fire(error::id::bad_op_spec);
-    if (t == type::function || t == type::routine) series::cells_of(src.payload3)[3] = src;
+    if (!op_spec_ok(function::spec_node(&src))) error::fire(error::id::bad_op_spec);
+    if (t == type::function || t == type::routine) *function::more(&src, function::More::op_copy) = src;
     Cell result = src;
     result.header = type::op | uint32_t(t) << 16;
     *proto = result;
@@ -194,7 +197,7 @@ int32_t mold(const Cell* value, Cell* out, bool, bool all, bool flat, const Cell
     bool from_function = source_type(&v) == type::function;
     limit = put(out, "make op! ", limit);
     limit = put(out, from_function ? "func " : "[", limit);
-    Cell spec{type::block, 0, v.payload2, 0};
+    Cell spec{type::block, 0, function::spec_node(&v), 0};
     // Closing the frame must not drop what the caller has pushed, even when
     // no frame was open before this one.
     Cell* top = stack::top;

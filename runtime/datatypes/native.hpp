@@ -13,8 +13,16 @@
 #include <cstdint>
 
 #include "runtime/cell.hpp"
+#include "runtime/typesets.hpp"
 
 namespace kel::native {
+
+// Payload 1 of a native!, action! or op! cell: the entry index (for an op!
+// from a function or routine, that function's context).
+inline uint32_t entry_index(const Cell* c) {
+    KEL_CHECK(typesets::is_any_function(cell::type_of(c)));
+    return c->payload1;
+}
 
 // Handlers of the native! row; reflect, form and compare serve all three
 // types, mold serves native! and action!.

@@ -18,8 +18,24 @@
 
 #include "runtime/alloc.hpp"
 #include "runtime/cell.hpp"
+#include "runtime/typesets.hpp"
 
 namespace kel::object {
+
+// The object cell's fields (object!, error!, port!).
+inline NodeId context_of(const Cell* o) {
+    KEL_CHECK(typesets::is_any_object(cell::type_of(o)));
+    return o->payload1;
+}
+inline uint32_t class_of(const Cell* o) {
+    KEL_CHECK(typesets::is_any_object(cell::type_of(o)));
+    return o->payload2;
+}
+// The change-handler record's node, or 0.
+inline NodeId handlers_of(const Cell* o) {
+    KEL_CHECK(typesets::is_any_object(cell::type_of(o)));
+    return o->payload3;
+}
 
 constexpr uint32_t no_handler = 0xFFFF;
 

@@ -82,26 +82,6 @@ NodeId copy_units(NodeId source, int64_t start, int64_t count) {
 
 }  // namespace
 
-bool is_any_block(uint8_t t) {
-    switch (t) {
-        case type::block: case type::paren: case type::path: case type::lit_path:
-        case type::set_path: case type::get_path: case type::hash: return true;
-        default: return false;
-    }
-}
-
-bool is_text(uint8_t t) {
-    switch (t) {
-        case type::string: case type::file: case type::url: case type::tag:
-        case type::email: case type::ref: return true;
-        default: return false;
-    }
-}
-
-bool is_series(uint8_t t) {
-    return is_any_block(t) || is_text(t) || t == type::binary || t == type::vector || t == type::image;
-}
-
 int32_t total_length(const Cell* s) {
     const SeriesBuffer* b = alloc::buffer_of(s->payload2);
     return int32_t((b->tail - b->offset) / unit_of(b));

@@ -14,15 +14,31 @@
 
 #include "runtime/alloc.hpp"
 #include "runtime/cell.hpp"
+#include "runtime/typesets.hpp"
 
 namespace kel::series {
 
-// Type groups.
-bool is_any_block(uint8_t t);  // block! paren! the four paths hash!
-bool is_text(uint8_t t);       // string! file! url! tag! email! ref!
-bool is_series(uint8_t t);     // the above, binary!, vector!, image!
+// Type groups, by their names in this module.
+inline bool is_any_block(uint8_t t) { return typesets::is_any_block(t); }
+inline bool is_text(uint8_t t) { return typesets::is_any_string(t); }
+inline bool is_series(uint8_t t) { return typesets::is_series(t); }
 
-inline int32_t index_of(const Cell* s) { return int32_t(s->payload1); }
+// The cells laid out as a head index and a buffer node: the series, and
+// map! and bitset!, which keep their buffer the same way.
+inline bool has_buffer(uint8_t t) { return is_series(t) || t == type::map || t == type::bitset; }
+
+inline int32_t index_of(const Cell* s) {
+    KEL_CHECK(has_buffer(cell::type_of(s)));
+    return int32_t(s->payload1);
+}
+inline void set_index(Cell* s, int32_t i) {
+    KEL_CHECK(has_buffer(cell::type_of(s)));
+    s->payload1 = uint32_t(i);
+}
+inline NodeId node_of(const Cell* s) {
+    KEL_CHECK(has_buffer(cell::type_of(s)));
+    return s->payload2;
+}
 
 // Units between the buffer's head and tail, whatever the index.
 int32_t total_length(const Cell* s);

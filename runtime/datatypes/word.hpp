@@ -13,11 +13,37 @@
 
 #include "runtime/alloc.hpp"
 #include "runtime/cell.hpp"
+#include "runtime/typesets.hpp"
 
 namespace kel::word {
 
 // word! to issue!.
-inline bool any_word_q(uint8_t t) { return t >= type::word && t <= type::issue; }
+inline bool any_word_q(uint8_t t) { return typesets::is_all_word(t); }
+
+// The word cell's fields.
+inline NodeId context_of(const Cell* w) {
+    KEL_CHECK(any_word_q(cell::type_of(w)));
+    return w->payload1;
+}
+inline uint32_t symbol(const Cell* w) {
+    KEL_CHECK(any_word_q(cell::type_of(w)));
+    return w->payload2;
+}
+// The word's index in its context, or -1 while unresolved.
+inline int32_t index_of(const Cell* w) {
+    KEL_CHECK(any_word_q(cell::type_of(w)));
+    return int32_t(w->payload3);
+}
+inline void set_index(Cell* w, int32_t index) {
+    KEL_CHECK(any_word_q(cell::type_of(w)));
+    w->payload3 = uint32_t(index);
+}
+// Binds the word to the context at the index (-1: not yet resolved).
+inline void bind_to(Cell* w, NodeId ctx, int32_t index) {
+    KEL_CHECK(any_word_q(cell::type_of(w)));
+    w->payload1 = ctx;
+    w->payload3 = uint32_t(index);
+}
 
 // Making words. The out and block cells must not lie in a buffer that may
 // move: a word is made before it is written there.

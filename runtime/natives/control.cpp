@@ -106,7 +106,7 @@ template <bool Any>
 uint32_t any_all() {
     Cell* base = stack::args;
     Cell conds = base[0];
-    NodeId code = conds.payload2;
+    NodeId code = series::node_of(&conds);
     uint32_t pos = uint32_t(series::clamped_index(&conds));
     bool seen = false;
     while (pos < uint32_t(series::total_length(&conds))) {
@@ -162,7 +162,7 @@ uint32_t case_(const Call& call) {
     enum { all_ };
     bool all = used(call, all_);
     const Cell cases = stack::args[0];
-    NodeId code = cases.payload2;
+    NodeId code = series::node_of(&cases);
     stack::mark_native(nullptr);
     Cell* frame = stack::args;
     cell::set_none(stack::push_slot());  // frame[0]: the value of the last block that ran
@@ -270,7 +270,7 @@ uint32_t repeat(const Call&) {
         set_none_result();
         return 0;
     }
-    if (!base[0].payload1) {
+    if (!word::context_of(base)) {
         Cell w = base[0];
         error::fire(error::id::not_defined, &w);
     }
@@ -329,8 +329,8 @@ namespace {
 // word itself, or any word of a block; names compare by canonical symbol.
 bool name_matches(const Cell* names, const Cell* name) {
     bool named = word::any_word_q(cell::type_of(name)) && !cell::is(name, type::refinement);
-    uint32_t wanted = named ? symbol::resolve(name->payload2) : 0;
-    if (!cell::is(names, type::block)) return named && symbol::resolve(names->payload2) == wanted;
+    uint32_t wanted = named ? symbol::resolve(word::symbol(name)) : 0;
+    if (!cell::is(names, type::block)) return named && symbol::resolve(word::symbol(names)) == wanted;
     bool found = false;
     for (int32_t i = series::clamped_index(names); i < series::total_length(names); ++i) {
         const Cell* w = block::ks_abs_at(names, i);
@@ -338,7 +338,7 @@ bool name_matches(const Cell* names, const Cell* name) {
             Cell refinement = *words::words.catch_, block = *names;
             error::fire_bad_refinement(&refinement, &block);
         }
-        found |= named && symbol::resolve(w->payload2) == wanted;
+        found |= named && symbol::resolve(word::symbol(w)) == wanted;
     }
     return found;
 }

@@ -48,7 +48,7 @@ uint32_t push_evaluated(const Cell& value) {
     cell::set_none(code);
     block::make_at(code, 1);
     block::ks_append(code, &value);
-    NodeId node = code->payload2;
+    NodeId node = series::node_of(code);
     uint32_t next = 0;
     if (uint32_t pending = guarded([&] { return interp::eval_expression(node, 0, 1, false, true, false, &next); }))
         return pending;
@@ -96,7 +96,7 @@ uint32_t do_(const Call& call) {
                 return 0;
             }
             if (!used(call, next)) return eval_into_result(&value);
-            NodeId code = value.payload2;
+            NodeId code = series::node_of(&value);
             uint32_t pos = uint32_t(series::clamped_index(&value));
             uint32_t end = uint32_t(series::total_length(&value));
             stack::top = base + call.refs[next] + 1;
@@ -108,7 +108,7 @@ uint32_t do_(const Call& call) {
                 cell::set_unset(stack::push_slot());
             }
             Cell position = value;
-            position.payload1 = pos;
+            series::set_index(&position, int32_t(pos));
             word::set(base + call.refs[next], &position);
             stack::set_result(stack::last());
             return 0;
@@ -166,7 +166,7 @@ uint32_t reduce(const Call& call) {
         stack::set_result(&out);
         return 0;
     }
-    NodeId code = value.payload2;
+    NodeId code = series::node_of(&value);
     uint32_t pos = uint32_t(series::clamped_index(&value));
     stack::mark_native(nullptr);
     Cell* frame = stack::args;

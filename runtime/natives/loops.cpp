@@ -51,12 +51,10 @@ void open_loop() {
     cell::set_unset(stack::push_slot());
 }
 
-bool word_like(uint8_t t) {
-    return t == type::word || t == type::set_word || t == type::get_word || t == type::lit_word;
-}
+bool word_like(uint8_t t) { return typesets::is_any_word(t); }
 
 void check_bound(const Cell* word) {
-    if (!word->payload1) error::fire(error::id::not_defined, word);
+    if (!word::context_of(word)) error::fire(error::id::not_defined, word);
 }
 
 // The loop words: one word, or a block of at least one word; answers their
@@ -102,7 +100,7 @@ Cell element(const Cell* series, int32_t pos) {
         return e;
     }
     e = *series;
-    e.payload1 = uint32_t(pos);
+    series::set_index(&e, pos);
     return *actions::handler<actions::Pick>(cell::type_of(&e), action::pick, &e)(&e, 1, nullptr);
 }
 
@@ -120,7 +118,7 @@ void set_words(const Cell* words, int32_t n, const Cell* series, int32_t pos) {
 void remove_at(const Cell* data, int32_t pos, int32_t count) {
     uint8_t t = cell::type_of(data);
     Cell* at = stack::push(data);
-    at->payload1 = uint32_t(pos);
+    series::set_index(at, pos);
     if (datatype::handler(t, action::remove)) {
         Cell part;
         cell::set_integer(&part, count);
@@ -131,7 +129,7 @@ void remove_at(const Cell* data, int32_t pos, int32_t count) {
     }
     if (t == type::hash || t == type::vector || !(series::is_any_block(t) || series::is_text(t) || t == type::binary))
         error::fire_not_done();
-    SeriesBuffer* b = alloc::buffer_of(data->payload2);
+    SeriesBuffer* b = alloc::buffer_of(series::node_of(data));
     uint32_t unit = b->unit() ? b->unit() : 1;
     uint8_t* first = b->data() + b->offset + uint64_t(pos) * unit;
     uint8_t* rest = first + uint64_t(count) * unit;
@@ -188,7 +186,7 @@ uint32_t forall(const Call&) {
         current = *word::fetch(base);
         if (!series::same_series(&current, start))
             error::fire(error::id::bad_loop_series, &current);
-        current.payload1 += 1;
+        series::set_index(&current, series::index_of(&current) + 1);
         word::set(base, &current);
     }
     word::set(base, start);
@@ -268,7 +266,7 @@ Cell fetched(const Cell& word) {
 uint32_t push_next(Source& s, uint32_t cls) {
     if (cls == 0 && !s.safer) {
         uint32_t end = uint32_t(series::total_length(s.block));
-        NodeId code = s.block->payload2;
+        NodeId code = series::node_of(s.block);
         return guarded([&] { return interp::eval_expression(code, s.pos, end, false, true, false, &s.pos); });
     }
     Cell c = s.peek();
@@ -332,9 +330,9 @@ uint32_t push_argument(Source& s, const Cell& word, const Cell& typeset) {
     error::fire(error::id::expect_arg, &s.name, &kind, &argument);
 }
 
-// The parsed spec of the callable: pairs of word and typeset, refinement
-// cells (payload 3: the refinement's number from 1), a final integer! (the
-// refinement count; payload 3 the locals count).
+// The parsed spec of the callable (interp::parsed_spec): pairs of word and
+// typeset, refinement cells with their numbers, a final integer! (the
+// refinement count, and the locals count).
 struct Spec {
     Cell block;
     uint32_t length() const { return uint32_t(series::total_length(&block)); }
@@ -364,7 +362,7 @@ uint32_t fetch_all(Source& s, const Spec& spec, Frame& f) {
         if (cell::is(&c, type::refinement)) {
             if (uint32_t pending = next_truth(s, &active)) return pending;
             if (f.function) cell::set_logic(stack::push_slot(), active);
-            else f.refs[c.payload3 - 1] = active ? int32_t(stack::top - stack::args) : -1;
+            else f.refs[interp::refinement_number(&c) - 1] = active ? int32_t(stack::top - stack::args) : -1;
             continue;
         }
         if (!spec.argument(i)) continue;
@@ -401,9 +399,10 @@ uint32_t fetch_by_refinements(Source& s, const Spec& spec, Frame& f) {
         Cell r = s.peek();
         if (!cell::is(&r, type::refinement)) error::fire(error::id::invalid_arg, &r);
         ++s.pos;
-        uint32_t k = first_refinement, wanted = symbol::resolve(r.payload2), slot = 0;
+        uint32_t k = first_refinement, wanted = symbol::resolve(word::symbol(&r)), slot = 0;
         for (; k < n; ++k) {
-            if (spec.refinement(k) && symbol::resolve(spec.at(k).payload2) == wanted) break;
+            Cell candidate = spec.at(k);
+            if (spec.refinement(k) && symbol::resolve(word::symbol(&candidate)) == wanted) break;
             if (spec.argument(k)) ++k;
         }
         if (k == n) error::fire(error::id::no_refine, &s.name, &r);
@@ -412,7 +411,8 @@ uint32_t fetch_by_refinements(Source& s, const Spec& spec, Frame& f) {
         for (uint32_t j = 0; j < k; ++j)
             if (spec.refinement(j)) ++slot;
             else if (spec.argument(j)) ++slot, ++j;
-        uint32_t number = spec.at(k).payload3;
+        Cell refinement = spec.at(k);
+        uint32_t number = interp::refinement_number(&refinement);
         if (seen & (1u << (number - 1))) error::fire(error::id::dup_refine, &r);
         seen |= 1u << (number - 1);
         bool on;
@@ -439,11 +439,11 @@ uint32_t fetch_by_refinements(Source& s, const Spec& spec, Frame& f) {
 // values of its context for the call; return and exit end here.
 uint32_t run_function(const Cell& fn, const Spec& spec) {
     Cell count = spec.at(spec.length() - 1);
-    for (uint32_t i = 0; i < count.payload3; ++i) {
+    for (uint32_t i = 0; i < interp::locals_count(&count); ++i) {
         if (i == 0) cell::set_logic(stack::push_slot(), false);  // the slot of /local itself
         else cell::set_none(stack::push_slot());
     }
-    context::context_cell(fn.payload1)->payload2 = uint32_t(stack::args - stack::cells) + 1;
+    context::set_values(context::context_cell(function::context_of(&fn)), uint32_t(stack::args - stack::cells) + 1);
     stack::set_body_flag(true);
     Cell body = *function::body_of(&fn);
     uint32_t pending = 0;
@@ -463,9 +463,10 @@ uint32_t run_function(const Cell& fn, const Spec& spec) {
 uint32_t run_entry(const Cell& fn, const Frame& f) {
     Entry entry = nullptr;
     if (cell::is(&fn, type::action)) {
-        if (fn.payload1 >= 1 && fn.payload1 <= uint32_t(action::count)) entry = actions::table[fn.payload1 - 1];
+        uint32_t index = native::entry_index(&fn);
+        if (index >= 1 && index <= uint32_t(action::count)) entry = actions::table[index - 1];
     } else {
-        entry = natives::entry(fn.payload1);
+        entry = natives::entry(native::entry_index(&fn));
     }
     if (!entry) error::fire_not_done();
     return guarded([&] { return entry(Call{false, f.refs}); });
@@ -500,7 +501,7 @@ uint32_t apply(const Call& call) {
     if (uint32_t(cell::integer(&refinements)) > max_refinements) error::fire_not_done();
     Frame f{cell::is(&fn, type::function), {}};
     for (int32_t& r : f.refs) r = -1;
-    if (f.function) stack::mark_interp_func(&name, fn.payload1);
+    if (f.function) stack::mark_interp_func(&name, function::context_of(&fn));
     else stack::mark_interp_call(&name);
     Source s{base + 1, uint32_t(series::clamped_index(base + 1)), used(call, safer), !used(call, all), name};
     uint32_t pending = used(call, all) ? fetch_all(s, spec, f) : fetch_by_refinements(s, spec, f);

@@ -315,7 +315,7 @@ bool Run::compare_value(const Cell& item, const Cell& value) const {
     int32_t op = mode_;
     uint8_t tb = cell::type_of(&b);
     if (tb == type::lit_word) {
-        op = mode_ == 2 ? 10 : 11;
+        op = mode_ == compare_op::strict_equal ? compare_op::match_case : compare_op::match;
     } else if (tb == type::lit_path) {
         // A lit-path matches a path or lit-path of the same elements.
         uint8_t ta = cell::type_of(&a);
@@ -333,7 +333,7 @@ int64_t Run::literal_at(const Cell& value, int64_t i) const {
         if (i >= end) return -1;
         return compare_value(cells(&input_)[i], value) ? 1 : -1;
     }
-    bool fold = mode_ != 2 && !binary_input();
+    bool fold = mode_ != compare_op::strict_equal && !binary_input();
     auto same = [&](uint32_t a, uint32_t b) {
         return fold ? case_folding::change_case(a, true) == case_folding::change_case(b, true) : a == b;
     };
@@ -725,7 +725,7 @@ Step Run::keyword(Keyword k, const Cell& w) {
             if (!cell::is(&flag, type::word)) error::fire(error::id::parse_end, &w);
             need_next(pos_ + 2);
             int32_t saved = mode_;
-            mode_ = natives::truthy(word::fetch(&flag)) ? 2 : 0;
+            mode_ = natives::truthy(word::fetch(&flag)) ? compare_op::strict_equal : compare_op::equal;
             return push_keyword(case_, triple(0, saved, 1), pos_ + 2);
         }
         case Keyword::copy:
@@ -1219,7 +1219,8 @@ uint32_t parse_native(const Call& call) {
         }
     }
     const Cell* callback = call.refs[trace] >= 0 ? base + call.refs[trace] : nullptr;
-    if (uint32_t pending = parse::process(&input, base + 1, call.refs[case_] >= 0 ? 2 : 0, limit, callback))
+    int32_t mode = call.refs[case_] >= 0 ? compare_op::strict_equal : compare_op::equal;
+    if (uint32_t pending = parse::process(&input, base + 1, mode, limit, callback))
         return pending;
     stack::set_result(stack::last());
     return 0;

@@ -20,7 +20,8 @@ namespace kel::parse {
 void init();
 
 // Matches the input (any block, any string or binary, from its index)
-// against the rules. mode 0 folds case, 2 does not; limit is an absolute
+// against the rules. mode is the compare_op code values are matched by:
+// equal folds case, strict_equal does not; limit is an absolute
 // index of the input (0: none); callback a trace function or null. Pushes
 // the result: true or false, or the block a top-level collect built.
 // Answers a pending exit code of a paren or the callback (0: none).

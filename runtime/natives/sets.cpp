@@ -22,6 +22,7 @@
 #include "runtime/natives/entries.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
+#include "runtime/typesets.hpp"
 
 namespace kel::natives {
 namespace {
@@ -251,10 +252,8 @@ uint32_t enbase(const Call& call) {
 
 namespace {
 
-bool list_family(uint8_t t) {
-    return t == type::block || t == type::paren || t == type::path || t == type::lit_path || t == type::set_path ||
-           t == type::get_path;
-}
+// any-block! but hash!: the types `as` converts among.
+bool list_family(uint8_t t) { return typesets::is_any_block(t) && t != type::hash; }
 
 }  // namespace
 
