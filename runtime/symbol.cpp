@@ -27,6 +27,19 @@ uint32_t make_from_string(const Cell* str) {
     return make_len(text.data(), text.size());
 }
 
+std::optional<size_t> pick_word(const Cell* word, std::span<const std::string_view> names) {
+    if (!cell::is(word, type::word)) return std::nullopt;
+    std::string_view name = symbol::name(resolve(word->payload2));
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (name.size() != names[i].size()) continue;
+        bool same = true;
+        for (size_t k = 0; same && k < name.size(); ++k)
+            same = (name[k] >= 'A' && name[k] <= 'Z' ? name[k] + 32 : name[k]) == names[i][k];
+        if (same) return i;
+    }
+    return std::nullopt;
+}
+
 std::string_view name(uint32_t id) {
     SeriesBuffer* b = alloc::buffer_of(cell_of(id)->payload3);
     return {reinterpret_cast<const char*>(b->data() + b->offset), b->tail - b->offset};

@@ -10,6 +10,8 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string_view>
 
 #include "runtime/alloc.hpp"
@@ -43,6 +45,12 @@ inline uint32_t resolve(uint32_t id) {
 
 // The name's UTF-8 bytes; good until the next allocation.
 std::string_view name(uint32_t id);
+
+// The position of a word's name in a list of lowercase names, compared
+// without regard to ASCII case; nothing when the value is no word! or its
+// name is not in the list. The keyword arguments of natives (`checksum`'s
+// method, `compress`'s) are read this way.
+std::optional<size_t> pick_word(const Cell* word, std::span<const std::string_view> names);
 
 // The symbol's cell, with its string form made.
 const Cell* get(uint32_t id);

@@ -91,7 +91,14 @@ TEST_F(NativesTable, AWrongActionRowIsNamed) {
 TEST_F(NativesTable, ANativeWordWithAnotherIndexIsNamed) {
     context::value_of_symbol(symbol::make("union"), context::global)->payload1 = 42;
     EXPECT_EQ(natives::check_rows(type::native, natives::rows),
-              "native 42: named union in the boot environment, intersect in the table");
+              "native 41: named union in the table, no word of the boot environment holds it");
+}
+
+// A second name for a native is no disagreement while its own word holds it.
+TEST_F(NativesTable, AnAliasOfANativeIsAccepted) {
+    Cell word = *context::find_or_add_global(symbol::make("unite"));
+    word::set(&word, context::value_of_symbol(symbol::make("union"), context::global));
+    EXPECT_EQ(natives::check_rows(type::native, natives::rows), "");
 }
 
 TEST_F(NativesTable, StartUpEndsOnADisagreement) {

@@ -41,16 +41,8 @@ enum class Method { zlib, deflate, gzip, zstd };
 
 std::optional<Method> method_of(const Cell* word) {
     static constexpr std::string_view names[] = {"zlib", "deflate", "gzip", "zstd"};
-    if (!cell::is(word, type::word)) return std::nullopt;
-    std::string_view name = symbol::name(symbol::resolve(word->payload2));
-    for (size_t i = 0; i < std::size(names); ++i) {
-        if (name.size() != names[i].size()) continue;
-        bool same = true;
-        for (size_t k = 0; same && k < name.size(); ++k)
-            same = (name[k] >= 'A' && name[k] <= 'Z' ? name[k] + 32 : name[k]) == names[i][k];
-        if (same) return Method(i);
-    }
-    return std::nullopt;
+    std::optional<size_t> i = symbol::pick_word(word, names);
+    return i ? std::optional<Method>(Method(*i)) : std::nullopt;
 }
 
 [[noreturn]] void bad_data() { error::fire(error::id::invalid_data); }

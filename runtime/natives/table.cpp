@@ -174,21 +174,26 @@ std::string check_rows(uint8_t type, std::span<const EntryRow> rows) {
             if (row.index == index) return &row;
         return nullptr;
     };
+    auto holds = [&](uint32_t index, std::string_view name) {
+        for (const Held& h : held)
+            if (h.index == index && h.name == name) return true;
+        return false;
+    };
     for (const Held& h : held) {
         const EntryRow* row = row_of(h.index);
         if (!row || !row->name)
             return kind + std::to_string(h.index) + ": named " + std::string(h.name) +
                    " in the boot environment, no row in the table";
-        if (h.name != row->name)
+        // A second word may hold a native its own word holds too (an alias
+        // such as `q: :quit`); a word holding another row's value is not one.
+        if (h.name != row->name && !holds(h.index, row->name))
             return kind + std::to_string(h.index) + ": named " + std::string(h.name) + " in the boot environment, " +
                    row->name + " in the table";
     }
     // A row without a name has no word: the runtime calls it itself.
     for (const EntryRow& row : rows) {
         if (!row.entry || !row.name) continue;
-        bool named = false;
-        for (const Held& h : held) named = named || (h.index == row.index && h.name == row.name);
-        if (!named)
+        if (!holds(row.index, row.name))
             return kind + std::to_string(row.index) + ": named " + row.name +
                    " in the table, no word of the boot environment holds it";
     }
