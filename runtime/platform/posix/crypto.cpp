@@ -3,6 +3,9 @@
 // compression function over fixed blocks; one buffered feeder and one
 // padding rule serve all of them (MD5 writes its bit length little-endian,
 // the SHA family big-endian, SHA-384 and SHA-512 in a 16-byte field).
+#include <sys/random.h>
+
+#include <cerrno>
 #include <cstring>
 
 #include "runtime/platform/crypto.hpp"
@@ -256,3 +259,19 @@ bool digest(Algorithm a, std::initializer_list<Bytes> parts, uint8_t* out) {
 }
 
 }  // namespace kel::crypto
+
+namespace kel::os {
+
+bool secure_random(void* buffer, size_t n) {
+    auto* p = static_cast<char*>(buffer);
+    while (n) {
+        ssize_t k = getrandom(p, n, 0);
+        if (k < 0 && errno == EINTR) continue;
+        if (k <= 0) return false;
+        p += k;
+        n -= size_t(k);
+    }
+    return true;
+}
+
+}  // namespace kel::os

@@ -12,6 +12,7 @@
 #include <initializer_list>
 
 #include "runtime/mem.hpp"
+#include "runtime/output.hpp"
 #include "runtime/platform/start.hpp"
 #include "runtime/platform/std_handles.hpp"
 #include "runtime/system.hpp"
@@ -154,6 +155,14 @@ uintptr_t stack_low() {
     pthread_attr_destroy(&attr);
     return low;
 }
+
+// No GDI+ outside Windows.
+void gdiplus_start() {}
+void gdiplus_stop() {}
 }  // namespace os
+
+namespace platform {
+void init() { stdio::init(); }
+}  // namespace platform
 
 }  // namespace kel

@@ -5,17 +5,26 @@
 #include <wincrypt.h>
 
 #include "runtime/platform/crypto.hpp"
+#include "runtime/platform/win32/shared.hpp"
 
 namespace kel {
-namespace os {
-HCRYPTPROV crypto_provider();  // services.cpp
+namespace win32 {
+namespace {
+HCRYPTPROV provider = 0;
+}  // namespace
+
+HCRYPTPROV crypto_provider() {
+    if (!provider)
+        CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT | CRYPT_SILENT);
+    return provider;
 }
+}  // namespace win32
 
 namespace crypto {
 
 bool digest(Algorithm a, std::initializer_list<Bytes> parts, uint8_t* out) {
     static constexpr ALG_ID ids[] = {CALG_MD5, CALG_SHA1, CALG_SHA_256, CALG_SHA_384, CALG_SHA_512};
-    HCRYPTPROV provider = os::crypto_provider();
+    HCRYPTPROV provider = win32::crypto_provider();
     if (!provider) return false;
     HCRYPTHASH hash = 0;
     if (!CryptCreateHash(provider, ids[size_t(a)], 0, 0, &hash)) return false;
@@ -38,3 +47,20 @@ bool digest(Algorithm a, std::initializer_list<Bytes> parts, uint8_t* out) {
 
 }  // namespace crypto
 }  // namespace kel
+
+namespace kel::os {
+
+bool secure_random(void* buffer, size_t n) {
+    HCRYPTPROV provider = win32::crypto_provider();
+    if (!provider) return false;
+    auto* p = static_cast<BYTE*>(buffer);
+    while (n) {
+        DWORD chunk = n > 0x10000000 ? 0x10000000 : DWORD(n);
+        if (!CryptGenRandom(provider, chunk, p)) return false;
+        p += chunk;
+        n -= chunk;
+    }
+    return true;
+}
+
+}  // namespace kel::os

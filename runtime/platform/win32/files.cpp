@@ -7,15 +7,13 @@
 #include <string>
 
 #include "runtime/platform/crypto.hpp"
+#include "runtime/platform/win32/shared.hpp"
 #include "runtime/unicode.hpp"
 
 namespace kel::files {
 namespace {
 
-std::wstring wide(const std::string& utf8) {
-    std::u16string w = unicode::utf8_to_utf16(utf8);
-    return std::wstring(w.begin(), w.end());
-}
+using win32::wide;
 
 std::string narrow(const wchar_t* w) {
     return unicode::utf16_to_utf8(std::u16string_view(reinterpret_cast<const char16_t*>(w)));

@@ -5,6 +5,7 @@
 // The stack is reserved at link time (64 MiB) and keeps its guard page; the
 // thread's stack guarantee leaves the filter room to report a stack overflow.
 #include <windows.h>
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <cstdlib>
@@ -14,8 +15,21 @@
 #include "runtime/mem.hpp"
 #include "runtime/output.hpp"
 #include "runtime/platform/start.hpp"
+#include "runtime/platform/win32/shared.hpp"
 #include "runtime/platform/std_handles.hpp"
 #include "runtime/system.hpp"
+
+// The flat GDI+ start-up entry points (gdiplus.dll).
+extern "C" {
+struct GdiplusStartupInputFlat {
+    UINT32 version;
+    void* debug_callback;
+    BOOL suppress_background_thread;
+    BOOL suppress_external_codecs;
+};
+int WINAPI GdiplusStartup(ULONG_PTR* token, const GdiplusStartupInputFlat* input, void* output);
+void WINAPI GdiplusShutdown(ULONG_PTR token);
+}
 
 namespace kel {
 namespace {
@@ -105,6 +119,26 @@ uintptr_t stack_low() {
     GetCurrentThreadStackLimits(&low, &high);
     return low;
 }
+
+namespace {
+ULONG_PTR gdiplus_token = 0;
+}  // namespace
+
+void gdiplus_start() {
+    GdiplusStartupInputFlat input{1, nullptr, FALSE, FALSE};
+    GdiplusStartup(&gdiplus_token, &input, nullptr);
+}
+
+void gdiplus_stop() { GdiplusShutdown(gdiplus_token); }
 }  // namespace os
+
+namespace platform {
+void init() {
+    os::gdiplus_start();
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    win32::crypto_provider();
+    stdio::init();
+}
+}  // namespace platform
 
 }  // namespace kel
