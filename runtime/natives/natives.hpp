@@ -23,8 +23,8 @@ inline Entry entry(uint32_t index) { return index >= 1 && index <= count ? table
 // One row per native, in index order from 1.
 extern const std::span<const EntryRow> rows;
 
-// Puts the entry of every row in the table; entries past the rows are left
-// as they are (tests install stand-ins there).
+// Puts the entry of every row in the table: a native call reads one array
+// slot, with no row to find.
 void init();
 
 // The index of the native a word of the boot environment names; 0 when none.
