@@ -2,6 +2,8 @@
 
 #include <exception>
 
+#include "runtime/call.hpp"
+
 #include "runtime/datatypes/function.hpp"
 #include "runtime/error.hpp"
 #include "runtime/exits.hpp"
@@ -59,7 +61,7 @@ void call_callback(uint32_t event, const Cell& series, int32_t position, const C
     tracer.on = false;
     uint32_t pending;
     try {
-        pending = call_values(tracer.callback, *words::words.interp_callback, values, 6);
+        pending = call::with_values(tracer.callback, *words::words.interp_callback, values, 6);
     } catch (...) {
         tracer.on = tracer.installed;
         throw;

@@ -20,6 +20,7 @@
 #include "runtime/error.hpp"
 #include "runtime/exits.hpp"
 #include "runtime/hashtable.hpp"
+#include "runtime/call.hpp"
 #include "runtime/interp.hpp"
 #include "runtime/sort.hpp"
 #include "runtime/stack.hpp"
@@ -199,7 +200,7 @@ int sort_call_function(const void* x, const void* y, intptr_t ctx1, intptr_t) {
         }
     }
     Cell* top = stack::top;
-    if (interp::call_values(*s.function, *words::words.compare_callback, values, 2)) exits::raise_pending();
+    if (call::with_values(*s.function, *words::words.compare_callback, values, 2)) exits::raise_pending();
     int r = order_of(stack::last());
     stack::top = top;
     return r;

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "runtime/actions.hpp"
+#include "runtime/call.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/context.hpp"
 #include "runtime/cycles.hpp"
@@ -95,27 +96,11 @@ bool type_selected(const Cell* types, uint8_t t) {
     return cell::typeset_has(types, t);
 }
 
-// Calls a change handler: a function frame named by the handler's word, the
-// arguments, then false and none for the rest of its context (its locals).
+// Calls a change handler with its arguments; an exit it does not end
+// itself goes on as an exception.
 void call_handler(const Cell& fn, const Cell* name, const Cell* arguments, uint32_t count) {
     Cell* base = stack::top;
-    stack::push(&fn);
-    stack::mark_func(name, fn.payload1);
-    for (uint32_t i = 0; i < count; ++i) stack::push(arguments + i);
-    uint32_t slots = context::word_count(fn.payload1);
-    for (uint32_t i = count; i < slots; ++i) stack::push(i == count ? shared::logic(false) : shared::none());
-    context::context_cell(fn.payload1)->payload2 = uint32_t(stack::args - stack::cells) + 1;
-    stack::set_body_flag(true);
-    Cell body = *function::body_of(&fn);
-    uint32_t pending = 0;
-    if (cell::is(&body, type::block)) pending = interp::eval_block(&body, true);
-    if (pending == throws::return_ || pending == throws::exit_) {
-        exits::consume();
-        pending = 0;
-    }
-    // Any other exit has already unwound past this frame.
-    if (pending) exits::raise_pending();
-    stack::unwind_func();
+    if (call::with_values(fn, *name, arguments, count)) exits::raise_pending();
     stack::top = base;
 }
 

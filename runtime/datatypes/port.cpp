@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "runtime/actions.hpp"
+#include "runtime/call.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/context.hpp"
 #include "runtime/cycles.hpp"
@@ -179,28 +180,8 @@ Cell* call_actor(const Cell* p, const char* action, const Cell* args, uint32_t n
     Cell name = word_of(action);
     Cell fn = *object::get_word_value(&actor, &name);
     if (!cell::is(&fn, type::function)) error::fire(error::id::no_port_action, &name);
-    Cell* base = stack::top;
-    stack::push(&fn);
-    stack::mark_func(&name, fn.payload1);
-    uint32_t slots = context::word_count(fn.payload1);
-    for (uint32_t i = 0; i < n && i < slots; ++i) stack::push(args + i);
-    // The locals: false for /local, then none.
-    for (uint32_t i = n; i < slots; ++i) stack::push(i == n ? shared::logic(false) : shared::none());
-    context::context_cell(fn.payload1)->payload2 = uint32_t(stack::args - stack::cells) + 1;
-    stack::set_body_flag(true);
-    Cell body = *function::body_of(&fn);
-    uint32_t pending = 0;
-    if (cell::is(&body, type::block)) pending = interp::eval_block(&body, true);
-    if (pending == throws::return_ || pending == throws::exit_) {
-        exits::consume();
-        pending = 0;
-    }
-    // Any other exit has already unwound past this frame.
-    if (pending) exits::raise_pending();
-    Cell result = *stack::args;
-    stack::unwind_func();
-    stack::top = base;
-    return stack::push(&result);
+    if (call::with_all_values(fn, name, args, n)) exits::raise_pending();
+    return stack::last();
 }
 
 Cell* make(Cell*, Cell* spec_in, uint8_t) {

@@ -22,6 +22,7 @@
 #include "runtime/datatypes/vector.hpp"
 #include "runtime/error.hpp"
 #include "runtime/exits.hpp"
+#include "runtime/call.hpp"
 #include "runtime/interp.hpp"
 #include "runtime/sort.hpp"
 #include "runtime/stack.hpp"
@@ -306,7 +307,7 @@ int call_function(const void* x, const void* y, intptr_t ctx, intptr_t) {
         }
     }
     Cell* top = stack::top;
-    if (interp::call_values(*s.function, *words::words.compare_callback, values, 2)) exits::raise_pending();
+    if (call::with_values(*s.function, *words::words.compare_callback, values, 2)) exits::raise_pending();
     int r = order_of(stack::last());
     stack::top = top;
     return r;

@@ -11,6 +11,7 @@
 #include "runtime/datatypes/word.hpp"
 #include "runtime/error.hpp"
 #include "runtime/exits.hpp"
+#include "runtime/call.hpp"
 #include "runtime/interp.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
@@ -256,7 +257,7 @@ Cell* to_port(Cell* u, bool open, bool new_, bool read_, bool write_, bool seek,
     Cell fn = *word::fetch(&name);
     if (!cell::is(&fn, type::function)) error::fire(error::id::no_value, &name);
     Cell arg = *u;
-    if (uint32_t pending = interp::call_values(fn, name, &arg, 1)) {
+    if (uint32_t pending = call::with_values(fn, name, &arg, 1)) {
         (void)pending;
         exits::raise_pending();
     }

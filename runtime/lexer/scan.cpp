@@ -20,6 +20,7 @@
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/exits.hpp"
+#include "runtime/call.hpp"
 #include "runtime/interp.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
@@ -542,7 +543,7 @@ bool fire_event(State& s, uint32_t e, const Cell& type, const Cell* value, const
     else args[4] = Cell{type::pair, 0, uint32_t(start - s.input_start + 1), uint32_t(end - s.input_start + 1)};
     Cell* top = stack::top;
     Cell callback = s.trace;
-    if (interp::call_values(callback, *words::words.lexer_callback, args, 5)) exits::raise_pending();
+    if (call::with_values(callback, *words::words.lexer_callback, args, 5)) exits::raise_pending();
     bool go_on = !cell::is(stack::last(), type::none) &&
                  !(cell::is(stack::last(), type::logic) && !stack::last()->payload1);
     stack::top = top;

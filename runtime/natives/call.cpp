@@ -101,7 +101,7 @@ void deliver(Cell* target, const std::string& bytes, bool via_shell) {
 
 }  // namespace
 
-uint32_t call(const Call& call) {
+uint32_t call_native(const Call& call) {
     enum { wait, show, console, shell, input, output, error };
     auto used = [&](int i) { return call.refs[i] >= 0; };
     Cell* base = stack::args;

@@ -113,7 +113,7 @@ uint32_t any_all() {
         stack::top = base + 1;
         uint32_t end = uint32_t(series::total_length(&conds));
         if (uint32_t pending =
-                guarded([&] { return interp::eval_expression(code, pos, end, false, true, false, &pos); }))
+                guarded([&] { return interp::eval_expression(code, pos, end, false, false, &pos); }))
             return pending;
         seen = true;
         if (truthy(base + 1) == Any) {
@@ -174,7 +174,7 @@ uint32_t case_(const Call& call) {
         stack::top = frame + 1;
         uint32_t end = length();
         if (uint32_t pending =
-                guarded([&] { return interp::eval_expression(code, pos, end, false, true, false, &pos); }))
+                guarded([&] { return interp::eval_expression(code, pos, end, false, false, &pos); }))
             return pending;
         if (pos >= length()) {
             Cell name = *words::words.case_;
@@ -193,7 +193,7 @@ uint32_t case_(const Call& call) {
             pending = guarded([&] { return interp::eval_block(&item, false); });
         } else {
             end = length();
-            pending = guarded([&] { return interp::eval_expression(code, pos, end, false, true, false, &pos); });
+            pending = guarded([&] { return interp::eval_expression(code, pos, end, false, false, &pos); });
         }
         if (pending) return pending;
         frame[0] = frame[1];

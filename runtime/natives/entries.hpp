@@ -29,11 +29,10 @@ uint32_t return_(const Call& call);
 uint32_t throw_(const Call& call);
 uint32_t catch_(const Call& call);
 
-// loops.cpp: loops over series, and apply
+// loops.cpp: loops over series
 uint32_t foreach(const Call& call);
 uint32_t forall(const Call& call);
 uint32_t remove_each(const Call& call);
-uint32_t apply(const Call& call);
 
 // function_makers.cpp
 uint32_t func(const Call& call);
@@ -45,6 +44,7 @@ uint32_t has(const Call& call);
 uint32_t do_(const Call& call);
 uint32_t reduce(const Call& call);
 uint32_t compose(const Call& call);
+uint32_t apply(const Call& call);
 
 // words.cpp: words and contexts, comparisons, type?, stats
 uint32_t get(const Call& call);
@@ -133,6 +133,6 @@ uint32_t parse_native(const Call& call);
 uint32_t checksum(const Call& call);
 uint32_t compress(const Call& call);
 uint32_t decompress(const Call& call);
-uint32_t call(const Call& call);
+uint32_t call_native(const Call& call);
 
 }  // namespace kel::natives

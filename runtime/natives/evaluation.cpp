@@ -1,22 +1,33 @@
 // do, reduce and compose: evaluation of values and blocks, and the building
-// of blocks from evaluated parts.
+// of blocks from evaluated parts; apply, a call with its arguments in a block.
 //
 // Blocks under construction live on the argument stack (in a native frame
 // opened above the arguments) so that the collector sees them while the
 // code they are built from runs. A value is evaluated as one expression by
 // walking a one-cell block made for it; values that stand for themselves
 // skip that.
+//
+// apply makes the call the interpreter would make, through the same call
+// path, but takes the arguments from its block by its modes: in spec order
+// with every refinement given as a truth value (/all), or the mandatory
+// arguments followed by refinement! values, each with a truth value and then
+// its own arguments. A missing argument is none; /safer takes each argument
+// from one value of the block and skips, unevaluated, the arguments of an
+// unused refinement.
 #include <cstdint>
 
 #include "runtime/actions.hpp"
 #include "runtime/datatypes/block.hpp"
+#include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/context.hpp"
 #include "runtime/error.hpp"
+#include "runtime/call.hpp"
 #include "runtime/interp.hpp"
 #include "runtime/lexer/lexer.hpp"
 #include "runtime/symbol.hpp"
+#include "runtime/words.hpp"
 #include "runtime/interp_trace.hpp"
 #include "runtime/natives/control.hpp"
 #include "runtime/natives/entries.hpp"
@@ -50,7 +61,7 @@ uint32_t push_evaluated(const Cell& value) {
     block::ks_append(code, &value);
     NodeId node = series::node_of(code);
     uint32_t next = 0;
-    if (uint32_t pending = guarded([&] { return interp::eval_expression(node, 0, 1, false, true, false, &next); }))
+    if (uint32_t pending = guarded([&] { return interp::eval_expression(node, 0, 1, false, false, &next); }))
         return pending;
     *code = *stack::last();
     stack::pop(1);
@@ -102,7 +113,7 @@ uint32_t do_(const Call& call) {
             stack::top = base + call.refs[next] + 1;
             if (pos < end) {
                 if (uint32_t pending =
-                        guarded([&] { return interp::eval_expression(code, pos, end, false, true, false, &pos); }))
+                        guarded([&] { return interp::eval_expression(code, pos, end, false, false, &pos); }))
                     return pending;
             } else {
                 cell::set_unset(stack::push_slot());
@@ -132,7 +143,7 @@ uint32_t do_(const Call& call) {
             if (used(call, args)) values[2] = base[call.refs[args]];
             Cell callable = *fn;
             stack::top = base + 1;
-            if (uint32_t pending = guarded([&] { return interp::call_values(callable, runner, values, 3); }))
+            if (uint32_t pending = guarded([&] { return call::with_values(callable, runner, values, 3); }))
                 return pending;
             stack::set_result(stack::last());
             return 0;
@@ -177,7 +188,7 @@ uint32_t reduce(const Call& call) {
         stack::top = frame + 1;
         uint32_t end = uint32_t(series::total_length(&value));
         if (uint32_t pending =
-                guarded([&] { return interp::eval_expression(code, pos, end, false, true, false, &pos); }))
+                guarded([&] { return interp::eval_expression(code, pos, end, false, false, &pos); }))
             return pending;
         cell::clear_newline(frame + 1);
         block::ks_append(result, frame + 1);
@@ -248,6 +259,78 @@ uint32_t compose(const Call& call) {
     Cell r = used(call, into) ? base[call.refs[into]] : *result;
     stack::unwind_drop();
     stack::set_result(&r);
+    return 0;
+}
+
+// ---- apply
+
+namespace {
+
+// /all: every refinement's truth value and arguments in spec order.
+uint32_t refine_all(call::Frame& f, call::Block& s) {
+    for (uint32_t r = call::find_refinement(f, 0); r != call::no_refinement; r = call::find_refinement(f, 0, r + 1)) {
+        bool on;
+        if (uint32_t pending = s.truth(&on)) return pending;
+        if (uint32_t pending = call::refine(f, r, on, s, f.name)) return pending;
+    }
+    return 0;
+}
+
+// Refinement! values, in any order, each followed by its truth value and
+// its own arguments.
+uint32_t refine_by_marks(call::Frame& f, call::Block& s) {
+    while (!s.at_end()) {
+        Cell r = s.peek();
+        if (!cell::is(&r, type::refinement)) error::fire(error::id::invalid_arg, &r);
+        ++s.pos;
+        uint32_t index = call::find_refinement(f, symbol::resolve(word::symbol(&r)));
+        if (index == call::no_refinement) error::fire(error::id::no_refine, &f.name, &r);
+        bool on;
+        if (uint32_t pending = s.truth(&on)) return pending;
+        if (uint32_t pending = call::refine(f, index, on, s, r)) return pending;
+    }
+    return 0;
+}
+
+}  // namespace
+
+uint32_t apply(const Call& call) {
+    enum { all, safer };
+    Cell* base = stack::args;  // func, args
+    Cell fn = base[0], name = *words::words.applied;
+    auto fetched = [](const Cell& word) {
+        if (!word::context_of(&word)) error::fire(error::id::not_defined, &word);
+        return *word::fetch(&word);
+    };
+    if (cell::is(&fn, type::word)) {
+        name = fn;
+        fn = fetched(name);
+    } else if (cell::is(&fn, type::path)) {
+        // A path stands for its head word's value.
+        Cell head = series::length_from(&fn) ? *block::ks_abs_at(&fn, series::clamped_index(&fn)) : fn;
+        if (!cell::is(&head, type::word)) error::fire(error::id::invalid_arg, base);
+        name = head;
+        fn = fetched(head);
+    }
+    if (cell::is(&fn, type::op)) {
+        cell::set_type(&fn, op::source_type(&fn));
+        fn.header &= cell::type_mask;
+    }
+    if (!call::callable(cell::type_of(&fn))) error::fire(error::id::invalid_arg, base);
+    stack::top = base + 2;
+    call::Frame f;
+    call::open(f, fn, name);
+    call::Block s{base + 1, uint32_t(series::clamped_index(base + 1)), used(call, safer), !used(call, all)};
+    uint32_t pending = call::fetch_arguments(f, s);
+    if (!pending) pending = used(call, all) ? refine_all(f, s) : refine_by_marks(f, s);
+    if (pending) return pending;
+    if (!s.at_end()) {
+        Cell extra = s.peek();
+        error::fire(error::id::invalid_arg, &extra);
+    }
+    if ((pending = guarded([&] { return call::run(f); }))) return pending;
+    Cell result = call::close(f);
+    stack::set_result(&result);
     return 0;
 }
 

@@ -15,6 +15,7 @@
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/error.hpp"
+#include "runtime/call.hpp"
 #include "runtime/interp.hpp"
 #include "runtime/lexer/lexer.hpp"
 #include "runtime/natives/control.hpp"
@@ -254,7 +255,7 @@ void Run::trace(Event e) {
     Cell* top = stack::top;
     Cell name{};
     word::make_in(callback_symbol, &name);
-    if (uint32_t pending = interp::call_values(*callback_, name, values, 5)) throw Exit{pending};
+    if (uint32_t pending = call::with_values(*callback_, name, values, 5)) throw Exit{pending};
     bool go_on = natives::truthy(stack::last());
     stack::top = top;
     if (!go_on) throw Stopped{match_};

@@ -114,7 +114,7 @@ constexpr EntryRow all_rows[] = {
     {96, "now", now},
     {97, "sign?", sign_q},
     {98, "as", as},
-    {99, "call", call},
+    {99, "call", call_native},
     {100, "zero?", zero_q},
     {101, "size?", size_q},
     {102, "browse", browse},
