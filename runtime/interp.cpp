@@ -61,6 +61,65 @@ void place(const Cell& value, bool push) {
     else stack::set_result(&value);
 }
 
+// ---- integer infix ops
+
+// The result of an infix op on two integers when it needs no call: the ops
+// made from add, subtract and multiply (while the result fits) and from the
+// comparisons. Answers whether it was made.
+bool integer_op(uint8_t source, uint32_t index, int64_t a, int64_t b, Cell* out) {
+    if (source == type::action) {
+        int64_t r;
+        switch (index) {
+            case action::add: r = a + b; break;
+            case action::subtract: r = a - b; break;
+            case action::multiply: r = a * b; break;
+            default: return false;
+        }
+        if (r < INT32_MIN || r > INT32_MAX) return false;
+        cell::set_integer(out, int32_t(r));
+        return true;
+    }
+    if (source != type::native) return false;
+    Entry entry = natives::entry(index);
+    bool r;
+    if (entry == natives::lesser_q) r = a < b;
+    else if (entry == natives::greater_q) r = a > b;
+    else if (entry == natives::equal_q || entry == natives::strict_equal_q) r = a == b;
+    else if (entry == natives::not_equal_q) r = a != b;
+    else if (entry == natives::lesser_or_equal_q) r = a <= b;
+    else if (entry == natives::greater_or_equal_q) r = a >= b;
+    else return false;
+    cell::set_logic(out, r);
+    return true;
+}
+
+// The integer a right operand stands for without being evaluated: an
+// integer! in the code, or a bound word whose value is one; null for
+// anything else.
+const Cell* plain_integer(NodeId code, uint32_t pos) {
+    const Cell* c = series::cells_of(code) + pos;
+    if (cell::is(c, type::integer)) return c;
+    if (!cell::is(c, type::word) || !word::context_of(c) || word::index_of(c) < 0) return nullptr;
+    if (context::values_of(context::context_cell(word::context_of(c))) == 0) return nullptr;
+    const Cell* v = word::fetch(c);
+    return cell::is(v, type::integer) ? v : nullptr;
+}
+
+// An infix op on the last pushed value and a plain right operand, made
+// without a call when integer_op can. Never with a tracer, which would see
+// the call.
+bool integer_infix(const Cell& op, NodeId code, uint32_t& pos, uint32_t end) {
+    if (tracer.on || pos >= end) return false;
+    Cell* left = stack::top - 1;
+    if (!cell::is(left, type::integer)) return false;
+    const Cell* right = plain_integer(code, pos);
+    if (!right || !integer_op(op::source_type(&op), native::entry_index(&op), cell::integer(left),
+                              cell::integer(right), left))
+        return false;
+    ++pos;
+    return true;
+}
+
 // ---- calls
 
 // Makes the refinements named by path elements from `from` on used (or not,
@@ -100,7 +159,11 @@ uint32_t eval_code(const Cell& fn, NodeId code, uint32_t& pos, uint32_t end, boo
     if (path)
         if (uint32_t pending = path_refinements(f, path, from, source)) return pending;
     pos = source.pos;
-    if (uint32_t pending = call::run(f)) return pending;
+    // Both operands of an integer op are in: the op needs no call.
+    if (!(f.infix && !tracer.on && cell::is(stack::args, type::integer) && cell::is(stack::args + 1, type::integer) &&
+          integer_op(cell::type_of(&fn), native::entry_index(&fn), cell::integer(stack::args),
+                     cell::integer(stack::args + 1), stack::args)))
+        if (uint32_t pending = call::run(f)) return pending;
     Cell result = call::close(f);
     if (tracer.on) report(event::return_, code, int32_t(pos), &name, &result);
     place(result, push);
@@ -261,140 +324,102 @@ bool next_is_op(NodeId code, uint32_t pos, uint32_t end, Cell* op) {
     return true;
 }
 
-// The integer a right operand stands for without being evaluated: an
-// integer! in the code, or a bound word whose value is one; null for
-// anything else.
-const Cell* plain_integer(NodeId code, uint32_t pos) {
-    const Cell* c = series::cells_of(code) + pos;
-    if (cell::is(c, type::integer)) return c;
-    if (!cell::is(c, type::word) || !word::context_of(c) || int32_t(word::index_of(c)) < 0) return nullptr;
-    if (context::values_of(context::context_cell(word::context_of(c))) == 0) return nullptr;
-    const Cell* v = word::fetch(c);
-    return cell::is(v, type::integer) ? v : nullptr;
+// The types an expression does more with than push: words of every kind,
+// paths, parens, ops and callables.
+constexpr uint64_t active_types = 1ull << type::word | 1ull << type::set_word | 1ull << type::get_word |
+                                  1ull << type::lit_word | 1ull << type::path | 1ull << type::get_path |
+                                  1ull << type::set_path | 1ull << type::lit_path | 1ull << type::paren |
+                                  1ull << type::op | 1ull << type::native | 1ull << type::action |
+                                  1ull << type::function | 1ull << type::routine;
+static_assert(type::count <= 64);
+
+uint32_t expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix, bool statement, bool keep_callables,
+                    uint32_t* next);
+
+// A set-word or set-path: its frame names it, so that the error of a
+// missing or unset value says where.
+[[gnu::noinline]] uint32_t set_expression(const Cell& target, NodeId code, uint32_t& pos, uint32_t end) {
+    bool path = cell::is(&target, type::set_path);
+    stack::mark_interp_call(path ? words::words.set_path : &target);
+    if (!path) stack::push(&target);
+    if (pos >= end) error::fire(error::id::need_value, &target);
+    if (uint32_t pending = expression(code, pos, end, false, false, false, &pos)) return pending;
+    Cell v = path ? *stack::args : stack::args[1];
+    if (path) {
+        if (tracer.on) report(event::set, code, int32_t(pos), &target, &v);
+        if (uint32_t pending = eval_path(target, code, pos, end, true, false, true)) return pending;
+    } else {
+        if (cell::is(&v, type::unset)) error::fire(error::id::need_value, &target);
+        if (!word::context_of(&target)) error::fire(error::id::not_defined, &target);
+        if (tracer.on) report(event::set, code, int32_t(pos), &target, &v);
+        word::set(stack::args, &v);
+    }
+    stack::args[0] = v;
+    stack::unwind();
+    return 0;
 }
 
-// An infix op on two integers answered without a call: the ops made from
-// add, subtract and multiply (while the result fits) and from the six
-// comparisons. The left operand is the last pushed value; the right one must
-// be plain (see plain_integer). Answers whether it was done; without a
-// tracer only, which would see the call.
-bool integer_infix(const Cell& op, NodeId code, uint32_t& pos, uint32_t end) {
-    if (tracer.on || pos >= end) return false;
-    Cell* left = stack::top - 1;
-    if (!cell::is(left, type::integer)) return false;
-    const Cell* right = plain_integer(code, pos);
-    if (!right) return false;
-    int64_t a = cell::integer(left), b = cell::integer(right);
-    uint8_t source = op::source_type(&op);
-    uint32_t index = native::entry_index(&op);
-    if (source == type::action) {
-        int64_t r;
-        switch (index) {
-            case action::add: r = a + b; break;
-            case action::subtract: r = a - b; break;
-            case action::multiply: r = a * b; break;
-            default: return false;
-        }
-        if (r < INT32_MIN || r > INT32_MAX) return false;
-        cell::set_integer(left, int32_t(r));
-    } else if (source == type::native) {
-        Entry entry = natives::entry(index);
-        bool r;
-        if (entry == natives::lesser_q) r = a < b;
-        else if (entry == natives::greater_q) r = a > b;
-        else if (entry == natives::equal_q || entry == natives::strict_equal_q) r = a == b;
-        else if (entry == natives::not_equal_q) r = a != b;
-        else if (entry == natives::lesser_or_equal_q) r = a <= b;
-        else if (entry == natives::greater_or_equal_q) r = a >= b;
-        else return false;
-        cell::set_logic(left, r);
-    } else {
-        return false;
+// The other active values but words and set-words.
+[[gnu::noinline]] uint32_t special_expression(Cell value, NodeId code, uint32_t& pos, uint32_t end,
+                                              bool keep_callables) {
+    switch (cell::type_of(&value)) {
+        case type::paren:
+            cell::set_type(&value, type::block);
+            return eval_block(&value, false);
+        case type::get_word:
+            stack::push(fetch(&value));
+            return 0;
+        case type::lit_word:
+            cell::set_type(&value, type::word);
+            stack::push(&value);
+            return 0;
+        case type::path:
+        case type::get_path:
+            return eval_path(value, code, pos, end, false, cell::is(&value, type::get_path), true);
+        case type::set_path:
+            return set_expression(value, code, pos, end);
+        case type::lit_path:
+            cell::set_type(&value, type::path);
+            value.payload3 = 0;
+            stack::push(&value);
+            return 0;
+        case type::op:
+            error::fire_not_done();
+        default:
+            if (keep_callables) {
+                stack::push(&value);
+                return 0;
+            }
+            return eval_code(value, code, pos, end, true, nullptr, false);
     }
-    ++pos;
-    return true;
 }
 
 // Evaluates one expression and pushes its result. A statement (an
 // expression of a block being evaluated) is reported to the tracer.
 uint32_t expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix, bool statement, bool keep_callables,
                     uint32_t* next) {
-    Cell value = at(code, pos);
-    if (tracer.on) report(event::fetch, code, int32_t(pos), nullptr, &value);
-    ++pos;
+    const Cell* at_pos = series::cells_of(code) + pos++;
+    if (tracer.on) report(event::fetch, code, int32_t(pos - 1), nullptr, at_pos);
+    uint8_t t = cell::type_of(at_pos);
     uint32_t pending = 0;
-    switch (cell::type_of(&value)) {
-        case type::word: {
-            const Cell* v = fetch(&value);
-            uint8_t t = cell::type_of(v);
-            if (call::callable(t)) {
-                Cell fn = *v;
-                if ((pending = eval_code(fn, code, pos, end, true, &value, false))) return pending;
-            } else {
-                if (t == type::unset) error::fire(error::id::no_value, &value);
-                if (t == type::op) error::fire(error::id::no_op_arg, &value);
-                stack::push(v);
-            }
-            break;
+    if (!(active_types >> t & 1)) {
+        stack::push(at_pos);
+    } else if (t == type::word) {
+        Cell word = *at_pos;
+        const Cell* v = fetch(&word);
+        uint8_t vt = cell::type_of(v);
+        if (call::callable(vt)) {
+            Cell fn = *v;
+            if ((pending = eval_code(fn, code, pos, end, true, &word, false))) return pending;
+        } else {
+            if (vt == type::unset) error::fire(error::id::no_value, &word);
+            if (vt == type::op) error::fire(error::id::no_op_arg, &word);
+            stack::push(v);
         }
-        case type::set_word: {
-            // The set-word names a frame of its own: the error of a missing
-            // or unset value says where.
-            stack::mark_interp_call(&value);
-            stack::push(&value);
-            if (pos >= end) error::fire(error::id::need_value, &value);
-            if ((pending = expression(code, pos, end, false, false, false, &pos))) return pending;
-            Cell v = stack::args[1];
-            if (cell::is(&v, type::unset)) error::fire(error::id::need_value, &value);
-            if (!word::context_of(&value)) error::fire(error::id::not_defined, &value);
-            if (tracer.on) report(event::set, code, int32_t(pos), &value, &v);
-            word::set(stack::args, &v);
-            stack::args[0] = v;
-            stack::unwind();
-            break;
-        }
-        case type::paren: {
-            Cell block = value;
-            cell::set_type(&block, type::block);
-            if ((pending = eval_block(&block, false))) return pending;
-            break;
-        }
-        case type::get_word:
-            stack::push(fetch(&value));
-            break;
-        case type::lit_word:
-            cell::set_type(&value, type::word);
-            stack::push(&value);
-            break;
-        case type::path:
-        case type::get_path:
-            if ((pending = eval_path(value, code, pos, end, false, cell::is(&value, type::get_path), true)))
-                return pending;
-            break;
-        case type::set_path: {
-            stack::mark_interp_call(words::words.set_path);
-            if (pos >= end) error::fire(error::id::need_value, &value);
-            if ((pending = expression(code, pos, end, false, false, false, &pos))) return pending;
-            Cell v = *stack::args;
-            if (tracer.on) report(event::set, code, int32_t(pos), &value, &v);
-            if ((pending = eval_path(value, code, pos, end, true, false, true))) return pending;
-            stack::args[0] = v;
-            stack::unwind();
-            break;
-        }
-        case type::lit_path:
-            cell::set_type(&value, type::path);
-            value.payload3 = 0;
-            stack::push(&value);
-            break;
-        case type::op:
-            error::fire_not_done();
-        default:
-            if (call::callable(cell::type_of(&value)) && !keep_callables) {
-                if ((pending = eval_code(value, code, pos, end, true, nullptr, false))) return pending;
-            } else {
-                stack::push(&value);
-            }
+    } else if (t == type::set_word) {
+        if ((pending = set_expression(*at_pos, code, pos, end))) return pending;
+    } else if ((pending = special_expression(*at_pos, code, pos, end, keep_callables))) {
+        return pending;
     }
     Cell op;
     while (!no_infix && next_is_op(code, pos, end, &op)) {
