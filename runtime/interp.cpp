@@ -61,6 +61,14 @@ void place(const Cell& value, bool push) {
     else stack::set_result(&value);
 }
 
+// The value of a word that can be read without raising anything: a bound
+// word of a context that has its values; null for anything else.
+const Cell* plain_value(const Cell* c) {
+    if (!cell::is(c, type::word) || !word::context_of(c) || word::index_of(c) < 0) return nullptr;
+    if (context::values_of(context::context_cell(word::context_of(c))) == 0) return nullptr;
+    return word::fetch(c);
+}
+
 // ---- integer infix ops
 
 // The result of an infix op on two integers when it needs no call: the ops
@@ -99,10 +107,8 @@ bool integer_op(uint8_t source, uint32_t index, int64_t a, int64_t b, Cell* out)
 const Cell* plain_integer(NodeId code, uint32_t pos) {
     const Cell* c = series::cells_of(code) + pos;
     if (cell::is(c, type::integer)) return c;
-    if (!cell::is(c, type::word) || !word::context_of(c) || word::index_of(c) < 0) return nullptr;
-    if (context::values_of(context::context_cell(word::context_of(c))) == 0) return nullptr;
-    const Cell* v = word::fetch(c);
-    return cell::is(v, type::integer) ? v : nullptr;
+    const Cell* v = plain_value(c);
+    return v && cell::is(v, type::integer) ? v : nullptr;
 }
 
 // An infix op on the last pushed value and a plain right operand, made
@@ -217,10 +223,42 @@ Place place_of(const Cell* value, const Cell& parent) {
     return p;
 }
 
+// A path of words through objects, the common shape, read or set by the
+// object handler straight away. Answers false, having changed nothing, for
+// any other shape (or a function at its end), which the general walk takes.
+bool object_path(const Cell& path, bool set, bool get, Cell* result) {
+    if (tracer.on) return false;
+    NodeId elements = series::node_of(&path);
+    uint32_t first = uint32_t(series::index_of(&path)), n = series::cell_count(elements);
+    if (first + 2 > n) return false;
+    const Cell* head = plain_value(series::cells_of(elements) + first);
+    if (!head || !cell::is(head, type::object)) return false;
+    Cell* store = set ? stack::args : nullptr;  // a set-path's frame holds the value
+    Cell* work = stack::push(head);
+    for (uint32_t i = first + 1; i < n; ++i) {
+        Cell element = series::cells_of(elements)[i];
+        if (!cell::is(&element, type::word) || !cell::is(work, type::object)) {
+            stack::pop(1);
+            return false;
+        }
+        bool last = i + 1 == n;
+        *work = *object::eval_path(work, &element, last ? store : nullptr, &path, nullptr, nullptr,
+                                   int32_t(i - first - 1), false, get, last, false);
+    }
+    *result = *work;
+    stack::pop(1);
+    return set || get || !call::callable(cell::type_of(result));
+}
+
 // Evaluates or sets a path. A callable reached by a plain path is called with
 // the path's remaining elements as refinements.
 uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, bool set, bool get, bool push,
                    bool case_ = false) {
+    Cell value;
+    if (object_path(path, set, get, &value)) {
+        place(value, push);
+        return 0;
+    }
     NodeId elements = series::node_of(&path);
     uint32_t first = uint32_t(series::index_of(&path));
     if (first >= series::cell_count(elements)) error::fire(error::id::empty_path, &path);

@@ -7,6 +7,7 @@
 #include "runtime/datatypes/object.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "runtime/actions.hpp"
@@ -146,11 +147,29 @@ Cell* missing_field(const Cell* element, const Cell* path, bool get, bool last) 
 
 // The field index of a word element: the cached index when the word is bound
 // to this object, else a lookup.
+// The fields found last by name on paths: a context, a symbol and the
+// index of its word there. An entry is used only while the context's word at
+// that index still has that symbol; a context's words are unique by name, so
+// that word is the one a lookup would find.
+struct FieldLookup {
+    NodeId ctx;
+    uint32_t symbol;
+    uint32_t index;
+};
+std::array<FieldLookup, 256> field_lookups{};
+
 int32_t element_index(NodeId ctx, const Cell* element) {
-    if (element->payload1 == ctx && int32_t(element->payload3) >= 0 &&
-        element->payload3 < context::word_count(ctx))
+    uint32_t count = context::word_count(ctx);
+    if (element->payload1 == ctx && int32_t(element->payload3) >= 0 && element->payload3 < count)
         return int32_t(element->payload3);
-    return context::find_word_index(ctx, element->payload2, true);
+    uint32_t symbol = element->payload2;
+    FieldLookup& last = field_lookups[((ctx * 0x9E3779B1u) ^ (symbol * 0x85EBCA6Bu)) >> 24];
+    if (last.ctx == ctx && last.symbol == symbol && last.index < count &&
+        context::word_at(ctx, last.index)->payload2 == symbol)
+        return int32_t(last.index);
+    int32_t index = context::find_word_index(ctx, symbol, true);
+    if (index >= 0) last = FieldLookup{ctx, symbol, uint32_t(index)};
+    return index;
 }
 
 }  // namespace
