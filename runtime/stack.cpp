@@ -15,12 +15,7 @@ Frame* frame_top = nullptr;
 Frame* throw_origin = nullptr;
 
 Cell* cells_end = nullptr;
-
-namespace {
-
 Frame* frames_end = nullptr;
-
-}  // namespace
 
 // Room for the error's own work, then the error.
 void overflow() {
@@ -63,12 +58,6 @@ void set_last(const Cell* value) { *args = *value; }
 void keep_error() {
     if (top > cells && cell::is(top - 1, type::error)) *args = *(top - 1);
     top = args + 1;
-}
-
-void mark(const Cell* word, uint8_t header) {
-    if (frame_top == frames_end) overflow();
-    *frame_top++ = Frame{header, {}, word ? word->payload2 : 0, index_of(args), word ? word->payload1 : 0, 0, 0};
-    args = top;
 }
 
 void mark_func(const Cell* word, NodeId function) {

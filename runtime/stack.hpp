@@ -79,7 +79,14 @@ inline void set_result(const Cell* value) {
 }
 void keep_error();
 
-void mark(const Cell* word, uint8_t header);
+// Opens a frame record of the kind (header) named by the word (or none);
+// the arguments pushed from here on are its own.
+extern Frame* frames_end;
+inline void mark(const Cell* word, uint8_t header) {
+    if (frame_top == frames_end) [[unlikely]] overflow();
+    *frame_top++ = Frame{header, {}, word ? word->payload2 : 0, uint32_t(args - cells), word ? word->payload1 : 0, 0, 0};
+    args = top;
+}
 inline void mark_native(const Cell* word) { mark(word, kind::native); }
 inline void mark_try(const Cell* word) { mark(word, kind::try_); }
 inline void mark_barrier(const Cell* word) { mark(word, kind::barrier); }
