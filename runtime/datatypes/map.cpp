@@ -7,6 +7,7 @@
 #include "runtime/alloc.hpp"
 #include "runtime/checks.hpp"
 #include "runtime/collector.hpp"
+#include "runtime/context.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/datatype.hpp"
 #include "runtime/datatypes/block.hpp"
@@ -427,6 +428,23 @@ Cell* reflect_block(const Cell* m, Cell* out, int which) {
         }
     }
     return out;
+}
+
+bool set_words_from_pairs(const Cell* m, int32_t* at, Cell* key_word, Cell* value_word) {
+    const Cell map = *m;
+    uint32_t i = uint32_t(*at);
+    while (i + 1 < cells_in(&map) && !live(&map, i)) i += 2;
+    if (i + 1 >= cells_in(&map)) return false;
+    *at = int32_t(i + 2);
+    // Held on the stack: setting a word may allocate.
+    Cell* key = stack::push(pairs_of(&map) + i);
+    Cell* item = stack::push(pairs_of(&map) + i + 1);
+    key->header &= ~cell::newline_flag;
+    if (cell::is(key, type::set_word)) cell::set_type(key, type::word);
+    word::set(key_word, key);
+    word::set(value_word, item);
+    stack::pop(2);
+    return true;
 }
 
 void extend(Cell* m, const Cell* spec, bool case_) {

@@ -26,6 +26,11 @@ Cell* reflect_block(const Cell* m, Cell* out, int which);
 namespace reflect_kind {
 constexpr int words = 0, values = 1, body = 2;
 }
+// foreach over a map: sets key_word and value_word (word! cells) from the
+// first live pair at or after block position *at and moves *at past it;
+// answers false, setting nothing, when no live pair is left. A word key
+// comes out as word!, as the map's words give it.
+bool set_words_from_pairs(const Cell* m, int32_t* at, Cell* key_word, Cell* value_word);
 // Sets every pair of the block (even length, else script invalid-arg): a
 // key already there takes the new value, a new one is added.
 void extend(Cell* m, const Cell* block, bool case_);

@@ -16,6 +16,7 @@
 #include "runtime/datatype.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/function.hpp"
+#include "runtime/datatypes/map.hpp"
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/word.hpp"
@@ -72,13 +73,11 @@ Cell loop_word(const Cell* words, int32_t i) {
     return w;
 }
 
-// The series kinds a loop cannot walk yet: a map! (pairs of key and value)
-// and an image! (pixels).
+// A map! gives a key and its value each step: it takes a block of exactly
+// two words. An image! (pixels) a loop cannot walk yet.
 void check_walkable(const Cell* words, const Cell* series) {
-    if (cell::is(series, type::map)) {
-        if (!cell::is(words, type::block) || series::length_from(words) != 2) error::fire(error::id::invalid_arg, words);
-        error::fire_not_done();
-    }
+    if (cell::is(series, type::map) && (!cell::is(words, type::block) || series::length_from(words) != 2))
+        error::fire(error::id::invalid_arg, words);
     if (cell::is(series, type::image)) error::fire_not_done();
 }
 
@@ -101,6 +100,20 @@ void set_words(const Cell* words, int32_t n, const Cell* series, int32_t pos) {
         Cell v = element(series, pos + i);
         word::set(&w, &v);
     }
+}
+
+// Sets the words for the step at pos and moves pos past what they took;
+// false, setting nothing, once the series is exhausted. A map's pos is its
+// block position, which steps over removed pairs.
+bool next_step(const Cell* words, int32_t n, const Cell* series, int32_t* pos) {
+    if (cell::is(series, type::map)) {
+        Cell key = loop_word(words, 0), value = loop_word(words, 1);
+        return map::set_words_from_pairs(series, pos, &key, &value);
+    }
+    if (*pos >= series::total_length(series)) return false;
+    set_words(words, n, series, *pos);
+    *pos += n;
+    return true;
 }
 
 // Removes count elements at pos: through the remove action when the type
@@ -137,12 +150,10 @@ uint32_t foreach(const Call&) {
     int32_t n = check_words(base);
     check_walkable(base, base + 1);
     const Cell body = base[2];
-    int32_t pos = series::clamped_index(base + 1);
+    int32_t pos = cell::is(base + 1, type::map) ? 0 : series::clamped_index(base + 1);
     stack::top = base + 3;
     open_loop();
-    while (pos < series::total_length(base + 1)) {
-        set_words(base, n, base + 1, pos);
-        pos += n;
+    while (next_step(base, n, base + 1, &pos)) {
         uint32_t code = run_body(body);
         Step s = loop_step(code);
         if (s == Step::stop) break;
