@@ -112,10 +112,11 @@ const Cell* plain_integer(NodeId code, uint32_t pos) {
 }
 
 // An infix op on the last pushed value and a plain right operand, made
-// without a call when integer_op can. Never with a tracer, which would see
-// the call.
+// without a call when integer_op can; never while traced, as the tracer
+// sees every call.
+template <bool traced>
 bool integer_infix(const Cell& op, NodeId code, uint32_t& pos, uint32_t end) {
-    if (tracer.on || pos >= end) return false;
+    if (traced || pos >= end) return false;
     Cell* left = stack::top - 1;
     if (!cell::is(left, type::integer)) return false;
     const Cell* right = plain_integer(code, pos);
@@ -153,10 +154,11 @@ uint32_t path_refinements(call::Frame& f, const Cell* path, uint32_t from, call:
 // Calls the callable value fn; pos is the position after the value (or
 // after the op word for an infix call, whose left operand is the last pushed
 // value). Refinements are named by the path's elements from `from` on.
+template <bool traced>
 uint32_t eval_code(const Cell& fn, NodeId code, uint32_t& pos, uint32_t end, bool push, const Cell* name_word,
                    bool infix, const Cell* path = nullptr, uint32_t from = 0) {
     Cell name = name_word && cell::is(name_word, type::word) ? *name_word : *words::words.anon;
-    if (tracer.on) report(event::open, code, int32_t(pos), &name, &fn);
+    if (traced && tracer.on) report(event::open, code, int32_t(pos), &name, &fn);
     call::Frame f;
     if (infix) call::open_infix(f, fn, name);
     else call::open(f, fn, name);
@@ -166,12 +168,12 @@ uint32_t eval_code(const Cell& fn, NodeId code, uint32_t& pos, uint32_t end, boo
         if (uint32_t pending = path_refinements(f, path, from, source)) return pending;
     pos = source.pos;
     // Both operands of an integer op are in: the op needs no call.
-    if (!(f.infix && !tracer.on && cell::is(stack::args, type::integer) && cell::is(stack::args + 1, type::integer) &&
+    if (!(f.infix && !traced && cell::is(stack::args, type::integer) && cell::is(stack::args + 1, type::integer) &&
           integer_op(cell::type_of(&fn), native::entry_index(&fn), cell::integer(stack::args),
                      cell::integer(stack::args + 1), stack::args)))
         if (uint32_t pending = call::run(f)) return pending;
     Cell result = call::close(f);
-    if (tracer.on) report(event::return_, code, int32_t(pos), &name, &result);
+    if (traced && tracer.on) report(event::return_, code, int32_t(pos), &name, &result);
     place(result, push);
     return 0;
 }
@@ -227,7 +229,6 @@ Place place_of(const Cell* value, const Cell& parent) {
 // object handler straight away. Answers false, having changed nothing, for
 // any other shape (or a function at its end), which the general walk takes.
 bool object_path(const Cell& path, bool set, bool get, Cell* result) {
-    if (tracer.on) return false;
     NodeId elements = series::node_of(&path);
     uint32_t first = uint32_t(series::index_of(&path)), n = series::cell_count(elements);
     if (first + 2 > n) return false;
@@ -252,19 +253,20 @@ bool object_path(const Cell& path, bool set, bool get, Cell* result) {
 
 // Evaluates or sets a path. A callable reached by a plain path is called with
 // the path's remaining elements as refinements.
+template <bool traced>
 uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, bool set, bool get, bool push,
                    bool case_ = false) {
     Cell value;
-    if (object_path(path, set, get, &value)) {
+    if (!traced && object_path(path, set, get, &value)) {
         place(value, push);
         return 0;
     }
     NodeId elements = series::node_of(&path);
     uint32_t first = uint32_t(series::index_of(&path));
     if (first >= series::cell_count(elements)) error::fire(error::id::empty_path, &path);
-    if (tracer.on) report(event::enter, &path, first, nullptr, nullptr);
+    if (traced && tracer.on) report(event::enter, &path, first, nullptr, nullptr);
     Cell head = at(elements, first);
-    if (tracer.on) report(event::fetch, &path, first, nullptr, &head);
+    if (traced && tracer.on) report(event::fetch, &path, first, nullptr, &head);
     if (!cell::is(&head, type::word)) error::fire(error::id::word_first, &path);
     Cell* kept_top = stack::top;
     Cell current = *fetch(&head);
@@ -272,12 +274,12 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
     if (call::callable(t)) {
         if (set) error::fire(error::id::invalid_path_set, &path);
         if (get) error::fire(error::id::invalid_path_get, &path);
-        uint32_t pending = eval_code(current, code, pos, end, push, &head, false, &path, first + 1);
-        if (!pending && tracer.on) report(event::exit, &path, series::cell_count(elements), nullptr, stack::last());
+        uint32_t pending = eval_code<traced>(current, code, pos, end, push, &head, false, &path, first + 1);
+        if (traced && !pending && tracer.on) report(event::exit, &path, series::cell_count(elements), nullptr, stack::last());
         return pending;
     }
     if (t == type::unset) error::fire(error::id::unset_path, &path, &head);
-    if (tracer.on) report(event::push, &path, first, nullptr, &current);
+    if (traced && tracer.on) report(event::push, &path, first, nullptr, &current);
     // The walk's values live on the stack, where the collector sees them: the
     // current value and its parent.
     Cell* work = stack::push(&current);
@@ -288,7 +290,7 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
     cell::set_none(&previous);
     for (uint32_t i = first + 1; i < series::cell_count(elements); ++i) {
         Cell element = at(elements, i);
-        if (tracer.on) report(event::fetch, &path, i, nullptr, &element);
+        if (traced && tracer.on) report(event::fetch, &path, i, nullptr, &element);
         Cell selector = element;
         if (cell::is(&element, type::get_word)) {
             selector = *fetch(&element);
@@ -316,7 +318,7 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
                     break;
             }
         }
-        if (tracer.on) report(event::push, &path, i, nullptr, &selector);
+        if (traced && tracer.on) report(event::push, &path, i, nullptr, &selector);
         if (cell::is(&selector, type::unset)) error::fire(error::id::invalid_path, &path, &element);
         bool last = i + 1 == series::cell_count(elements);
         Cell store;
@@ -334,8 +336,8 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
         stack::top = parent_slot + 1;
         if (!set && !get && call::callable(cell::type_of(&next))) {
             stack::top = kept_top;
-            uint32_t pending = eval_code(next, code, pos, end, push, &element, false, &path, i + 1);
-            if (!pending && tracer.on) report(event::exit, &path, series::cell_count(elements), nullptr, stack::last());
+            uint32_t pending = eval_code<traced>(next, code, pos, end, push, &element, false, &path, i + 1);
+            if (traced && !pending && tracer.on) report(event::exit, &path, series::cell_count(elements), nullptr, stack::last());
             return pending;
         }
         *parent_slot = *work;
@@ -344,7 +346,7 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
         previous = element;
     }
     Cell result = *work;
-    if (tracer.on) report(event::exit, &path, series::cell_count(elements), nullptr, &result);
+    if (traced && tracer.on) report(event::exit, &path, series::cell_count(elements), nullptr, &result);
     stack::top = kept_top;
     place(result, push);
     return 0;
@@ -371,25 +373,27 @@ constexpr uint64_t active_types = 1ull << type::word | 1ull << type::set_word | 
                                   1ull << type::function | 1ull << type::routine;
 static_assert(type::count <= 64);
 
+template <bool traced>
 uint32_t expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix, bool statement, bool keep_callables,
                     uint32_t* next);
 
 // A set-word or set-path: its frame names it, so that the error of a
 // missing or unset value says where.
+template <bool traced>
 [[gnu::noinline]] uint32_t set_expression(const Cell& target, NodeId code, uint32_t& pos, uint32_t end) {
     bool path = cell::is(&target, type::set_path);
     stack::mark_interp_call(path ? words::words.set_path : &target);
     if (!path) stack::push(&target);
     if (pos >= end) error::fire(error::id::need_value, &target);
-    if (uint32_t pending = expression(code, pos, end, false, false, false, &pos)) return pending;
+    if (uint32_t pending = expression<traced>(code, pos, end, false, false, false, &pos)) return pending;
     Cell v = path ? *stack::args : stack::args[1];
     if (path) {
-        if (tracer.on) report(event::set, code, int32_t(pos), &target, &v);
-        if (uint32_t pending = eval_path(target, code, pos, end, true, false, true)) return pending;
+        if (traced && tracer.on) report(event::set, code, int32_t(pos), &target, &v);
+        if (uint32_t pending = eval_path<traced>(target, code, pos, end, true, false, true)) return pending;
     } else {
         if (cell::is(&v, type::unset)) error::fire(error::id::need_value, &target);
         if (!word::context_of(&target)) error::fire(error::id::not_defined, &target);
-        if (tracer.on) report(event::set, code, int32_t(pos), &target, &v);
+        if (traced && tracer.on) report(event::set, code, int32_t(pos), &target, &v);
         word::set(stack::args, &v);
     }
     stack::args[0] = v;
@@ -398,6 +402,7 @@ uint32_t expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix, bool
 }
 
 // The other active values but words and set-words.
+template <bool traced>
 [[gnu::noinline]] uint32_t special_expression(Cell value, NodeId code, uint32_t& pos, uint32_t end,
                                               bool keep_callables) {
     switch (cell::type_of(&value)) {
@@ -413,9 +418,9 @@ uint32_t expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix, bool
             return 0;
         case type::path:
         case type::get_path:
-            return eval_path(value, code, pos, end, false, cell::is(&value, type::get_path), true);
+            return eval_path<traced>(value, code, pos, end, false, cell::is(&value, type::get_path), true);
         case type::set_path:
-            return set_expression(value, code, pos, end);
+            return set_expression<traced>(value, code, pos, end);
         case type::lit_path:
             cell::set_type(&value, type::path);
             value.payload3 = 0;
@@ -428,16 +433,17 @@ uint32_t expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix, bool
                 stack::push(&value);
                 return 0;
             }
-            return eval_code(value, code, pos, end, true, nullptr, false);
+            return eval_code<traced>(value, code, pos, end, true, nullptr, false);
     }
 }
 
 // Evaluates one expression and pushes its result. A statement (an
 // expression of a block being evaluated) is reported to the tracer.
+template <bool traced>
 uint32_t expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix, bool statement, bool keep_callables,
                     uint32_t* next) {
     const Cell* at_pos = series::cells_of(code) + pos++;
-    if (tracer.on) report(event::fetch, code, int32_t(pos - 1), nullptr, at_pos);
+    if (traced && tracer.on) report(event::fetch, code, int32_t(pos - 1), nullptr, at_pos);
     uint8_t t = cell::type_of(at_pos);
     uint32_t pending = 0;
     if (!(active_types >> t & 1)) {
@@ -448,28 +454,28 @@ uint32_t expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix, bool
         uint8_t vt = cell::type_of(v);
         if (call::callable(vt)) {
             Cell fn = *v;
-            if ((pending = eval_code(fn, code, pos, end, true, &word, false))) return pending;
+            if ((pending = eval_code<traced>(fn, code, pos, end, true, &word, false))) return pending;
         } else {
             if (vt == type::unset) error::fire(error::id::no_value, &word);
             if (vt == type::op) error::fire(error::id::no_op_arg, &word);
             stack::push(v);
         }
     } else if (t == type::set_word) {
-        if ((pending = set_expression(*at_pos, code, pos, end))) return pending;
-    } else if ((pending = special_expression(*at_pos, code, pos, end, keep_callables))) {
+        if ((pending = set_expression<traced>(*at_pos, code, pos, end))) return pending;
+    } else if ((pending = special_expression<traced>(*at_pos, code, pos, end, keep_callables))) {
         return pending;
     }
     Cell op;
     while (!no_infix && next_is_op(code, pos, end, &op)) {
         ++pos;
-        if (integer_infix(op, code, pos, end)) continue;
+        if (integer_infix<traced>(op, code, pos, end)) continue;
         Cell name = at(code, pos - 1);
         Cell fn = op;
         cell::set_type(&fn, op::source_type(&op));
         fn.header &= cell::type_mask;
-        if ((pending = eval_code(fn, code, pos, end, true, &name, true))) return pending;
+        if ((pending = eval_code<traced>(fn, code, pos, end, true, &name, true))) return pending;
     }
-    if (tracer.on && statement) report(event::expr, code, int32_t(pos), nullptr, stack::last());
+    if (traced && statement && tracer.on) report(event::expr, code, int32_t(pos), nullptr, stack::last());
     *next = pos;
     return 0;
 }
@@ -487,7 +493,10 @@ uint32_t path_value(const Cell& path, const Cell* value, bool case_) {
     stack::push(&store);  // a set-path stores what its frame holds in args[0]
     uint32_t pos = 0;
     Cell p = path;
-    if (uint32_t pending = eval_path(p, 0, pos, 0, value != nullptr, value == nullptr, true, case_)) return pending;
+    bool set = value != nullptr;
+    if (uint32_t pending = tracer.on ? eval_path<true>(p, 0, pos, 0, set, !set, true, case_)
+                                     : eval_path<false>(p, 0, pos, 0, set, !set, true, case_))
+        return pending;
     Cell result = *stack::last();
     stack::unwind();
     stack::top = base;
@@ -495,7 +504,11 @@ uint32_t path_value(const Cell& path, const Cell* value, bool case_) {
     return 0;
 }
 
-uint32_t eval_block(const Cell* block, bool into_result) {
+namespace {
+
+// Evaluates a block, traced or not.
+template <bool traced>
+uint32_t walk_block(const Cell* block, bool into_result) {
     check_native_stack();
     NodeId code = series::node_of(block);
     uint32_t pos = uint32_t(series::index_of(block));
@@ -509,22 +522,29 @@ uint32_t eval_block(const Cell* block, bool into_result) {
     current_block = Cell{type::block, pos, code, 0};
     // Each expression's result replaces the one before at base.
     Cell* base = stack::top;
-    if (tracer.on) report(event::enter, code, int32_t(pos), nullptr, nullptr);
+    if (traced && tracer.on) report(event::enter, code, int32_t(pos), nullptr, nullptr);
     if (pos >= series::cell_count(code)) cell::set_unset(stack::push_slot());
     while (pos < series::cell_count(code)) {
         stack::top = base;
         series::set_index(&current_block, int32_t(pos));
-        if (uint32_t pending = expression(code, pos, series::cell_count(code), false, true, false, &pos))
+        if (uint32_t pending = expression<traced>(code, pos, series::cell_count(code), false, true, false, &pos))
             return pending;
     }
-    if (tracer.on) report(event::exit, code, int32_t(series::cell_count(code)), nullptr, base);
+    if (traced && tracer.on) report(event::exit, code, int32_t(series::cell_count(code)), nullptr, base);
     if (into_result) *stack::args = *base;
     return 0;
 }
 
+}  // namespace
+
+uint32_t eval_block(const Cell* code, bool into_result) {
+    return tracer.on ? walk_block<true>(code, into_result) : walk_block<false>(code, into_result);
+}
+
 uint32_t eval_expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix, bool keep_callables,
                          uint32_t* next) {
-    return expression(code, pos, end, no_infix, false, keep_callables, next);
+    return tracer.on ? expression<true>(code, pos, end, no_infix, false, keep_callables, next)
+                     : expression<false>(code, pos, end, no_infix, false, keep_callables, next);
 }
 
 }  // namespace kel::interp

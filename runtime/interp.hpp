@@ -7,6 +7,9 @@
 // index): evaluation may allocate, and the collector may move the block
 // being walked.
 //
+// The walk has a traced twin: a block or expression begun while a tracer
+// runs reports its steps, any other is walked without a test per step.
+//
 // Every step answers the pending non-local exit code (0 when none); a
 // non-zero code makes every step return at once, without closing its frames
 // (the exit has already unwound them), up to the native that owns the
