@@ -6,8 +6,9 @@
 // (the word set, the function's name); and a pair! of the arguments base and
 // the stack top, in cells from the stack's first cell.
 //
-// Every report site tests `tracer.on` first, so that evaluation without a
-// tracer pays one predictable branch per event.
+// The interpreter walks a block begun while the tracer is on in a traced
+// twin of its loop, whose report sites test `tracer.on`; any other block is
+// walked without them.
 #pragma once
 #include <cstdint>
 
