@@ -292,6 +292,9 @@ uint32_t refine_from(Frame& f, uint32_t index, bool used, Source& s, const Cell&
     if (f.function) {
         cell::set_logic(stack::args + slot, used);
     } else if (used) {
+        // A native's or action's refinements are located by number, up to
+        // the size of the call record.
+        if (number > max_refinements) error::fire_not_done();
         if (!f.refined) std::copy(unused_refinements.begin(), unused_refinements.end(), f.refs);
         f.refined = true;
         f.refs[number - 1] = int32_t(stack::top - stack::args);
