@@ -170,7 +170,19 @@ bool exhausted(const Values& s) { return s.next >= s.count; }
 
 // Pushes the next argument of the class.
 uint32_t take(Code& s, uint32_t cls) {
-    if (cls == evaluated) return interp::eval_expression(s.code, s.pos, s.end, s.no_infix, false, &s.pos);
+    if (cls == evaluated) {
+        // A value that stands for itself with no word after it (that could
+        // be an infix op) is its own result: pushed without a walk, unless a
+        // tracer would see the walk.
+        const Cell* c = series::cells_of(s.code) + s.pos;
+        if (interp::stands_for_itself(cell::type_of(c)) && !tracer.on &&
+            (s.no_infix || s.pos + 1 >= s.end || !cell::is(c + 1, type::word))) {
+            stack::push(c);
+            ++s.pos;
+            return 0;
+        }
+        return interp::eval_expression(s.code, s.pos, s.end, s.no_infix, false, &s.pos);
+    }
     Cell c = series::cells_of(s.code)[s.pos++];
     if (cls == literal) {
         if (cell::is(&c, type::paren)) {

@@ -364,14 +364,6 @@ bool next_is_op(NodeId code, uint32_t pos, uint32_t end, Cell* op) {
     return true;
 }
 
-// The types an expression does more with than push: words of every kind,
-// paths, parens, ops and callables.
-constexpr uint64_t active_types = 1ull << type::word | 1ull << type::set_word | 1ull << type::get_word |
-                                  1ull << type::lit_word | 1ull << type::path | 1ull << type::get_path |
-                                  1ull << type::set_path | 1ull << type::lit_path | 1ull << type::paren |
-                                  1ull << type::op | 1ull << type::native | 1ull << type::action |
-                                  1ull << type::function | 1ull << type::routine;
-static_assert(type::count <= 64);
 
 template <bool traced>
 uint32_t expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix, bool statement, bool keep_callables,
@@ -446,7 +438,7 @@ uint32_t expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix, bool
     if (traced && tracer.on) report(event::fetch, code, int32_t(pos - 1), nullptr, at_pos);
     uint8_t t = cell::type_of(at_pos);
     uint32_t pending = 0;
-    if (!(active_types >> t & 1)) {
+    if (stands_for_itself(t)) {
         stack::push(at_pos);
     } else if (t == type::word) {
         Cell word = *at_pos;

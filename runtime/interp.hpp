@@ -26,6 +26,16 @@ namespace kel::interp {
 // an error takes its near field from it. A collector root.
 extern Cell current_block;
 
+// Whether a value of the type evaluates to itself: anything but words of
+// every kind, paths, parens, ops and callables.
+constexpr uint64_t active_types = 1ull << type::word | 1ull << type::set_word | 1ull << type::get_word |
+                                  1ull << type::lit_word | 1ull << type::path | 1ull << type::get_path |
+                                  1ull << type::set_path | 1ull << type::lit_path | 1ull << type::paren |
+                                  1ull << type::op | 1ull << type::native | 1ull << type::action |
+                                  1ull << type::function | 1ull << type::routine;
+static_assert(type::count <= 64);
+constexpr bool stands_for_itself(uint8_t t) { return !(active_types >> t & 1); }
+
 // Evaluates the block from its position to its tail; the last value is the
 // result, unset! for an empty block. It is pushed; with into_result it is
 // also copied into the caller's args[0].
