@@ -449,7 +449,8 @@ void open_infix(Frame& f, const Cell& fn, const Cell& name) {
     f.function = cell::is(&fn, type::function);
     f.infix = true;
     Cell left = *stack::last();
-    f.base = stack::top = stack::last();
+    stack::top = stack::last();
+    f.base = stack::push(&fn);  // kept safe: the op's word may be set to another value during the call
     if (f.function) stack::mark_interp_func(&name, function::context_of(&fn));
     else stack::mark_interp_call(&name);
     stack::push(&left);

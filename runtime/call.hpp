@@ -8,9 +8,8 @@
 // how one argument is taken and what a missing one is; everything else is
 // the same for all three.
 //
-// A call's stack: the callable at base (kept safe there; an infix call keeps
-// its op in the code instead), then the frame record, whose arguments start
-// above it. A function's arguments take one slot per spec entry, in spec
+// A call's stack: the callable at base (kept safe there), then the frame
+// record, whose arguments start above it. A function's arguments take one slot per spec entry, in spec
 // order: each argument, each refinement as a logic! followed by its
 // arguments, then the locals; while it runs these slots are the values of
 // its context. A native's or action's mandatory arguments come first, then
