@@ -51,7 +51,6 @@ void init(Cell* argument_storage, Frame* frame_storage) {
     *frame_top++ = Frame{kind::native, {}, 0, 0, 0, 0, 0};  // the bottom record
 }
 
-void pop(uint32_t n) { top = uint32_t(top - cells) < n ? cells : top - n; }
 
 void set_last(const Cell* value) { *args = *value; }
 

@@ -65,7 +65,7 @@ inline Cell* push_slot() {
     if (++top == cells_end) [[unlikely]] overflow();
     return c;
 }
-void pop(uint32_t n);
+inline void pop(uint32_t n) { top = uint32_t(top - cells) < n ? cells : top - n; }
 inline Cell* last() { return top == cells ? cells : top - 1; }  // the last pushed cell, or the first when empty
 inline Cell* reset() { return top = args; }
 inline Cell* keep() {

@@ -159,13 +159,14 @@ struct FieldLookup {
 std::array<FieldLookup, 256> field_lookups{};
 
 int32_t element_index(NodeId ctx, const Cell* element) {
-    uint32_t count = context::word_count(ctx);
+    NodeId words = context::words_block(ctx);
+    uint32_t count = series::cell_count(words);
     if (element->payload1 == ctx && int32_t(element->payload3) >= 0 && element->payload3 < count)
         return int32_t(element->payload3);
     uint32_t symbol = element->payload2;
     FieldLookup& last = field_lookups[((ctx * 0x9E3779B1u) ^ (symbol * 0x85EBCA6Bu)) >> 24];
     if (last.ctx == ctx && last.symbol == symbol && last.index < count &&
-        context::word_at(ctx, last.index)->payload2 == symbol)
+        series::cells_of(words)[last.index].payload2 == symbol)
         return int32_t(last.index);
     int32_t index = context::find_word_index(ctx, symbol, true);
     if (index >= 0) last = FieldLookup{ctx, symbol, uint32_t(index)};
