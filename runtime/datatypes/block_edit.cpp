@@ -35,19 +35,32 @@ Cell* cells(NodeId node) { return series::cells_of(node); }
 
 // The cells a value adds: an any-block's cells from its index (unless
 // only), else the value itself; copied out, so that the block they come
-// from may change under them.
-std::vector<Cell> cells_to_add(const Cell* value, bool only, int32_t count) {
-    std::vector<Cell> out;
-    if (!only && series::is_any_block(cell::type_of(value))) {
-        int32_t from = series::clamped_index(value), n = series::total_length(value) - from;
-        if (count >= 0) n = std::min(n, count);
-        const Cell* c = cells(value->payload2) + from;
-        out.assign(c, c + n);
-    } else {
-        out.push_back(*value);
+// from may change under them. One value needs no buffer of its own.
+class CellsToAdd {
+public:
+    CellsToAdd(const Cell* value, bool only, int32_t count) {
+        if (!only && series::is_any_block(cell::type_of(value))) {
+            int32_t from = series::clamped_index(value), n = series::total_length(value) - from;
+            if (count >= 0) n = std::min(n, count);
+            const Cell* c = cells(value->payload2) + from;
+            many_.assign(c, c + n);
+            data_ = many_.data();
+            size_ = many_.size();
+        } else {
+            one_ = *value;
+        }
     }
-    return out;
-}
+    CellsToAdd(const CellsToAdd&) = delete;
+    CellsToAdd& operator=(const CellsToAdd&) = delete;
+    size_t size() const { return size_; }
+    const Cell& operator[](size_t k) const { return data_[k]; }
+
+private:
+    Cell one_{};
+    std::vector<Cell> many_;
+    const Cell* data_ = &one_;
+    size_t size_ = 1;
+};
 
 // Opens a gap of n cells at position `at`; answers the buffer. Grows to the
 // needed size, doubled when `roomy`.
@@ -287,7 +300,7 @@ Cell* put(Cell* b, Cell* key, Cell* value, bool case_) {
 // ---- adding and replacing
 
 void insert(Cell* b, Cell* value, int32_t count, bool only, int32_t dup, bool append) {
-    std::vector<Cell> added = cells_to_add(value, only, count);
+    CellsToAdd added(value, only, count);
     int32_t total = series::total_length(b);
     int32_t at = append ? total : series::clamped_index(b);
     uint32_t n = uint32_t(series::checked_total(added.size(), dup, total));
@@ -305,7 +318,7 @@ void insert(Cell* b, Cell* value, int32_t count, bool only, int32_t dup, bool ap
 }
 
 void change(Cell* b, Cell* value, int32_t count, bool only, int32_t dup) {
-    std::vector<Cell> added = cells_to_add(value, only, -1);
+    CellsToAdd added(value, only, -1);
     int32_t total = series::total_length(b);
     int32_t at = series::clamped_index(b), rest = total - at;
     uint32_t n = uint32_t(series::checked_total(added.size(), dup, total));
