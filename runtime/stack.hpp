@@ -8,6 +8,7 @@
 // Both live in fixed root blocks that never move: cell and frame addresses
 // stay valid for the whole run. Pushing and opening never allocate.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "runtime/alloc.hpp"
@@ -34,6 +35,8 @@ struct Frame {
 
 constexpr uint32_t argument_cells = 20000;
 constexpr uint32_t frame_records = 12000;
+// The native stack of the thread the runtime runs on (os::run_on_stack).
+constexpr size_t native_bytes = size_t(64) << 20;
 
 extern Cell* cells;      // the argument stack's first cell (also read by stack contexts)
 extern Cell* top;        // next free cell
