@@ -125,10 +125,12 @@ void run_on_stack(size_t bytes, void (*fn)()) {
 
 uintptr_t image_base() { return reinterpret_cast<uintptr_t>(GetModuleHandleW(nullptr)); }
 
+// The system raises stack overflow when the guard page comes within the
+// guarantee (and a page) of the reserve's end, not at the end itself.
 uintptr_t stack_low() {
     ULONG_PTR low = 0, high = 0;
     GetCurrentThreadStackLimits(&low, &high);
-    return low;
+    return low ? low + stack_guarantee + 2 * 4096 : 0;
 }
 
 namespace {
