@@ -26,8 +26,10 @@ void gdiplus_stop();
 uintptr_t image_base();
 
 // The lowest address the calling thread's stack may grow to before the system
-// reports a stack overflow (0 when unknown).
+// reports a stack overflow, and the address just above the stack (0 when
+// unknown).
 uintptr_t stack_low();
+uintptr_t stack_high();
 }  // namespace os
 
 }  // namespace kel

@@ -65,6 +65,23 @@ void on_fault(int sig, siginfo_t* info, void* context) {
     sys::quit_from_fault(fault_code(sig, info), sys::image_offset(at));
 }
 
+struct StackBounds {
+    uintptr_t low = 0, high = 0;
+};
+
+// The calling thread's stack without its guard page.
+StackBounds stack_bounds() {
+    StackBounds b;
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) != 0) return b;
+    void* base = nullptr;
+    size_t size = 0;
+    if (pthread_attr_getstack(&attr, &base, &size) == 0)
+        b = {reinterpret_cast<uintptr_t>(base), reinterpret_cast<uintptr_t>(base) + size};
+    pthread_attr_destroy(&attr);
+    return b;
+}
+
 void* run_function(void* fn) {
     (*static_cast<void (**)()>(fn))();
     return nullptr;
@@ -132,16 +149,8 @@ void run_on_stack(size_t bytes, void (*fn)()) {
 
 uintptr_t image_base() { return reinterpret_cast<uintptr_t>(&__executable_start); }
 
-uintptr_t stack_low() {
-    pthread_attr_t attr;
-    if (pthread_getattr_np(pthread_self(), &attr) != 0) return 0;
-    void* base = nullptr;
-    size_t size = 0;
-    uintptr_t low = 0;
-    if (pthread_attr_getstack(&attr, &base, &size) == 0) low = reinterpret_cast<uintptr_t>(base);
-    pthread_attr_destroy(&attr);
-    return low;
-}
+uintptr_t stack_low() { return stack_bounds().low; }
+uintptr_t stack_high() { return stack_bounds().high; }
 
 // No GDI+ outside Windows.
 void gdiplus_start() {}

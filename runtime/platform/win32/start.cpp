@@ -133,6 +133,12 @@ uintptr_t stack_low() {
     return low ? low + stack_guarantee + 2 * 4096 : 0;
 }
 
+uintptr_t stack_high() {
+    ULONG_PTR low = 0, high = 0;
+    GetCurrentThreadStackLimits(&low, &high);
+    return high;
+}
+
 namespace {
 ULONG_PTR gdiplus_token = 0;
 }  // namespace
