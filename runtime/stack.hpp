@@ -8,6 +8,7 @@
 // Both live in fixed root blocks that never move: cell and frame addresses
 // stay valid for the whole run. Pushing and opening never allocate.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "runtime/alloc.hpp"
@@ -32,8 +33,15 @@ struct Frame {
     uint32_t saved;      // kind 1: that context's values word at entry
 };
 
-constexpr uint32_t argument_cells = 20000;
-constexpr uint32_t frame_records = 12000;
+// The sizes of the three stacks a call uses: argument cells, frame records
+// and the native stack of the thread the runtime runs on (os::run_on_stack).
+// A level of Kel recursion takes about 5 records, 7 cells and 2.5 KiB of
+// native stack (7 KiB under the sanitizers): room for 25,000 levels, after
+// which the frame stack raises stack-overflow with the native stack still
+// well short of its limit. Pages of all three are taken only as they are used.
+constexpr uint32_t argument_cells = 1u << 18;
+constexpr uint32_t frame_records = 1u << 17;
+constexpr size_t native_bytes = size_t(256) << 20;
 
 extern Cell* cells;      // the argument stack's first cell (also read by stack contexts)
 extern Cell* top;        // next free cell

@@ -30,10 +30,6 @@ namespace sys {
 
 extern SystemRecord record;
 
-// Runs entry, the whole program, the way the platform wants it (on POSIX:
-// on a thread with a stack as large as the Windows build reserves).
-[[noreturn]] void start(int argc, char** argv, void (*entry)());
-
 // Keeps main()'s arguments for get_args (POSIX; Windows reads its command line).
 void keep_main_args(int argc, char** argv);
 void platform_start();

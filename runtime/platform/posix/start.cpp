@@ -1,7 +1,6 @@
-// Platform start on POSIX: the program runs on a thread with a 64 MiB stack
-// (as the Windows build reserves), processor faults become runtime-error
-// reports through signal handlers on an alternate stack, and the arguments
-// arrive as UTF-8 from argv.
+// Platform start on POSIX: the runtime runs on a thread with the stack it asks
+// for, processor faults become runtime-error reports through signal handlers
+// on an alternate stack, and the arguments arrive as UTF-8 from argv.
 #include <pthread.h>
 #include <signal.h>
 #include <ucontext.h>
@@ -25,19 +24,9 @@ namespace {
 int main_argc = 0;
 char** main_argv = nullptr;
 
-constexpr size_t big_stack = 64u << 20;
 // Faults this far below the thread's stack count as stack overflow.
 constexpr uintptr_t stack_slack = 1u << 20;
 uintptr_t stack_low = 0;
-
-void find_stack_bounds() {
-    pthread_attr_t attr;
-    if (pthread_getattr_np(pthread_self(), &attr) != 0) return;
-    void* base = nullptr;
-    size_t size = 0;
-    if (pthread_attr_getstack(&attr, &base, &size) == 0) stack_low = reinterpret_cast<uintptr_t>(base);
-    pthread_attr_destroy(&attr);
-}
 
 int32_t fault_code(int sig, const siginfo_t* info) {
     switch (sig) {
@@ -76,10 +65,25 @@ void on_fault(int sig, siginfo_t* info, void* context) {
     sys::quit_from_fault(fault_code(sig, info), sys::image_offset(at));
 }
 
-void (*program_entry)() = nullptr;
+struct StackBounds {
+    uintptr_t low = 0, high = 0;
+};
 
-void* run_entry(void*) {
-    program_entry();
+// The calling thread's stack without its guard page.
+StackBounds stack_bounds() {
+    StackBounds b;
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) != 0) return b;
+    void* base = nullptr;
+    size_t size = 0;
+    if (pthread_attr_getstack(&attr, &base, &size) == 0)
+        b = {reinterpret_cast<uintptr_t>(base), reinterpret_cast<uintptr_t>(base) + size};
+    pthread_attr_destroy(&attr);
+    return b;
+}
+
+void* run_function(void* fn) {
+    (*static_cast<void (**)()>(fn))();
     return nullptr;
 }
 
@@ -92,18 +96,6 @@ void keep_main_args(int argc, char** argv) {
     main_argv = argv;
 }
 
-void start(int argc, char** argv, void (*entry)()) {
-    keep_main_args(argc, argv);
-    program_entry = entry;
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setstacksize(&attr, big_stack);
-    pthread_t thread;
-    if (pthread_create(&thread, &attr, run_entry, nullptr) != 0) entry();
-    pthread_join(thread, nullptr);
-    std::exit(0);
-}
-
 // The handlers run on an alternate stack so that a stack overflow is reported too.
 void stack_guard() {
     static char* alternate = nullptr;
@@ -113,7 +105,7 @@ void stack_guard() {
     ss.ss_sp = alternate;
     ss.ss_size = size_t(SIGSTKSZ) * 4;
     sigaltstack(&ss, nullptr);
-    find_stack_bounds();
+    stack_low = os::stack_low();
 }
 
 void platform_start() {
@@ -143,18 +135,22 @@ void get_args() {
 }  // namespace sys
 
 namespace os {
+// The stack's pages are mapped as the thread first touches them.
+void run_on_stack(size_t bytes, void (*fn)()) {
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, bytes);
+    pthread_t thread;
+    bool made = pthread_create(&thread, &attr, run_function, &fn) == 0;
+    pthread_attr_destroy(&attr);
+    if (made) pthread_join(thread, nullptr);
+    else fn();
+}
+
 uintptr_t image_base() { return reinterpret_cast<uintptr_t>(&__executable_start); }
 
-uintptr_t stack_low() {
-    pthread_attr_t attr;
-    if (pthread_getattr_np(pthread_self(), &attr) != 0) return 0;
-    void* base = nullptr;
-    size_t size = 0;
-    uintptr_t low = 0;
-    if (pthread_attr_getstack(&attr, &base, &size) == 0) low = reinterpret_cast<uintptr_t>(base);
-    pthread_attr_destroy(&attr);
-    return low;
-}
+uintptr_t stack_low() { return stack_bounds().low; }
+uintptr_t stack_high() { return stack_bounds().high; }
 
 // No GDI+ outside Windows.
 void gdiplus_start() {}

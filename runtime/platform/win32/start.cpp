@@ -1,14 +1,14 @@
-// Platform start on Windows: an unhandled-exception filter that turns
-// processor exceptions into runtime-error reports, no system error dialogs,
-// the standard handles, and the command line split into UTF-8 arguments.
+// Platform start on Windows: the runtime's thread with the stack it asks for,
+// an unhandled-exception filter that turns processor exceptions into
+// runtime-error reports, no system error dialogs, the standard handles, and
+// the command line split into UTF-8 arguments.
 //
-// The stack is reserved at link time (64 MiB) and keeps its guard page; the
-// thread's stack guarantee leaves the filter room to report a stack overflow.
+// The stack keeps its guard page; the thread's stack guarantee leaves the
+// filter room to report a stack overflow.
 #include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
 
-#include <cstdlib>
 #include <cstring>
 
 #include "runtime/ansi_console.hpp"
@@ -33,6 +33,9 @@ void WINAPI GdiplusShutdown(ULONG_PTR token);
 
 namespace kel {
 namespace {
+
+// Stack kept below the guard page for the exception filter's own work.
+constexpr ULONG stack_guarantee = 256 * 1024;
 
 struct ExceptionCode {
     DWORD exception;
@@ -63,19 +66,19 @@ LONG WINAPI on_exception(EXCEPTION_POINTERS* info) {
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
+DWORD WINAPI run_function(void* fn) {
+    (*static_cast<void (**)()>(fn))();
+    return 0;
+}
+
 }  // namespace
 
 namespace sys {
 
 void keep_main_args(int, char**) {}
 
-void start(int, char**, void (*entry)()) {
-    entry();
-    std::exit(0);
-}
-
 void stack_guard() {
-    ULONG guarantee = 256 * 1024;
+    ULONG guarantee = stack_guarantee;
     SetThreadStackGuarantee(&guarantee);
 }
 
@@ -112,12 +115,28 @@ void get_args() {
 }  // namespace sys
 
 namespace os {
+// Without STACK_SIZE_PARAM_IS_A_RESERVATION the size would be committed at once.
+void run_on_stack(size_t bytes, void (*fn)()) {
+    HANDLE thread = CreateThread(nullptr, bytes, run_function, &fn, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (!thread) return fn();
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+}
+
 uintptr_t image_base() { return reinterpret_cast<uintptr_t>(GetModuleHandleW(nullptr)); }
 
+// The system raises stack overflow when the guard page comes within the
+// guarantee (and a page) of the reserve's end, not at the end itself.
 uintptr_t stack_low() {
     ULONG_PTR low = 0, high = 0;
     GetCurrentThreadStackLimits(&low, &high);
-    return low;
+    return low ? low + stack_guarantee + 2 * 4096 : 0;
+}
+
+uintptr_t stack_high() {
+    ULONG_PTR low = 0, high = 0;
+    GetCurrentThreadStackLimits(&low, &high);
+    return high;
 }
 
 namespace {
