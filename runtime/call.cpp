@@ -258,7 +258,7 @@ uint32_t pass_over(Block& s, uint32_t cls) {
     if (!pending) stack::top = kept;
     return pending;
 }
-uint32_t pass_over(Code&, uint32_t) { return 0; }
+uint32_t pass_over(Code&, uint32_t) { return 0; }  // never called: code evaluates them
 uint32_t pass_over(Values& s, uint32_t) {
     if (s.next < s.count) ++s.next;
     return 0;
@@ -296,7 +296,7 @@ uint32_t fetch(Frame& f, Source& s) {
 template <class Source>
 uint32_t refine_from(Frame& f, uint32_t index, bool used, Source& s, const Cell& where) {
     uint32_t number = refinement_number(spec_at(f, index));
-    if (number <= 32) {
+    if (number <= max_refinements) {  // seen holds a bit for each of those
         if (f.seen & (1u << (number - 1))) error::fire(error::id::dup_refine, &where);
         f.seen |= 1u << (number - 1);
     }
