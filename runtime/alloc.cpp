@@ -456,13 +456,11 @@ void sweep_node_frames() {
 
 // Ids are stable and free_node is constant time, so the node of a dead big
 // buffer goes straight back to its frame rather than through a queue.
-void sweep_big_frames() {
+void sweep_big_frames(bool (*marked)(NodeId)) {
     for (BigFrame* f = memory.big_head; f;) {
         BigFrame* next = f->next;
         SeriesBuffer* b = f->buffer();
-        if (b->flags & flag::mark) {
-            b->flags &= ~flag::mark;
-        } else {
+        if (!marked(b->node)) {
             if (b->node) free_node(b->node);
             free_big(b);
         }

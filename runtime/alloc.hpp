@@ -34,14 +34,13 @@ namespace alloc::flag {
 constexpr uint32_t unit_mask = 0x0000001F;  // bytes per unit: 1, 2, 4 or 16 (cells)
 constexpr uint32_t fixed = 0x00100000;      // on the tracked C heap: never moved, never reclaimed
 constexpr uint32_t big = 0x01000000;        // alone in a big frame
-constexpr uint32_t mark = 0x08000000;       // collector mark, set during a collection only
 constexpr uint32_t mid_head = 0x10000000;   // made with its head in the middle of the data area
 constexpr uint32_t made = 0x20000000;       // set on every buffer when it is made
 constexpr uint32_t in_use = 0x80000000;     // cleared when a larger buffer replaces this one
 constexpr uint32_t owned = 0x00020000;      // set by the ownership module: the series has an owner
 // Flags that describe where and how a buffer was placed: they never pass to
 // the buffer that replaces or copies it.
-constexpr uint32_t placement = fixed | big | mark | mid_head;
+constexpr uint32_t placement = fixed | big | mid_head;
 }  // namespace alloc::flag
 
 // Header of a series buffer; the data area of `size` bytes follows it, then
@@ -183,7 +182,7 @@ NodeId clone_buffer(SeriesBuffer* b);
 
 // End-of-collection passes, run by the collector.
 void sweep_node_frames();
-void sweep_big_frames();
+void sweep_big_frames(bool (*marked)(NodeId));  // frees the unmarked
 
 }  // namespace alloc
 

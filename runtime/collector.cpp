@@ -30,25 +30,31 @@ namespace {
 bool collecting = false;
 std::vector<Callback> callbacks;
 std::vector<Cell*> roots;
-std::vector<NodeId> pending_blocks;         // marked blocks whose cells are still to be marked
-std::vector<SeriesBuffer*> marked_fixed;     // fixed buffers never pass through compaction
+std::vector<NodeId> pending_blocks;  // marked blocks whose cells are still to be marked
+
+// The marks: one bit per node id, beside the buffers rather than in their
+// headers. Marking a string then never reads its buffer, and compaction
+// only reads the headers of buffers that stay where they are, so a
+// collection with much live data writes few cache lines it did not have to.
+std::vector<uint64_t> marks;
 
 bool mark_buffer(NodeId node) {
     if (!node) return false;
-    SeriesBuffer* b = alloc::buffer_of(node);
-    if (!b || (b->flags & alloc::flag::mark)) return false;
-    b->flags |= alloc::flag::mark;
-    if (b->flags & alloc::flag::fixed) marked_fixed.push_back(b);
+    uint64_t& word = marks[node >> 6];
+    uint64_t bit = uint64_t(1) << (node & 63);
+    if (word & bit) return false;
+    word |= bit;
     return true;
 }
 
 void mark_cell(const Cell* c);
 
+// Marking never moves or grows a buffer: the address holds throughout.
 void mark_cells_of(NodeId node) {
-    // Index by position: marking never moves or grows a buffer.
     SeriesBuffer* b = alloc::buffer_of(node);
-    for (uint32_t at = b->offset; at + sizeof(Cell) <= b->tail; at += sizeof(Cell))
-        mark_cell(reinterpret_cast<const Cell*>(alloc::buffer_of(node)->data() + at));
+    auto* c = reinterpret_cast<const Cell*>(b->data() + b->offset);
+    auto* end = reinterpret_cast<const Cell*>(b->data() + b->tail);
+    for (; c < end; ++c) mark_cell(c);
 }
 
 void drain() {
@@ -192,8 +198,7 @@ void compact(SeriesFrame* f) {
     for (uint8_t* p = f->data(); p < f->heap_top;) {
         auto* b = reinterpret_cast<SeriesBuffer*>(p);
         size_t size = alloc::footprint(b->size);
-        if (b->flags & alloc::flag::mark) {
-            b->flags &= ~alloc::flag::mark;
+        if (b->node && marked(b->node)) {
             if (dest != p) {
                 std::memmove(dest, p, size);
                 auto* moved = reinterpret_cast<SeriesBuffer*>(dest);
@@ -232,6 +237,8 @@ void init() {
 
 bool in_collection() { return collecting; }
 
+bool marked(NodeId node) { return node && (marks[node >> 6] >> (node & 63) & 1); }
+
 void collect_now() {
     if (sys::record.collector_enabled) collect();
 }
@@ -239,6 +246,7 @@ void collect_now() {
 void collect() {
     if (collecting) return;
     collecting = true;
+    marks.assign((size_t(alloc::memory.node_ranges) * alloc::node_frame_ids + 1 + 63) / 64, 0);
     mark_roots();
     ownership::sweep();  // weak entries: before compaction clears the marks
     slots::sweep();
@@ -247,9 +255,7 @@ void collect() {
         compact(f);
         f = next;
     }
-    for (SeriesBuffer* b : marked_fixed) b->flags &= ~alloc::flag::mark;
-    marked_fixed.clear();
-    alloc::sweep_big_frames();
+    alloc::sweep_big_frames(marked);
     alloc::sweep_node_frames();
     ++alloc::memory.collections;
     ++counters.collections;
