@@ -97,18 +97,25 @@ NodeFrame* node_frame_with_room() {
     return f;
 }
 
+// Whether making `more` bytes of frames now should collect first: only once
+// the frames have grown past what the last collection planned, so a heap
+// that keeps growing collects a number of times logarithmic in its size
+// rather than once per frame.
+bool collection_due(uint64_t more) { return memory.total + more > memory.collect_at; }
+
 // The active series frame has no room for `need` bytes. A frame found only
 // after a collection must keep min_free_after_collect bytes free, or a nearly
 // full frame would collect on almost every allocation.
 SeriesFrame* series_frame_with_room(uint64_t need) {
     SeriesFrame* f = find_series_frame(need);
-    if (!f) {
+    if (!f && collection_due(memory.series_next)) {
         collect();
         f = find_series_frame(need);
-        if (!f || uint64_t(f->end - f->heap_top) < min_free_after_collect) {
-            if (need >= memory.series_next) memory.series_next = memory.s_max;
-            f = new_series_frame();
-        }
+        if (f && uint64_t(f->end - f->heap_top) < min_free_after_collect) f = nullptr;
+    }
+    if (!f) {
+        if (need >= memory.series_next) memory.series_next = memory.s_max;
+        f = new_series_frame();
     }
     memory.series_active = f;
     return f;
@@ -316,7 +323,7 @@ SeriesBuffer* alloc_buffer(uint64_t n, uint32_t unit, int32_t head) {
         KEL_UNPOISON(b, need);
         f->heap_top += need;
     } else {
-        collect();
+        if (collection_due(need)) collect();
         b = alloc_big(need);
         flags |= flag::big;
     }
@@ -435,6 +442,13 @@ NodeId clone_buffer(SeriesBuffer* b) {
 }
 
 // ---- end of a collection
+
+void plan_collection() {
+    uint64_t in_use = 0;
+    for (SeriesFrame* f = memory.series_head; f; f = f->next) in_use += uint64_t(f->heap_top - f->data());
+    for (BigFrame* f = memory.big_head; f; f = f->next) in_use += f->size;
+    memory.collect_at = std::max(2 * in_use, min_collect_at);
+}
 
 void sweep_node_frames() {
     bool active_chosen = false;

@@ -111,6 +111,7 @@ struct MemoryRecord {
     NodeFrame** node_frames = nullptr;  // frame of each id range, null where none lives
     uint32_t node_ranges = 0;           // entries of node_frames; nodes has node_ranges x 10,000 + 1
     uint32_t collections = 0;           // advanced by the collector; stamps new node frames
+    uint64_t collect_at = 0;  // `total` past which a new frame collects first; 0: the next one does
 };
 
 namespace alloc {
@@ -121,6 +122,7 @@ constexpr uint32_t node_frame_ids = 10000;   // ids per node frame
 constexpr uint32_t buffer_slack = 16;        // zero bytes after every data area
 constexpr uint64_t series_limit = 0x7FFFFFFF;  // largest data area of one buffer
 constexpr uint32_t min_free_after_collect = 0xCCCC;
+constexpr uint64_t min_collect_at = 0x400000;  // a small heap grows to 4 MiB between collections
 
 // Bytes a buffer of `size` data bytes takes in its frame.
 constexpr uint64_t footprint(uint64_t size) { return sizeof(SeriesBuffer) + size + buffer_slack; }
@@ -180,9 +182,12 @@ SeriesBuffer* expand_series(SeriesBuffer* b, uint64_t new_size);
 SeriesBuffer* expand_fill(SeriesBuffer* b, uint64_t new_size, uint8_t byte);
 NodeId clone_buffer(SeriesBuffer* b);
 
-// End-of-collection passes, run by the collector.
+// End-of-collection passes, run by the collector. plan_collection sets
+// collect_at: the frames may grow to twice the bytes in use (at least
+// min_collect_at) before the next collection.
 void sweep_node_frames();
 void sweep_big_frames(bool (*marked)(NodeId));  // frees the unmarked
+void plan_collection();
 
 }  // namespace alloc
 

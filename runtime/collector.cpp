@@ -257,6 +257,7 @@ void collect() {
     }
     alloc::sweep_big_frames(marked);
     alloc::sweep_node_frames();
+    alloc::plan_collection();
     ++alloc::memory.collections;
     ++counters.collections;
     collecting = false;
