@@ -191,26 +191,35 @@ void mark_roots() {
 }
 
 // Slides the live buffers of a frame down over the dead ones; frees the
-// nodes of the dead. A frame left empty is released unless it is the last.
+// nodes of the dead. A run of neighbouring live buffers moves in one copy:
+// the node table learns their new places first, and the copy waits until
+// the run ends, so it never overwrites a header still to be read. A frame
+// left empty is released unless it is the last.
 void compact(SeriesFrame* f) {
     KEL_UNPOISON(f->data(), size_t(f->heap_top - f->data()));
     uint8_t* dest = f->data();
+    uint8_t* run = nullptr;  // first buffer of the live run not yet moved
+    auto move_run = [&](uint8_t* end) {
+        if (dest != run) std::memmove(dest, run, size_t(end - run));
+        dest += end - run;
+        run = nullptr;
+    };
     for (uint8_t* p = f->data(); p < f->heap_top;) {
         auto* b = reinterpret_cast<SeriesBuffer*>(p);
         size_t size = alloc::footprint(b->size);
         if (b->node && marked(b->node)) {
-            if (dest != p) {
-                std::memmove(dest, p, size);
-                auto* moved = reinterpret_cast<SeriesBuffer*>(dest);
-                alloc::memory.nodes[moved->node] = moved;
+            if (!run) run = p;
+            if (dest != run) alloc::memory.nodes[b->node] = reinterpret_cast<SeriesBuffer*>(dest + (p - run));
+        } else {
+            if (run) move_run(p);
+            if ((b->flags & alloc::flag::in_use) && b->node) {
+                alloc::free_node(b->node);
+                ++counters.freed_nodes;
             }
-            dest += size;
-        } else if ((b->flags & alloc::flag::in_use) && b->node) {
-            alloc::free_node(b->node);
-            ++counters.freed_nodes;
         }
         p += size;
     }
+    if (run) move_run(f->heap_top);
     // Stress mode fills the space given up, so that a raw address kept across
     // the collection reads garbage at once instead of a stale copy.
     if (alloc::stress) std::memset(dest, 0xDB, size_t(f->heap_top - dest));
