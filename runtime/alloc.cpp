@@ -19,7 +19,10 @@
 // big frame of its own; a few fixed tables live on the tracked C heap.
 // Buffers are never freed one by one: growth makes a new buffer and leaves
 // the old one unused in its frame, and the collector slides the live buffers
-// of each frame together, moving them.
+// of each frame together, moving them. When every frame is full, a new frame
+// (or a big one) is made without collecting until the frames hold twice what
+// the last collection left in use, so the heap grows in proportion to what
+// lives and a growing heap collects only now and then.
 //
 // So a raw buffer address is good only until the next call that can allocate
 // (any allocation may collect). C++ code holds a series as (node id, index)
