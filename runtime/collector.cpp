@@ -257,7 +257,7 @@ void collect() {
     collecting = true;
     marks.assign((size_t(alloc::memory.node_ranges) * alloc::node_frame_ids + 1 + 63) / 64, 0);
     mark_roots();
-    ownership::sweep();  // weak entries: before compaction clears the marks
+    ownership::sweep();  // weak entries: those of unmarked series go
     slots::sweep();
     for (SeriesFrame* f = alloc::memory.series_head; f;) {
         SeriesFrame* next = f->next;
