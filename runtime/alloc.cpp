@@ -19,7 +19,10 @@
 // big frame of its own; a few fixed tables live on the tracked C heap.
 // Buffers are never freed one by one: growth makes a new buffer and leaves
 // the old one unused in its frame, and the collector slides the live buffers
-// of each frame together, moving them.
+// of each frame together, moving them. When every frame is full, a new frame
+// (or a big one) is made without collecting until the frames hold twice what
+// the last collection left in use, so the heap grows in proportion to what
+// lives and a growing heap collects only now and then.
 //
 // So a raw buffer address is good only until the next call that can allocate
 // (any allocation may collect). C++ code holds a series as (node id, index)
@@ -97,18 +100,25 @@ NodeFrame* node_frame_with_room() {
     return f;
 }
 
+// Whether making `more` bytes of frames now should collect first: only once
+// the frames have grown past what the last collection planned, so a heap
+// that keeps growing collects a number of times logarithmic in its size
+// rather than once per frame.
+bool collection_due(uint64_t more) { return memory.total + more > memory.collect_at; }
+
 // The active series frame has no room for `need` bytes. A frame found only
 // after a collection must keep min_free_after_collect bytes free, or a nearly
 // full frame would collect on almost every allocation.
 SeriesFrame* series_frame_with_room(uint64_t need) {
     SeriesFrame* f = find_series_frame(need);
-    if (!f) {
+    if (!f && collection_due(memory.series_next)) {
         collect();
         f = find_series_frame(need);
-        if (!f || uint64_t(f->end - f->heap_top) < min_free_after_collect) {
-            if (need >= memory.series_next) memory.series_next = memory.s_max;
-            f = new_series_frame();
-        }
+        if (f && uint64_t(f->end - f->heap_top) < min_free_after_collect) f = nullptr;
+    }
+    if (!f) {
+        if (need >= memory.series_next) memory.series_next = memory.s_max;
+        f = new_series_frame();
     }
     memory.series_active = f;
     return f;
@@ -316,7 +326,7 @@ SeriesBuffer* alloc_buffer(uint64_t n, uint32_t unit, int32_t head) {
         KEL_UNPOISON(b, need);
         f->heap_top += need;
     } else {
-        collect();
+        if (collection_due(need)) collect();
         b = alloc_big(need);
         flags |= flag::big;
     }
@@ -436,6 +446,13 @@ NodeId clone_buffer(SeriesBuffer* b) {
 
 // ---- end of a collection
 
+void plan_collection() {
+    uint64_t in_use = 0;
+    for (SeriesFrame* f = memory.series_head; f; f = f->next) in_use += uint64_t(f->heap_top - f->data());
+    for (BigFrame* f = memory.big_head; f; f = f->next) in_use += f->size;
+    memory.collect_at = std::max(2 * in_use, min_collect_at);
+}
+
 void sweep_node_frames() {
     bool active_chosen = false;
     for (NodeFrame* f = memory.node_head; f;) {
@@ -456,13 +473,11 @@ void sweep_node_frames() {
 
 // Ids are stable and free_node is constant time, so the node of a dead big
 // buffer goes straight back to its frame rather than through a queue.
-void sweep_big_frames() {
+void sweep_big_frames(bool (*marked)(NodeId)) {
     for (BigFrame* f = memory.big_head; f;) {
         BigFrame* next = f->next;
         SeriesBuffer* b = f->buffer();
-        if (b->flags & flag::mark) {
-            b->flags &= ~flag::mark;
-        } else {
+        if (!marked(b->node)) {
             if (b->node) free_node(b->node);
             free_big(b);
         }

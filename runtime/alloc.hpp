@@ -34,14 +34,13 @@ namespace alloc::flag {
 constexpr uint32_t unit_mask = 0x0000001F;  // bytes per unit: 1, 2, 4 or 16 (cells)
 constexpr uint32_t fixed = 0x00100000;      // on the tracked C heap: never moved, never reclaimed
 constexpr uint32_t big = 0x01000000;        // alone in a big frame
-constexpr uint32_t mark = 0x08000000;       // collector mark, set during a collection only
 constexpr uint32_t mid_head = 0x10000000;   // made with its head in the middle of the data area
 constexpr uint32_t made = 0x20000000;       // set on every buffer when it is made
 constexpr uint32_t in_use = 0x80000000;     // cleared when a larger buffer replaces this one
 constexpr uint32_t owned = 0x00020000;      // set by the ownership module: the series has an owner
 // Flags that describe where and how a buffer was placed: they never pass to
 // the buffer that replaces or copies it.
-constexpr uint32_t placement = fixed | big | mark | mid_head;
+constexpr uint32_t placement = fixed | big | mid_head;
 }  // namespace alloc::flag
 
 // Header of a series buffer; the data area of `size` bytes follows it, then
@@ -112,6 +111,7 @@ struct MemoryRecord {
     NodeFrame** node_frames = nullptr;  // frame of each id range, null where none lives
     uint32_t node_ranges = 0;           // entries of node_frames; nodes has node_ranges x 10,000 + 1
     uint32_t collections = 0;           // advanced by the collector; stamps new node frames
+    uint64_t collect_at = 0;  // `total` past which a new frame collects first; 0: the next one does
 };
 
 namespace alloc {
@@ -122,6 +122,7 @@ constexpr uint32_t node_frame_ids = 10000;   // ids per node frame
 constexpr uint32_t buffer_slack = 16;        // zero bytes after every data area
 constexpr uint64_t series_limit = 0x7FFFFFFF;  // largest data area of one buffer
 constexpr uint32_t min_free_after_collect = 0xCCCC;
+constexpr uint64_t min_collect_at = 0x400000;  // a small heap grows to 4 MiB between collections
 
 // Bytes a buffer of `size` data bytes takes in its frame.
 constexpr uint64_t footprint(uint64_t size) { return sizeof(SeriesBuffer) + size + buffer_slack; }
@@ -181,9 +182,12 @@ SeriesBuffer* expand_series(SeriesBuffer* b, uint64_t new_size);
 SeriesBuffer* expand_fill(SeriesBuffer* b, uint64_t new_size, uint8_t byte);
 NodeId clone_buffer(SeriesBuffer* b);
 
-// End-of-collection passes, run by the collector.
+// End-of-collection passes, run by the collector. plan_collection sets
+// collect_at: the frames may grow to twice the bytes in use (at least
+// min_collect_at) before the next collection.
 void sweep_node_frames();
-void sweep_big_frames();
+void sweep_big_frames(bool (*marked)(NodeId));  // frees the unmarked
+void plan_collection();
 
 }  // namespace alloc
 

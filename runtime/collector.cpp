@@ -30,25 +30,31 @@ namespace {
 bool collecting = false;
 std::vector<Callback> callbacks;
 std::vector<Cell*> roots;
-std::vector<NodeId> pending_blocks;         // marked blocks whose cells are still to be marked
-std::vector<SeriesBuffer*> marked_fixed;     // fixed buffers never pass through compaction
+std::vector<NodeId> pending_blocks;  // marked blocks whose cells are still to be marked
+
+// The marks: one bit per node id, beside the buffers rather than in their
+// headers. Marking a string then never reads its buffer, and compaction
+// only reads the headers of buffers that stay where they are, so a
+// collection with much live data writes few cache lines it did not have to.
+std::vector<uint64_t> marks;
 
 bool mark_buffer(NodeId node) {
     if (!node) return false;
-    SeriesBuffer* b = alloc::buffer_of(node);
-    if (!b || (b->flags & alloc::flag::mark)) return false;
-    b->flags |= alloc::flag::mark;
-    if (b->flags & alloc::flag::fixed) marked_fixed.push_back(b);
+    uint64_t& word = marks[node >> 6];
+    uint64_t bit = uint64_t(1) << (node & 63);
+    if (word & bit) return false;
+    word |= bit;
     return true;
 }
 
 void mark_cell(const Cell* c);
 
+// Marking never moves or grows a buffer: the address holds throughout.
 void mark_cells_of(NodeId node) {
-    // Index by position: marking never moves or grows a buffer.
     SeriesBuffer* b = alloc::buffer_of(node);
-    for (uint32_t at = b->offset; at + sizeof(Cell) <= b->tail; at += sizeof(Cell))
-        mark_cell(reinterpret_cast<const Cell*>(alloc::buffer_of(node)->data() + at));
+    auto* c = reinterpret_cast<const Cell*>(b->data() + b->offset);
+    auto* end = reinterpret_cast<const Cell*>(b->data() + b->tail);
+    for (; c < end; ++c) mark_cell(c);
 }
 
 void drain() {
@@ -185,27 +191,35 @@ void mark_roots() {
 }
 
 // Slides the live buffers of a frame down over the dead ones; frees the
-// nodes of the dead. A frame left empty is released unless it is the last.
+// nodes of the dead. A run of neighbouring live buffers moves in one copy:
+// the node table learns their new places first, and the copy waits until
+// the run ends, so it never overwrites a header still to be read. A frame
+// left empty is released unless it is the last.
 void compact(SeriesFrame* f) {
     KEL_UNPOISON(f->data(), size_t(f->heap_top - f->data()));
     uint8_t* dest = f->data();
+    uint8_t* run = nullptr;  // first buffer of the live run not yet moved
+    auto move_run = [&](uint8_t* end) {
+        if (dest != run) std::memmove(dest, run, size_t(end - run));
+        dest += end - run;
+        run = nullptr;
+    };
     for (uint8_t* p = f->data(); p < f->heap_top;) {
         auto* b = reinterpret_cast<SeriesBuffer*>(p);
         size_t size = alloc::footprint(b->size);
-        if (b->flags & alloc::flag::mark) {
-            b->flags &= ~alloc::flag::mark;
-            if (dest != p) {
-                std::memmove(dest, p, size);
-                auto* moved = reinterpret_cast<SeriesBuffer*>(dest);
-                alloc::memory.nodes[moved->node] = moved;
+        if (b->node && marked(b->node)) {
+            if (!run) run = p;
+            if (dest != run) alloc::memory.nodes[b->node] = reinterpret_cast<SeriesBuffer*>(dest + (p - run));
+        } else {
+            if (run) move_run(p);
+            if ((b->flags & alloc::flag::in_use) && b->node) {
+                alloc::free_node(b->node);
+                ++counters.freed_nodes;
             }
-            dest += size;
-        } else if ((b->flags & alloc::flag::in_use) && b->node) {
-            alloc::free_node(b->node);
-            ++counters.freed_nodes;
         }
         p += size;
     }
+    if (run) move_run(f->heap_top);
     // Stress mode fills the space given up, so that a raw address kept across
     // the collection reads garbage at once instead of a stale copy.
     if (alloc::stress) std::memset(dest, 0xDB, size_t(f->heap_top - dest));
@@ -232,6 +246,8 @@ void init() {
 
 bool in_collection() { return collecting; }
 
+bool marked(NodeId node) { return node && (marks[node >> 6] >> (node & 63) & 1); }
+
 void collect_now() {
     if (sys::record.collector_enabled) collect();
 }
@@ -239,18 +255,18 @@ void collect_now() {
 void collect() {
     if (collecting) return;
     collecting = true;
+    marks.assign((size_t(alloc::memory.node_ranges) * alloc::node_frame_ids + 1 + 63) / 64, 0);
     mark_roots();
-    ownership::sweep();  // weak entries: before compaction clears the marks
+    ownership::sweep();  // weak entries: those of unmarked series go
     slots::sweep();
     for (SeriesFrame* f = alloc::memory.series_head; f;) {
         SeriesFrame* next = f->next;
         compact(f);
         f = next;
     }
-    for (SeriesBuffer* b : marked_fixed) b->flags &= ~alloc::flag::mark;
-    marked_fixed.clear();
-    alloc::sweep_big_frames();
+    alloc::sweep_big_frames(marked);
     alloc::sweep_node_frames();
+    alloc::plan_collection();
     ++alloc::memory.collections;
     ++counters.collections;
     collecting = false;

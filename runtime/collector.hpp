@@ -46,6 +46,8 @@ void collect();
 // A collection when the enabled flag is set.
 void collect_now();
 bool in_collection();
+// During a collection, once marking is done: whether the series is live.
+bool marked(NodeId node);
 
 // Mark callbacks: procedures that mark what their module holds outside the
 // value graph with the services below. The collector's init drops them.

@@ -36,11 +36,6 @@ bool is_object(uint8_t t) { return t == type::object; }
 
 bool owner_marked(NodeId ctx) { return context::context_cell(ctx)->header & cell::owner_flag; }
 
-bool marked(NodeId node) {
-    SeriesBuffer* b = node ? alloc::buffer_of(node) : nullptr;
-    return b && (b->flags & alloc::flag::mark);
-}
-
 // The cells of a block from its index to its tail, by position: the walk
 // allocates (table entries), so the buffer is re-read for each cell.
 template <class Each>
@@ -164,7 +159,7 @@ bool check(const Cell* value, const Cell* action, const Cell* new_value, int32_t
 }
 
 void sweep() {
-    if (table) hashtable::sweep_pointers(table, marked, 1);
+    if (table) hashtable::sweep_pointers(table, collector::marked, 1);
 }
 
 }  // namespace kel::ownership

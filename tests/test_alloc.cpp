@@ -241,6 +241,34 @@ TEST_F(Alloc, FootprintOfTwoMibGetsBigFrame) {
     EXPECT_EQ(collections, 2);
 }
 
+// A new frame or big buffer collects first only once the frames would pass
+// the size the last collection planned: twice the bytes then in use.
+TEST_F(Alloc, NewFramesCollectOnlyPastThePlannedSize) {
+    count_collections();
+    constexpr uint64_t frame_bytes = 2 * MiB + 4096;  // a 2 MiB frame, its header rounding up a page
+    uint32_t fills_a_frame = bytes_for_footprint(2 * MiB - 16);
+    memory.collect_at = memory.total + 2 * frame_bytes;
+    alloc::alloc_bytes(fills_a_frame);
+    alloc::alloc_bytes(fills_a_frame);
+    EXPECT_EQ(collections, 0);
+    alloc::alloc_bytes(fills_a_frame);
+    EXPECT_EQ(collections, 1);
+
+    memory.collect_at = memory.total + 3 * MiB + 4096;
+    alloc::alloc_bytes(bytes_for_footprint(3 * MiB));  // a big buffer that just fits the plan
+    EXPECT_EQ(collections, 1);
+    alloc::alloc_bytes(bytes_for_footprint(2 * MiB));
+    EXPECT_EQ(collections, 2);
+
+    restart();
+    alloc::plan_collection();
+    EXPECT_EQ(memory.collect_at, alloc::min_collect_at);  // nothing in use
+    alloc::alloc_bytes(bytes_for_footprint(MiB / 2));
+    alloc::alloc_bytes(bytes_for_footprint(3 * MiB));
+    alloc::plan_collection();
+    EXPECT_EQ(memory.collect_at, 2 * (MiB / 2 + 3 * MiB));
+}
+
 TEST_F(Alloc, FrameFoundAfterCollectionMustKeepRoom) {
     // The first frame is full; the "collection" frees `freed` bytes at its end.
     static uint64_t freed;
@@ -547,11 +575,11 @@ TEST_F(Alloc, SweepReleasesUnmarkedBigFrames) {
     alloc::expand_series(alloc::buffer_of(grown), 0);  // the replaced buffer has no node any more
     uint64_t total = memory.total;
     uint32_t used = memory.node_head->used;
-    alloc::buffer_of(kept)->flags |= alloc::flag::mark;
+    static NodeId live;  // the collector's marks: only kept is live
+    live = kept;
 
-    alloc::sweep_big_frames();
+    alloc::sweep_big_frames([](NodeId id) { return id == live; });
     EXPECT_TRUE(in_big_list(alloc::buffer_of(kept)));
-    EXPECT_FALSE(alloc::buffer_of(kept)->flags & alloc::flag::mark);
     int left = 0;
     for (BigFrame* f = memory.big_head; f; f = f->next) ++left;
     EXPECT_EQ(left, 1);

@@ -64,6 +64,39 @@ TEST_F(Collector, UnreachableSeriesAreFreedAndRootsSurviveMoving) {
     EXPECT_EQ(string::to_utf8(&kept.cell), "kept \xc3\xa9");
 }
 
+// Live buffers (L) slide down over the dead (D) in runs: each keeps its
+// content, its node finds it, and the survivors end up packed in order.
+TEST_F(Collector, LiveRunsSlideOverTheDeadInOrder) {
+    test::StressMode off(false);
+    for (const char* pattern : {"LLDLLLDDL", "DDDLLL", "LLLDDD", "LDLDLD", "DLLLLD"}) {
+        SCOPED_TRACE(pattern);
+        collector::RootCell kept;
+        kept.cell = block_of(16);
+        collector::collect();
+        uint32_t before = used_nodes();
+        std::string p = pattern;
+        for (size_t i = 0; i < p.size(); ++i) {
+            std::string text(10 + 7 * i, char('a' + i));  // sizes differ: buffers of 32 and 48 data bytes
+            Cell s;
+            string::make_from_utf8(&s, text.data(), text.size());
+            if (p[i] == 'L') append(kept.cell, s);
+        }
+        collector::collect();
+        uint32_t live = 0;
+        SeriesBuffer* next = nullptr;
+        for (size_t i = 0; i < p.size(); ++i) {
+            if (p[i] != 'L') continue;
+            Cell s = cells(kept.cell)[live++];
+            SeriesBuffer* b = alloc::buffer_of(s.payload2);
+            EXPECT_EQ(b->node, s.payload2);
+            if (next) EXPECT_EQ(b, next);
+            next = reinterpret_cast<SeriesBuffer*>(reinterpret_cast<uint8_t*>(b) + alloc::footprint(b->size));
+            EXPECT_EQ(string::to_utf8(&s), std::string(10 + 7 * i, char('a' + i)));
+        }
+        EXPECT_EQ(used_nodes(), before + live);
+    }
+}
+
 TEST_F(Collector, BlocksKeepWhatTheyHoldAndCyclesEnd) {
     collector::RootCell outer;
     outer.cell = block_of(4);
