@@ -7,6 +7,7 @@
 
 #include "runtime/context.hpp"
 #include "runtime/datatypes/function.hpp"
+#include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/object.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/word.hpp"
@@ -108,7 +109,7 @@ void mark_cell(const Cell* c) {
         case type::native: case type::action: case type::op: {
             mark_block(function::spec_node(c));
             mark_block(function::more_node(c));
-            uint8_t source = uint8_t(c->header >> 16);
+            uint8_t source = op::source_type(c);
             if (t == type::op && (source == type::function || source == type::routine))
                 mark_context(function::context_of(c));
             return;
