@@ -315,25 +315,30 @@ int32_t mold(const Cell* value, Cell* out, bool, bool all, bool, const Cell* par
 
 int32_t compare(const Cell* a, const Cell* b, int32_t op) {
     uint8_t ta = cell::type_of(a), tb = cell::type_of(b);
-    if (ta != tb && !(series::is_text(tb) && (op == 0 || op == 1))) return -2;
+    if (ta != tb && !(series::is_text(tb) && (op == compare_op::equal || op == compare_op::not_equal))) return -2;
     if (!series::is_text(tb)) return -2;
     bool same = a->payload2 == b->payload2 && series::clamped_index(a) == series::clamped_index(b);
-    if (op == 9) return same && ta == tb ? 0 : -1;
-    if (same && (op <= 2 || op == 12)) return 0;
-    std::u32string x = text_of(a), y = text_of(b);
-    bool equality = op <= 2 || op == 12;
-    if (x.size() != y.size() && (equality || y.empty())) return 1;
-    bool fold = op != 2 && op != 8;
-    size_t n = std::min(x.size(), y.size());
-    for (size_t i = 0; i < n; ++i) {
-        uint32_t p = x[i], q = y[i];
+    bool equality = op == compare_op::equal || op == compare_op::not_equal || op == compare_op::strict_equal ||
+                    op == compare_op::find;
+    if (op == compare_op::same) return same && ta == tb ? 0 : -1;
+    if (same && equality) return 0;
+    // Compared in place, unit by unit: nothing here allocates.
+    Units x = units_of(a), y = units_of(b);
+    if (x.count != y.count && (equality || y.count == 0)) return 1;
+    bool fold = op != compare_op::strict_equal && op != compare_op::sort_case;
+    uint32_t n = std::min(x.count, y.count);
+    for (uint32_t i = 0; i < n; ++i) {
+        uint32_t p = get_char(x.start + uint64_t(i) * x.unit, x.unit);
+        uint32_t q = get_char(y.start + uint64_t(i) * y.unit, y.unit);
+        if (p == q) continue;
         if (fold) {
             p = case_folding::change_case(p, true);
             q = case_folding::change_case(q, true);
+            if (p == q) continue;
         }
-        if (p != q) return p > q ? 1 : -1;
+        return p > q ? 1 : -1;
     }
-    return x.size() == y.size() ? 0 : x.size() > y.size() ? 1 : -1;
+    return x.count == y.count ? 0 : x.count > y.count ? 1 : -1;
 }
 
 // ---- make and to
