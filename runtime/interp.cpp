@@ -457,8 +457,10 @@ uint32_t expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix, bool
     } else if ((pending = special_expression<traced>(*at_pos, code, pos, end, keep_callables))) {
         return pending;
     }
+    // A set-word's or set-path's value took every infix op after it.
+    bool infix_taken = t == type::set_word || t == type::set_path;
     Cell op;
-    while (!no_infix && next_is_op(code, pos, end, &op)) {
+    while (!no_infix && !infix_taken && next_is_op(code, pos, end, &op)) {
         ++pos;
         if (integer_infix<traced>(op, code, pos, end)) continue;
         Cell name = at(code, pos - 1);
