@@ -369,10 +369,11 @@ template <bool traced>
 uint32_t expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix, bool statement, bool keep_callables,
                     uint32_t* next);
 
-// A set-word or set-path: its frame names it, so that the error of a
-// missing or unset value says where.
+// A set-word or set-path, copied: the code may move while its value is
+// evaluated. Its frame names it, so that the error of a missing or unset
+// value says where.
 template <bool traced>
-[[gnu::noinline]] uint32_t set_expression(const Cell& target, NodeId code, uint32_t& pos, uint32_t end) {
+[[gnu::noinline]] uint32_t set_expression(Cell target, NodeId code, uint32_t& pos, uint32_t end) {
     bool path = cell::is(&target, type::set_path);
     stack::mark_interp_call(path ? words::words.set_path : &target);
     if (!path) stack::push(&target);
