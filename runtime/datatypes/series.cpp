@@ -82,15 +82,6 @@ NodeId copy_units(NodeId source, int64_t start, int64_t count) {
 
 }  // namespace
 
-int32_t total_length(const Cell* s) {
-    const SeriesBuffer* b = alloc::buffer_of(s->payload2);
-    return int32_t((b->tail - b->offset) / unit_of(b));
-}
-
-int32_t clamped_index(const Cell* s) { return clamp32(index_of(s), 0, total_length(s)); }
-
-int32_t length_from(const Cell* s) { return total_length(s) - clamped_index(s); }
-
 int32_t get_length(Cell* s, bool absolute) {
     int32_t total = total_length(s);
     if (absolute) return total;

@@ -40,15 +40,23 @@ inline NodeId node_of(const Cell* s) {
     return s->payload2;
 }
 
-// Units between the buffer's head and tail, whatever the index.
-int32_t total_length(const Cell* s);
+// Units between the buffer's head and tail, whatever the index. Inline, as
+// every series access asks it.
+inline int32_t total_length(const Cell* s) {
+    const SeriesBuffer* b = alloc::buffer_of(s->payload2);  // any cell laid out as a series
+    uint32_t unit = b->unit();
+    return int32_t((b->tail - b->offset) / (unit ? unit : 1));
+}
+// The index clamped to 0 .. total length.
+inline int32_t clamped_index(const Cell* s) {
+    int32_t i = index_of(s), total = total_length(s);
+    return i < 0 ? 0 : i > total ? total : i;
+}
 // Units from the index to the tail (from the head when absolute); 0 past
 // the tail, a negative index counting as 0. get_length also moves an index
 // past the tail back to the tail.
-int32_t length_from(const Cell* s);
+inline int32_t length_from(const Cell* s) { return total_length(s) - clamped_index(s); }
 int32_t get_length(Cell* s, bool absolute);
-// The index clamped to 0 .. total length.
-int32_t clamped_index(const Cell* s);
 
 // True when the position is at or past the tail.
 bool ks_tail_q(const Cell* s);
