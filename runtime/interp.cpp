@@ -321,7 +321,7 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
         if (traced && tracer.on) report(event::push, &path, i, nullptr, &selector);
         if (cell::is(&selector, type::unset)) error::fire(error::id::invalid_path, &path, &element);
         bool last = i + 1 == series::cell_count(elements);
-        Cell store;
+        Cell store{};
         cell::set_none(&store);
         if (set && last) store = *stack::args;
         Cell* sel = stack::push(&selector);
@@ -482,7 +482,7 @@ Cell current_block{};
 uint32_t path_value(const Cell& path, const Cell* value, bool case_) {
     Cell* base = stack::top;
     stack::mark_interp_call(value ? words::words.set_path : words::words.anon);
-    Cell store;
+    Cell store{};
     if (value) store = *value;
     else cell::set_none(&store);
     stack::push(&store);  // a set-path stores what its frame holds in args[0]
