@@ -49,12 +49,6 @@ bool argument_word(const Cell* c) {
 
 const Cell* spec_at(const Frame& f, uint32_t i) { return series::cells_of(f.spec) + i; }
 
-// The value of a word; a word bound to nothing is not defined.
-const Cell* fetch(const Cell* word) {
-    if (!word::context_of(word)) error::fire(error::id::not_defined, word);
-    return word::fetch(word);
-}
-
 [[noreturn]] void fire_expect_arg(const Frame& f, const Cell* value, const Cell* word) {
     Cell kind, argument = *word;
     cell::set_datatype(&kind, cell::type_of(value));
@@ -189,7 +183,7 @@ uint32_t take(Code& s, uint32_t cls) {
             cell::set_type(&c, type::block);
             return interp::eval_block(&c, false);
         }
-        if (cell::is(&c, type::get_word)) c = *fetch(&c);
+        if (cell::is(&c, type::get_word)) c = *word::fetch_bound(&c);
     }
     stack::push(&c);
     return 0;
@@ -210,10 +204,10 @@ uint32_t take(Block& s, uint32_t cls) {
             return guarded([&] { return interp::eval_block(&c, false); });
         }
         if (cell::is(&c, type::get_word)) {
-            c = *fetch(&c);
+            c = *word::fetch_bound(&c);
         } else if (cls == evaluated && cell::is(&c, type::word)) {
             Cell word = c;
-            c = *fetch(&word);
+            c = *word::fetch_bound(&word);
             if (cell::is(&c, type::unset)) error::fire(error::id::no_value, &word);
         }
     }

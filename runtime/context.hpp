@@ -107,5 +107,11 @@ void register_type();
 
 namespace kel::word {
 inline Cell* fetch(const Cell* word) { return context::word_value_cell(word, word->payload1); }
+// The same for a word that may be bound to nothing, which raises not-defined.
+[[noreturn]] void fire_unbound(const Cell* word);
+inline Cell* fetch_bound(const Cell* word) {
+    if (!word->payload1) [[unlikely]] fire_unbound(word);
+    return fetch(word);
+}
 Cell* set(Cell* word, const Cell* value);
 }  // namespace kel::word

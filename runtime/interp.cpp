@@ -49,12 +49,6 @@ void check_native_stack() {
     }
 }
 
-// The value of a word; a word bound to nothing is not defined.
-Cell* fetch(const Cell* word) {
-    if (!word::context_of(word)) error::fire(error::id::not_defined, word);
-    return word::fetch(word);
-}
-
 // Places an expression's result: pushed, or into args[0] with the top above it.
 void place(const Cell& value, bool push) {
     if (push) stack::push(&value);
@@ -142,7 +136,7 @@ uint32_t path_refinements(call::Frame& f, const Cell* path, uint32_t from, call:
         if (index == call::no_refinement) error::fire(error::id::no_refine, &f.name, &element);
         bool used = true;
         if (get) {
-            const Cell* v = fetch(&element);
+            const Cell* v = word::fetch_bound(&element);
             if (cell::is(v, type::unset)) error::fire(error::id::no_value, &element);
             used = natives::truthy(v);
         }
@@ -269,7 +263,7 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
     if (traced && tracer.on) report(event::fetch, &path, first, nullptr, &head);
     if (!cell::is(&head, type::word)) error::fire(error::id::word_first, &path);
     Cell* kept_top = stack::top;
-    Cell current = *fetch(&head);
+    Cell current = *word::fetch_bound(&head);
     uint8_t t = cell::type_of(&current);
     if (call::callable(t)) {
         if (set) error::fire(error::id::invalid_path_set, &path);
@@ -293,7 +287,7 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
         if (traced && tracer.on) report(event::fetch, &path, i, nullptr, &element);
         Cell selector = element;
         if (cell::is(&element, type::get_word)) {
-            selector = *fetch(&element);
+            selector = *word::fetch_bound(&element);
         } else if (cell::is(&element, type::paren)) {
             if (i == first + 1) where.kind = Place::head_word;
             Cell block = element;
@@ -304,7 +298,7 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
             // Find the current value again where it was.
             switch (where.kind) {
                 case Place::head_word:
-                    *work = *fetch(&head);
+                    *work = *word::fetch_bound(&head);
                     *parent_slot = head_parent(head);
                     break;
                 case Place::in_block:
@@ -403,7 +397,7 @@ template <bool traced>
             cell::set_type(&value, type::block);
             return eval_block(&value, false);
         case type::get_word:
-            stack::push(fetch(&value));
+            stack::push(word::fetch_bound(&value));
             return 0;
         case type::lit_word:
             cell::set_type(&value, type::word);
@@ -443,7 +437,7 @@ uint32_t expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix, bool
         stack::push(at_pos);
     } else if (t == type::word) {
         Cell word = *at_pos;
-        const Cell* v = fetch(&word);
+        const Cell* v = word::fetch_bound(&word);
         uint8_t vt = cell::type_of(v);
         if (call::callable(vt)) {
             Cell fn = *v;

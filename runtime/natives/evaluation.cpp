@@ -298,19 +298,15 @@ uint32_t apply(const Call& call) {
     enum { all, safer };
     Cell* base = stack::args;  // func, args
     Cell fn = base[0], name = *words::words.applied;
-    auto fetched = [](const Cell& word) {
-        if (!word::context_of(&word)) error::fire(error::id::not_defined, &word);
-        return *word::fetch(&word);
-    };
     if (cell::is(&fn, type::word)) {
         name = fn;
-        fn = fetched(name);
+        fn = *word::fetch_bound(&name);
     } else if (cell::is(&fn, type::path)) {
         // A path stands for its head word's value.
         Cell head = series::length_from(&fn) ? *block::ks_abs_at(&fn, series::clamped_index(&fn)) : fn;
         if (!cell::is(&head, type::word)) error::fire(error::id::invalid_arg, base);
         name = head;
-        fn = fetched(head);
+        fn = *word::fetch_bound(&head);
     }
     if (cell::is(&fn, type::op)) {
         cell::set_type(&fn, op::source_type(&fn));

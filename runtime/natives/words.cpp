@@ -37,11 +37,6 @@ bool is_path(uint8_t t) {
     return t == type::path || t == type::lit_path || t == type::set_path || t == type::get_path;
 }
 
-const Cell* fetched(const Cell* word) {
-    if (!word->payload1) error::fire(error::id::not_defined, word);
-    return word::fetch(word);
-}
-
 void set_word(Cell* word, const Cell* value) {
     if (!word->payload1) error::fire(error::id::not_defined, word);
     word::set(word, value);
@@ -69,7 +64,7 @@ uint32_t get(const Call& call) {
         stack::keep();
         return 0;
     }
-    Cell value = *fetched(&target);
+    Cell value = *word::fetch_bound(&target);
     if (cell::is(&value, type::unset) && !used(call, any)) error::fire(error::id::no_value, &target);
     return answer(value);
 }
