@@ -49,12 +49,6 @@ void check_native_stack() {
     }
 }
 
-// Places an expression's result: pushed, or into args[0] with the top above it.
-void place(const Cell& value, bool push) {
-    if (push) stack::push(&value);
-    else stack::set_result(&value);
-}
-
 // The value of a word that can be read without raising anything: a bound
 // word of a context that has its values; null for anything else.
 const Cell* plain_value(const Cell* c) {
@@ -145,11 +139,12 @@ uint32_t path_refinements(call::Frame& f, const Cell* path, uint32_t from, call:
     return 0;
 }
 
-// Calls the callable value fn; pos is the position after the value (or
-// after the op word for an infix call, whose left operand is the last pushed
-// value). Refinements are named by the path's elements from `from` on.
+// Calls the callable value fn and pushes its result; pos is the position
+// after the value (or after the op word for an infix call, whose left
+// operand is the last pushed value). Refinements are named by the path's
+// elements from `from` on.
 template <bool traced>
-uint32_t eval_code(const Cell& fn, NodeId code, uint32_t& pos, uint32_t end, bool push, const Cell* name_word,
+uint32_t eval_code(const Cell& fn, NodeId code, uint32_t& pos, uint32_t end, const Cell* name_word,
                    bool infix, const Cell* path = nullptr, uint32_t from = 0) {
     Cell name = name_word && cell::is(name_word, type::word) ? *name_word : *words::words.anon;
     if (traced && tracer.on) report(event::open, code, int32_t(pos), &name, &fn);
@@ -168,7 +163,7 @@ uint32_t eval_code(const Cell& fn, NodeId code, uint32_t& pos, uint32_t end, boo
         if (uint32_t pending = call::run(f)) return pending;
     Cell result = call::close(f);
     if (traced && tracer.on) report(event::return_, code, int32_t(pos), &name, &result);
-    place(result, push);
+    stack::push(&result);
     return 0;
 }
 
@@ -245,14 +240,14 @@ bool object_path(const Cell& path, bool set, bool get, Cell* result) {
     return set || get || !call::callable(cell::type_of(result));
 }
 
-// Evaluates or sets a path. A callable reached by a plain path is called with
-// the path's remaining elements as refinements.
+// Evaluates or sets a path and pushes the result. A callable reached by a
+// plain path is called with the path's remaining elements as refinements.
 template <bool traced>
-uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, bool set, bool get, bool push,
+uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, bool set, bool get,
                    bool case_ = false) {
     Cell value;
     if (!traced && object_path(path, set, get, &value)) {
-        place(value, push);
+        stack::push(&value);
         return 0;
     }
     NodeId elements = series::node_of(&path);
@@ -268,7 +263,7 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
     if (call::callable(t)) {
         if (set) error::fire(error::id::invalid_path_set, &path);
         if (get) error::fire(error::id::invalid_path_get, &path);
-        uint32_t pending = eval_code<traced>(current, code, pos, end, push, &head, false, &path, first + 1);
+        uint32_t pending = eval_code<traced>(current, code, pos, end, &head, false, &path, first + 1);
         if (traced && !pending && tracer.on) report(event::exit, &path, series::cell_count(elements), nullptr, stack::last());
         return pending;
     }
@@ -330,7 +325,7 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
         stack::top = parent_slot + 1;
         if (!set && !get && call::callable(cell::type_of(&next))) {
             stack::top = kept_top;
-            uint32_t pending = eval_code<traced>(next, code, pos, end, push, &element, false, &path, i + 1);
+            uint32_t pending = eval_code<traced>(next, code, pos, end, &element, false, &path, i + 1);
             if (traced && !pending && tracer.on) report(event::exit, &path, series::cell_count(elements), nullptr, stack::last());
             return pending;
         }
@@ -342,7 +337,7 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
     Cell result = *work;
     if (traced && tracer.on) report(event::exit, &path, series::cell_count(elements), nullptr, &result);
     stack::top = kept_top;
-    place(result, push);
+    stack::push(&result);
     return 0;
 }
 
@@ -376,7 +371,7 @@ template <bool traced>
     Cell v = path ? *stack::args : stack::args[1];
     if (path) {
         if (traced && tracer.on) report(event::set, code, int32_t(pos), &target, &v);
-        if (uint32_t pending = eval_path<traced>(target, code, pos, end, true, false, true)) return pending;
+        if (uint32_t pending = eval_path<traced>(target, code, pos, end, true, false)) return pending;
     } else {
         if (cell::is(&v, type::unset)) error::fire(error::id::need_value, &target);
         if (!word::context_of(&target)) error::fire(error::id::not_defined, &target);
@@ -405,7 +400,7 @@ template <bool traced>
             return 0;
         case type::path:
         case type::get_path:
-            return eval_path<traced>(value, code, pos, end, false, cell::is(&value, type::get_path), true);
+            return eval_path<traced>(value, code, pos, end, false, cell::is(&value, type::get_path));
         case type::set_path:
             return set_expression<traced>(value, code, pos, end);
         case type::lit_path:
@@ -420,7 +415,7 @@ template <bool traced>
                 stack::push(&value);
                 return 0;
             }
-            return eval_code<traced>(value, code, pos, end, true, nullptr, false);
+            return eval_code<traced>(value, code, pos, end, nullptr, false);
     }
 }
 
@@ -441,7 +436,7 @@ uint32_t expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix, bool
         uint8_t vt = cell::type_of(v);
         if (call::callable(vt)) {
             Cell fn = *v;
-            if ((pending = eval_code<traced>(fn, code, pos, end, true, &word, false))) return pending;
+            if ((pending = eval_code<traced>(fn, code, pos, end, &word, false))) return pending;
         } else {
             if (vt == type::unset) error::fire(error::id::no_value, &word);
             if (vt == type::op) error::fire(error::id::no_op_arg, &word);
@@ -459,10 +454,8 @@ uint32_t expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix, bool
         ++pos;
         if (integer_infix<traced>(op, code, pos, end)) continue;
         Cell name = at(code, pos - 1);
-        Cell fn = op;
-        cell::set_type(&fn, op::source_type(&op));
-        fn.header &= cell::type_mask;
-        if ((pending = eval_code<traced>(fn, code, pos, end, true, &name, true))) return pending;
+        Cell fn = op::callable_of(&op);
+        if ((pending = eval_code<traced>(fn, code, pos, end, &name, true))) return pending;
     }
     if (traced && statement && tracer.on) report(event::expr, code, int32_t(pos), nullptr, stack::last());
     *next = pos;
@@ -483,8 +476,8 @@ uint32_t path_value(const Cell& path, const Cell* value, bool case_) {
     uint32_t pos = 0;
     Cell p = path;
     bool set = value != nullptr;
-    if (uint32_t pending = tracer.on ? eval_path<true>(p, 0, pos, 0, set, !set, true, case_)
-                                     : eval_path<false>(p, 0, pos, 0, set, !set, true, case_))
+    if (uint32_t pending = tracer.on ? eval_path<true>(p, 0, pos, 0, set, !set, case_)
+                                     : eval_path<false>(p, 0, pos, 0, set, !set, case_))
         return pending;
     Cell result = *stack::last();
     stack::unwind();

@@ -50,6 +50,12 @@ namespace kel::op {
 
 // The source type an op! wraps (header bits 16-23).
 inline uint8_t source_type(const Cell* op) { return uint8_t(op->header >> 16); }
+// The callable an op! calls: its cell retyped to the source type, no flags.
+inline Cell callable_of(const Cell* op) {
+    Cell fn = *op;
+    fn.header = source_type(op);
+    return fn;
+}
 
 // make op! from a native, action, function or routine of exactly two
 // arguments whose first is a plain word!.

@@ -308,10 +308,7 @@ uint32_t apply(const Call& call) {
         name = head;
         fn = *word::fetch_bound(&head);
     }
-    if (cell::is(&fn, type::op)) {
-        cell::set_type(&fn, op::source_type(&fn));
-        fn.header &= cell::type_mask;
-    }
+    if (cell::is(&fn, type::op)) fn = op::callable_of(&fn);
     if (!call::callable(cell::type_of(&fn))) error::fire(error::id::invalid_arg, base);
     stack::top = base + 2;
     call::Frame f;
