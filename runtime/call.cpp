@@ -438,17 +438,13 @@ void open(Frame& f, const Cell& fn, const Cell& name) {
 }
 
 void open_infix(Frame& f, const Cell& fn, const Cell& name) {
-    f.fn = fn;
-    f.name = name;
-    f.function = cell::is(&fn, type::function);
-    f.infix = true;
+    // The op is kept below the frame like any callable: its word may be set
+    // to another value during the call.
     Cell left = *stack::last();
     stack::top = stack::last();
-    f.base = stack::push(&fn);  // kept safe: the op's word may be set to another value during the call
-    if (f.function) stack::mark_interp_func(&name, function::context_of(&fn));
-    else stack::mark_interp_call(&name);
+    open(f, fn, name);
+    f.infix = true;
     stack::push(&left);
-    f.spec = parsed_spec(&fn);
 }
 
 bool Block::at_end() const { return pos >= uint32_t(series::total_length(block)); }
@@ -496,9 +492,22 @@ uint32_t refine(Frame& f, uint32_t index, bool used, Block& source, const Cell& 
     return refine_from(f, index, used, source, where);
 }
 
-uint32_t refine(Frame& f, uint32_t index, bool used, Values& source, const Cell& where) {
-    return refine_from(f, index, used, source, where);
+namespace {
+
+template <class Source>
+uint32_t refine_in_order(Frame& f, Source& s) {
+    for (uint32_t r = find_refinement(f, 0); r != no_refinement; r = find_refinement(f, 0, r + 1)) {
+        bool on;
+        if (uint32_t pending = s.truth(&on)) return pending;
+        if (uint32_t pending = refine_from(f, r, on, s, f.name)) return pending;
+    }
+    return 0;
 }
+
+}  // namespace
+
+uint32_t refine_all(Frame& f, Block& source) { return refine_in_order(f, source); }
+uint32_t refine_all(Frame& f, Values& source) { return refine_in_order(f, source); }
 
 uint32_t run(Frame& f) {
     if (tracer.on) report(event::call, NodeId(0), -1, &f.name, nullptr);
@@ -533,11 +542,8 @@ uint32_t call_with(const Cell& fn, const Cell& name, const Cell* values, uint32_
     open(f, fn, name);
     Values source{values, n};
     if (uint32_t pending = fetch_arguments(f, source)) return pending;
-    for (uint32_t r = all ? find_refinement(f, 0) : no_refinement; r != no_refinement; r = find_refinement(f, 0, r + 1)) {
-        bool on;
-        source.truth(&on);
-        if (uint32_t pending = refine(f, r, on, source, name)) return pending;
-    }
+    if (all)
+        if (uint32_t pending = refine_all(f, source)) return pending;
     if (uint32_t pending = run(f)) return pending;
     Cell result = close(f);
     stack::push(&result);

@@ -122,7 +122,10 @@ uint32_t find_refinement(const Frame& f, uint32_t symbol, uint32_t from = 0);
 // not. A refinement named twice raises dup-refine naming `where`.
 uint32_t refine(Frame& f, uint32_t index, bool used, Code& source, const Cell& where);
 uint32_t refine(Frame& f, uint32_t index, bool used, Block& source, const Cell& where);
-uint32_t refine(Frame& f, uint32_t index, bool used, Values& source, const Cell& where);
+// Every refinement in spec order: its truth value, then its arguments (as
+// apply/all takes them).
+uint32_t refine_all(Frame& f, Block& source);
+uint32_t refine_all(Frame& f, Values& source);
 
 // Runs the callable on the fetched arguments; its result is in the frame's
 // first argument cell. Answers the pending exit code.

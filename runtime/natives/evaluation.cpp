@@ -266,16 +266,6 @@ uint32_t compose(const Call& call) {
 
 namespace {
 
-// /all: every refinement's truth value and arguments in spec order.
-uint32_t refine_all(call::Frame& f, call::Block& s) {
-    for (uint32_t r = call::find_refinement(f, 0); r != call::no_refinement; r = call::find_refinement(f, 0, r + 1)) {
-        bool on;
-        if (uint32_t pending = s.truth(&on)) return pending;
-        if (uint32_t pending = call::refine(f, r, on, s, f.name)) return pending;
-    }
-    return 0;
-}
-
 // Refinement! values, in any order, each followed by its truth value and
 // its own arguments.
 uint32_t refine_by_marks(call::Frame& f, call::Block& s) {
@@ -315,7 +305,7 @@ uint32_t apply(const Call& call) {
     call::open(f, fn, name);
     call::Block s{base + 1, uint32_t(series::clamped_index(base + 1)), used(call, safer), !used(call, all)};
     uint32_t pending = call::fetch_arguments(f, s);
-    if (!pending) pending = used(call, all) ? refine_all(f, s) : refine_by_marks(f, s);
+    if (!pending) pending = used(call, all) ? call::refine_all(f, s) : refine_by_marks(f, s);
     if (pending) return pending;
     if (!s.at_end()) {
         Cell extra = s.peek();
