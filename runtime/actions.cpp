@@ -4,6 +4,7 @@
 #include "runtime/context.hpp"
 #include "runtime/datatypes/function.hpp"
 #include "runtime/datatypes/native.hpp"
+#include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/error.hpp"
 #include "runtime/stack.hpp"
@@ -235,7 +236,7 @@ bool series_type(uint8_t t) { return typesets::is_series(t) || t == type::map; }
 
 uint32_t series_length(const Cell* v) {
     SeriesBuffer* b = alloc::buffer_of(v->payload2);
-    uint32_t unit = b->unit() ? b->unit() : 1;
+    uint32_t unit = series::unit_of(b);
     return (b->tail - b->offset) / unit;
 }
 

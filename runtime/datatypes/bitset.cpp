@@ -97,7 +97,7 @@ bool test_range(NodeId node, int64_t first, int64_t last) {
 // The code point at i of a text buffer.
 uint32_t code_at(const Cell* s, int32_t i) {
     SeriesBuffer* b = alloc::buffer_of(s->payload2);
-    uint32_t unit = b->unit() ? b->unit() : 1;
+    uint32_t unit = series::unit_of(b);
     const uint8_t* p = b->data() + b->offset + uint64_t(i) * unit;
     switch (unit) {
         case 1: return p[0];

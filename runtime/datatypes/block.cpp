@@ -75,7 +75,7 @@ Cell* after(const Cell* b, int32_t i) {
 
 uint32_t last_char(const Cell* str) {
     SeriesBuffer* b = alloc::buffer_of(str->payload2);
-    uint32_t unit = b->unit() ? b->unit() : 1;
+    uint32_t unit = series::unit_of(b);
     if (b->tail - b->offset < unit) return 0;
     const uint8_t* p = b->data() + b->tail - unit;
     uint32_t c = 0;

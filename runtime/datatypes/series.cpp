@@ -29,10 +29,6 @@
 namespace kel::series {
 namespace {
 
-uint32_t unit_of(const SeriesBuffer* b) {
-    uint32_t u = b->unit();
-    return u ? u : 1;
-}
 
 int32_t clamp32(int64_t v, int64_t lo, int64_t hi) { return int32_t(std::clamp(v, lo, hi)); }
 

@@ -40,12 +40,18 @@ inline NodeId node_of(const Cell* s) {
     return s->payload2;
 }
 
+// The bytes of one unit of a series buffer (a buffer without a unit holds
+// bytes).
+inline uint32_t unit_of(const SeriesBuffer* b) {
+    uint32_t u = b->unit();
+    return u ? u : 1;
+}
+
 // Units between the buffer's head and tail, whatever the index. Inline, as
 // every series access asks it.
 inline int32_t total_length(const Cell* s) {
     const SeriesBuffer* b = alloc::buffer_of(s->payload2);  // any cell laid out as a series
-    uint32_t unit = b->unit();
-    return int32_t((b->tail - b->offset) / (unit ? unit : 1));
+    return int32_t((b->tail - b->offset) / unit_of(b));
 }
 // The index clamped to 0 .. total length.
 inline int32_t clamped_index(const Cell* s) {

@@ -173,7 +173,7 @@ void append_text(Cell* str, const std::u32string& text) {
 
 std::u32string read_text(const Cell* s, int64_t from, int64_t n) {
     SeriesBuffer* b = alloc::buffer_of(s->payload2);
-    uint32_t unit = b->unit() ? b->unit() : 1;
+    uint32_t unit = series::unit_of(b);
     int64_t total = (b->tail - b->offset) / unit;
     from = std::clamp<int64_t>(from, 0, total);
     n = std::clamp<int64_t>(n, 0, total - from);
@@ -195,7 +195,7 @@ std::string utf8_of(const Cell* s) { return utf8_of(text_of(s)); }
 
 Units units_of(const Cell* s) {
     SeriesBuffer* b = alloc::buffer_of(s->payload2);
-    uint32_t unit = b->unit() ? b->unit() : 1;
+    uint32_t unit = series::unit_of(b);
     return {b->data() + b->offset + uint64_t(series::clamped_index(s)) * unit, uint32_t(series::length_from(s)), unit};
 }
 

@@ -36,14 +36,11 @@ namespace {
 
 uint32_t upper(uint32_t cp) { return case_folding::change_case(cp, true); }
 
-uint32_t unit_of(NodeId node) {
-    uint32_t u = alloc::buffer_of(node)->unit();
-    return u ? u : 1;
-}
+uint32_t unit_of(NodeId node) { return series::unit_of(alloc::buffer_of(node)); }
 
 uint8_t* address(NodeId node, int64_t i) {
     SeriesBuffer* b = alloc::buffer_of(node);
-    return b->data() + b->offset + uint64_t(i) * (b->unit() ? b->unit() : 1);
+    return b->data() + b->offset + uint64_t(i) * series::unit_of(b);
 }
 
 // ---- the text a value adds
@@ -213,7 +210,7 @@ int64_t find_at(const Cell* s, const Cell* value, const Cell* part, bool case_, 
         for (char32_t& cp : needle) cp = upper(cp);
     // Nothing below allocates: the buffer stays where it is.
     SeriesBuffer* b = alloc::buffer_of(s->payload2);
-    uint32_t unit = b->unit() ? b->unit() : 1;
+    uint32_t unit = series::unit_of(b);
     const uint8_t* base = b->data() + b->offset;
     *matched = n;
     return scan(stretch, n, [&](int64_t i) {

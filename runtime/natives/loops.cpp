@@ -133,7 +133,7 @@ void remove_at(const Cell* data, int32_t pos, int32_t count) {
     if (t == type::hash || t == type::vector || !(series::is_any_block(t) || series::is_text(t) || t == type::binary))
         error::fire_not_done();
     SeriesBuffer* b = alloc::buffer_of(series::node_of(data));
-    uint32_t unit = b->unit() ? b->unit() : 1;
+    uint32_t unit = series::unit_of(b);
     uint8_t* first = b->data() + b->offset + uint64_t(pos) * unit;
     uint8_t* rest = first + uint64_t(count) * unit;
     std::memmove(first, rest, size_t(b->data() + b->tail - rest));

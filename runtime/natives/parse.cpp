@@ -149,7 +149,7 @@ private:
     // Unit i of a string or binary input.
     uint32_t unit_at(int64_t i) const {
         SeriesBuffer* b = alloc::buffer_of(input_.payload2);
-        uint32_t unit = b->unit() ? b->unit() : 1;
+        uint32_t unit = series::unit_of(b);
         return string::get_char(b->data() + b->offset + uint64_t(i) * unit, unit);
     }
     // Value i of the input as set and keep take it: a byte as an integer, a

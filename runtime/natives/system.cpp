@@ -161,7 +161,7 @@ uint32_t prin(const Call&) { return print_value(false); }
 void print_to_stdout(const Cell* text, bool newline) {
     const Cell s = *text;
     SeriesBuffer* b = alloc::buffer_of(s.payload2);
-    uint32_t unit = b->unit() ? b->unit() : 1;
+    uint32_t unit = series::unit_of(b);
     uint32_t from = uint32_t(series::clamped_index(&s)) * unit;
     stdio::write(b->data() + b->offset + from, b->tail - b->offset - from, int(unit), newline);
 }
