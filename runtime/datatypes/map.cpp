@@ -29,6 +29,11 @@ bool live(const Cell* m, uint32_t key_at) { return pairs_of(m)[key_at + 1].heade
 
 bool word_type(uint8_t t) { return t >= type::word && t <= type::get_word; }
 
+// A key as the map shows it: a word key, kept as a set-word!, is a word!.
+void shown_key(Cell* key) {
+    if (cell::is(key, type::set_word)) cell::set_type(key, type::word);
+}
+
 [[noreturn]] void bad_key(const Cell* container, const Cell* key) {
     Cell c = *container, t;
     cell::set_datatype(&t, cell::type_of(key));
@@ -348,7 +353,7 @@ Cell* find(Cell* m, Cell* value, const Cell*, bool, bool case_, bool, bool, cons
     if (at < 0) return shared::none();
     Cell* key = pairs_of(m) + at;
     *value = *key;
-    if (cell::is(value, type::set_word)) cell::set_type(value, type::word);
+    shown_key(value);
     return value;
 }
 
@@ -417,7 +422,7 @@ Cell* reflect_block(const Cell* m, Cell* out, int which) {
         if (!live(&map, i)) continue;
         Cell key = pairs_of(&map)[i], item = pairs_of(&map)[i + 1];
         if (which == reflect_kind::words) {
-            if (cell::is(&key, type::set_word)) cell::set_type(&key, type::word);
+            shown_key(&key);
             block::ks_append(out, &key);
         } else if (which == reflect_kind::values) {
             block::ks_append(out, &item);
@@ -440,7 +445,7 @@ bool set_words_from_pairs(const Cell* m, int32_t* at, Cell* key_word, Cell* valu
     Cell* key = stack::push(pairs_of(&map) + i);
     Cell* item = stack::push(pairs_of(&map) + i + 1);
     key->header &= ~cell::newline_flag;
-    if (cell::is(key, type::set_word)) cell::set_type(key, type::word);
+    shown_key(key);
     word::set(key_word, key);
     word::set(value_word, item);
     stack::pop(2);
