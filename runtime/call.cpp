@@ -439,7 +439,9 @@ void open(Frame& f, const Cell& fn, const Cell& name) {
 
 void open_infix(Frame& f, const Cell& fn, const Cell& name) {
     // The op is kept below the frame like any callable: its word may be set
-    // to another value during the call.
+    // to another value during the call. Its spec is parsed first, while the
+    // left operand is still on the stack where the collector sees it.
+    parsed_spec(&fn);
     Cell left = *stack::last();
     stack::top = stack::last();
     open(f, fn, name);
