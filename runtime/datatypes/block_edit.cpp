@@ -7,6 +7,7 @@
 // or move), then checks its arguments, then changes the block: nothing
 // changes before a check that fails. Counts are clamped to the block.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -164,7 +165,23 @@ struct SortSpec {
     Cell* scratch[2];    // /all /skip with a function: the records as blocks
 };
 
+bool nan_real(const Cell* c) {
+    uint8_t t = cell::type_of(c);
+    return (t == type::float_ || t == type::percent) && std::isnan(cell::real(c));
+}
+
+bool real_comparable(uint8_t t) {
+    return t == type::integer || t == type::float_ || t == type::percent || t == type::time;
+}
+
 int compare_cells(const Cell* a, const Cell* b, int32_t op) {
+    // A NaN is unordered against numbers, which would leave the order
+    // partial and the numbers unsorted: it sorts after every number instead.
+    bool nan_a = nan_real(a), nan_b = nan_real(b);
+    if (nan_a || nan_b) [[unlikely]] {
+        if (nan_a && nan_b) return 0;
+        if (real_comparable(cell::type_of(nan_a ? b : a))) return nan_a ? 1 : -1;
+    }
     int32_t r = actions::compare_raw(a, b, op);
     if (r == -2) r = int32_t(cell::type_of(a)) - int32_t(cell::type_of(b));
     return r;
