@@ -71,6 +71,16 @@ Cell* make_from_utf8(Cell* out, const char* text, size_t n) {
     return out;
 }
 
+Cell* load_at(Cell* out, const uint8_t* bytes, uint32_t n) {
+    cell::set_unset(out);  // a collection during the load sees no stale value
+    SeriesBuffer* b = unicode::load_utf8_cstr(bytes, n);
+    out->header = type::string;
+    out->payload1 = 0;
+    out->payload2 = b->node;
+    out->payload3 = 0;
+    return out;
+}
+
 void append_ascii(Cell* str, const char* text, size_t n) {
     SeriesBuffer* b = reserve(str->payload2, n);
     uint32_t unit = b->unit();
@@ -382,12 +392,9 @@ Cell* to(Cell*, Cell* spec, uint8_t t) {
         out = new_text(16);
         actions::mold(spec, out, false, false, false, nullptr, 0x7FFFFFFF, 0);
     } else if (st == type::binary) {
-        out = new_text(16);
         SeriesBuffer* b = alloc::buffer_of(spec->payload2);
-        int32_t from = series::clamped_index(spec);
-        std::string bytes(reinterpret_cast<const char*>(b->data() + b->offset + from),
-                          size_t(series::length_from(spec)));
-        append_utf8(out, bytes.data(), bytes.size());
+        const uint8_t* bytes = b->data() + b->offset + series::clamped_index(spec);
+        out = load_at(stack::push_slot(), bytes, uint32_t(series::length_from(spec)));
     } else {
         out = new_text(16);
         std::u32string text = formed(spec);

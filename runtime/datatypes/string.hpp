@@ -24,8 +24,15 @@ namespace kel::string {
 Cell* make(Cell* out, uint32_t capacity);
 
 // Makes a string of the UTF-8 text, in the narrowest unit that holds its
-// widest character. Invalid bytes become U+FFFD.
+// widest character. Invalid bytes become U+FFFD: for text from the platform
+// and the runtime's own messages.
 Cell* make_from_utf8(Cell* out, const char* text, size_t n);
+
+// Makes a string of external UTF-8 bytes through the strict loader: a
+// leading byte-order mark is skipped, a sequence cut by the end stops the
+// load there, and invalid input raises access invalid-utf8. The bytes may
+// lie in a series buffer.
+Cell* load_at(Cell* out, const uint8_t* bytes, uint32_t n);
 
 // Appends n ASCII characters; they fit every unit width.
 void append_ascii(Cell* str, const char* text, size_t n);
