@@ -321,11 +321,11 @@ void append(Cell* bs, Cell* value, int32_t, bool, int32_t, bool) {
     if (told) series::notify(bs, words::words.appended, 0, 0, &v);
 }
 
-// Every number stops being a member: zero bytes, flag off.
+// Every stored byte takes the background value, 00 or FF when complemented:
+// a plain set ends empty, a complemented one with every number a member.
 void clear(Cell* bs) {
     bool told = series::notify(bs, words::words.clear, 0, 0);
-    std::memset(bytes_of(bs->payload2), 0, length_of(bs->payload2));
-    set_flag(bs->payload2, false);
+    std::memset(bytes_of(bs->payload2), flag_of(bs->payload2) ? 0xFF : 0x00, length_of(bs->payload2));
     if (told) series::notify(bs, words::words.cleared, 0, 0);
 }
 

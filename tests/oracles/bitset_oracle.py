@@ -62,8 +62,10 @@ def case(rng):
             lines.append('remove/part x %s' % blk)
             s -= named
         elif op == 'clear':
+            # Every stored byte takes the background value: a complemented
+            # set keeps every number, a plain one keeps none.
             lines.append('clear x')
-            s, f = set(), False
+            s = set(range(BOUND)) if f else set()
         elif op == 'complement':
             lines.append('x: complement x')
             s, f = set(range(BOUND)) - s, not f
