@@ -1,7 +1,10 @@
 #include "runtime/actions.hpp"
 
+#include <algorithm>
+
 #include "runtime/checks.hpp"
 #include "runtime/context.hpp"
+#include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/function.hpp"
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/series.hpp"
@@ -55,6 +58,24 @@ Handler lookup(uint8_t type, action::Slot slot, const Cell* value) {
         error::fire(error::id::expect_arg, &where, &kind, &argument);
     }
     return h;
+}
+
+EvalPath path_handler(const Cell* value, const Cell* path, const Cell* element, int32_t step) {
+    if (Handler h = datatype::handler(cell::type_of(value), action::eval_path)) return reinterpret_cast<EvalPath>(h);
+    Cell kind;
+    cell::set_datatype(&kind, cell::type_of(value));
+    if (!path) {
+        Cell selector = *element;
+        error::fire(error::id::bad_path_type2, &selector, &kind);
+    }
+    const Cell whole = *path;
+    int32_t n = std::clamp(step + 1, 0, series::length_from(&whole));
+    Cell* lead = block::push_new(n);
+    for (int32_t i = 0; i < n; ++i) {
+        Cell element_i = series::cells_of(whole.payload2)[series::clamped_index(&whole) + i];
+        block::ks_append(lead, &element_i);
+    }
+    error::fire(error::id::bad_path_type, &whole, &kind, lead);
 }
 
 int32_t compare_raw(const Cell* a, const Cell* b, int32_t op) {
@@ -455,8 +476,8 @@ uint32_t eval_path_star(const Call& c) {
     enum { set };
     Cell* v = stack::args;
     const Cell* store = flag(c, set) ? v + 2 : nullptr;
-    Cell* r = of<EvalPath>(action::eval_path)(v, v + 1, store, nullptr, nullptr, nullptr, -1, false, false, true,
-                                              false);
+    EvalPath handler = path_handler(v, nullptr, v + 1, -1);
+    Cell* r = handler(v, v + 1, store, nullptr, nullptr, nullptr, -1, false, false, true, false);
     stack::set_result(r);
     return 0;
 }

@@ -121,6 +121,12 @@ Fn handler(uint8_t type, action::Slot slot, const Cell* value) {
     return reinterpret_cast<Fn>(lookup(type, slot, value));
 }
 
+// The path handler of the value's type. A type without one raises, when no
+// path is given, bad-path-type2 with the element and the datatype; else
+// bad-path-type with the path, the datatype and a block of the path's first
+// step + 1 elements, the part of the path that produced the value.
+EvalPath path_handler(const Cell* value, const Cell* path, const Cell* element, int32_t step);
+
 // Comparison. compare_raw answers the handler's result (-2: not
 // comparable); compare_star the truth of the comparison code, raising
 // invalid-compare when an ordering code meets values that cannot be ordered.

@@ -315,7 +315,7 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
         if (set && last) store = *stack::args;
         Cell* sel = stack::push(&selector);
         Cell* st = stack::push(&store);
-        auto handler = actions::handler<actions::EvalPath>(cell::type_of(work), action::eval_path, work);
+        auto handler = actions::path_handler(work, &path, &element, int32_t(i - first - 1));
         Cell* found = handler(work, sel, set && last ? st : nullptr, &path,
                               cell::is(parent_slot, type::none) ? nullptr : parent_slot,
                               cell::is(&previous, type::none) ? nullptr : &previous, int32_t(i - first - 1), case_,

@@ -100,6 +100,19 @@ TEST_F(Actions, UnsupportedActionNamesTheCallerTheTypeAndTheArgument) {
     EXPECT_EQ(symbol::name(error::pending.args[2].payload2), "series");
 }
 
+// The path wrapper carries no path: a type without a path handler raises
+// bad-path-type2 with the element and the datatype (paths through the
+// interpreter raise bad-path-type, in the Kel tables).
+TEST_F(Actions, PathWrapperWithoutAHandlerNamesTheElementAndTheType) {
+    Cell n = integer(5);
+    Cell element{type::word, context::global, symbol::make("foo"), uint32_t(-1)};
+    EXPECT_EQ(run(action::eval_path, {n, element}, {-1}), throws::error);
+    EXPECT_STREQ(error::pending.id, "bad-path-type2");
+    ASSERT_EQ(error::pending.arg_count, 2);
+    EXPECT_EQ(symbol::name(error::pending.args[0].payload2), "foo");
+    EXPECT_EQ(error::pending.args[1].payload1, type::integer);
+}
+
 TEST_F(Actions, AppendAndInsertChecks) {
     struct Case {
         const char* name;
