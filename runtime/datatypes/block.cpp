@@ -22,6 +22,7 @@
 #include "runtime/datatypes/vector.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/typeset.hpp"
 #include "runtime/error.hpp"
 #include "runtime/lexer/lexer.hpp"
 #include "runtime/root.hpp"
@@ -307,14 +308,8 @@ Cell* to(Cell*, Cell* spec, uint8_t t) {
         r = stack::push_slot();
         cell::set_none(r);
         lexer::load(&x, -1, lexer::ScanOptions{}, r);
-    } else if (tx == type::typeset) {
-        r = push_new(1);
-        for (int k = 1; k < type::count; ++k) {
-            if (!cell::typeset_has(&x, uint8_t(k))) continue;
-            Cell d{};
-            cell::set_datatype(&d, uint8_t(k));
-            ks_append(r, &d);
-        }
+    } else if (tx == type::typeset) {  // the words naming its datatypes
+        r = typeset::to_block(&x, stack::push_slot());
     } else if (series::is_any_block(tx)) {
         r = clone(&x, false, false);
     } else {
