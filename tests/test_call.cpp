@@ -1,32 +1,74 @@
-// call as Kel code: exit statuses and process ids, the shell and its
-// fallback, input from each kind of value, output and error captured into
-// each kind of target, and children that write more than a pipe holds.
+// call as Kel code: exit statuses and process ids, the shell and what never
+// goes to it, input from each kind of value, output and error captured into
+// each kind of target, children that write more than a pipe holds or
+// without end, and text the system would cut at a NUL.
 // The commands differ by platform; the test probe program runs on both.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <random>
 #include <string>
 #include <thread>
 
-#ifndef _WIN32
-#include <signal.h>
-#endif
-
 #include "runtime/platform/files.hpp"
+#include "runtime/platform/process.hpp"
 #include "tests/support/child.hpp"
 #include "tests/support/environment.hpp"
+
+// After the runtime's headers: windows.h defines names (near) they use.
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <signal.h>
+#endif
 
 using namespace kel;
 using namespace kel::test;
 
 namespace {
 
+namespace fs = std::filesystem;
+
 struct CallNative : WithEnvironment<WithSeries> {
 
     // The probe program with its mode, as a command line.
     static std::string probe(const std::string& mode) { return sibling("kel-probe") + " " + mode; }
 
+    // A directory of the test's own, as a host path ending in its separator.
+    std::string dir;
+    void SetUp() override {
+        WithEnvironment<WithSeries>::SetUp();
+        fs::path base = fs::temp_directory_path() /
+                        ("kel-call-" + std::to_string(std::random_device{}()) + "-" + std::to_string(std::time(nullptr)));
+        fs::create_directories(base);
+        dir = (base / "").string();
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+        WithEnvironment<WithSeries>::TearDown();
+    }
+    bool exists(const std::string& name) const { return fs::exists(dir + name); }
 };
+
+// Lowers the most a capture holds while it lives.
+struct CaptureLimit {
+    uint64_t saved = process::capture_limit;
+    explicit CaptureLimit(uint64_t n) { process::capture_limit = n; }
+    ~CaptureLimit() { process::capture_limit = saved; }
+};
+
+#ifndef _WIN32
+// The descriptors the process holds open.
+size_t open_descriptors() {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+}
+#endif
 
 // A file in the working directory, removed when the test ends.
 struct TempFile {
@@ -62,9 +104,58 @@ TEST_F(CallNative, ExitStatus) {
         {"call/console \"kel-no-such-program\"", "error: not-done"},
         {"call/wait/input \"kel-no-such-program\" %kel-no-such-file", "-1"},  // an input file that cannot be opened
     });
-    // A program that is not found runs through the shell, which reports it.
-    EXPECT_EQ(eval("call/wait \"kel-no-such-program\""), not_found_status);
-    EXPECT_EQ(eval("call/wait %kel-no-such-program"), not_found_status);
+    // The shell reports a program it cannot find in its status.
+    EXPECT_EQ(eval("call/wait/shell \"kel-no-such-program\""), not_found_status);
+}
+
+TEST_F(CallNative, WithoutTheShellAProgramNotFoundRaises) {
+    // The error names the command as given.
+    check({
+        {"try [call/wait \"kel-no-such-program\"]", "error! [access cannot-open \"kel-no-such-program\"]"},
+        {"try [call %kel-no-such-program]", "error! [access cannot-open %kel-no-such-program]"},
+        {"s: \"kept\" call/output \"kel-no-such-program\" s", "error: cannot-open"},
+        {"s", "\"kept\""},
+        {"call/wait \"kel-no-such-dir/kel-no-such-program x\"", "error: cannot-open"},
+#ifdef _WIN32
+        {"call/wait \"echo hi\"", "error: cannot-open"},  // a shell built-in is no program
+#else
+        {"call/wait \"''\"", "error: cannot-open"},  // an empty word names no program
+#endif
+    });
+    // The rest of the line is never run by a shell.
+#ifdef _WIN32
+    std::string line = "kel-no-such-program & echo x> " + dir + "f";
+#else
+    std::string line = "kel-no-such-program; touch " + dir + "f";
+#endif
+    EXPECT_EQ(eval("call/wait {" + line + "}"), "error: cannot-open");
+    EXPECT_FALSE(exists("f"));
+    // With /shell the shell runs the whole line.
+    EXPECT_NE(eval("call/wait/shell {" + line + "}").substr(0, 6), "error:");
+    EXPECT_TRUE(exists("f"));
+}
+
+TEST_F(CallNative, NulInTextForTheSystemRaises) {
+    // Cut at the NUL, each of these would make the file g.
+#ifdef _WIN32
+    std::string make_g = "echo x> " + dir + "g^@h";
+    std::string program = "cmd /c " + make_g;
+#else
+    std::string make_g = "touch " + dir + "g^@h";
+    std::string program = make_g;
+#endif
+    EXPECT_EQ(eval("call/wait/shell {" + make_g + "}"), "error: invalid-arg");
+    EXPECT_EQ(eval("call/wait {" + program + "}"), "error: invalid-arg");
+    EXPECT_EQ(eval("try [call/wait \"a^@b\"]"), "error! [script invalid-arg \"a^@b\"]");
+    EXPECT_FALSE(exists("g"));
+    // A redirection's file name: nothing runs, nothing is opened.
+    TempFile cut("kel-call-o");
+    std::string args = "\"" + probe("args x") + "\"";
+    for (const char* refinement : {"input", "output", "error"}) {
+        std::string r = eval("call/wait/" + std::string(refinement) + " " + args + " to file! \"kel-call-o^@x\"");
+        EXPECT_EQ(r.substr(0, 6), "error:") << refinement;
+        EXPECT_EQ(cut.content(), "<none>") << refinement;
+    }
 }
 
 TEST_F(CallNative, FileCommandIsTheProgramPath) {
@@ -81,9 +172,9 @@ TEST_F(CallNative, FileCommandIsTheProgramPath) {
 TEST_F(CallNative, CapturedOutput) {
     check({
 #ifdef _WIN32
-        // echo is a shell built-in: the fallback runs it; CR LF becomes LF.
-        {"s: \"tail\" call/output \"echo hi\" s s", "\"hi^/tail\""},
-        {"s: next \"xtail\" call/output \"echo hi\" s head s", "\"xhi^/tail\""},  // at the index
+        // echo is a shell built-in; CR LF becomes LF.
+        {"s: \"tail\" call/shell/output \"echo hi\" s s", "\"hi^/tail\""},
+        {"s: next \"xtail\" call/shell/output \"echo hi\" s head s", "\"xhi^/tail\""},  // at the index
         {"b: #{00} call/output \"cmd /c echo hi\" b b", "#{68690D0A00}"},        // bytes as they came
         {"e: \"\" call/error \"cmd /c echo oops>&2\" e e", "\"oops^/\""},
         {"s: \"\" call/output/error \"cmd /c echo out& echo err>&2\" s s s", "\"err^/out^/\""},
@@ -100,7 +191,7 @@ TEST_F(CallNative, CapturedOutput) {
         // Without the shell the line is split into words, quotes honoured.
         {"s: \"\" call/output {printf '%s|' \"a b\" c\\ d 'e \"f'} s s", "{a b|c d|e \"f|}"},
         {"s: \"\" call/shell/output \"echo abc | tr b x\" s s", "\"axc^/\""},
-        {"s: \"\" call/output \"kel-no-such-program\" s s", "\"\""},  // the shell's complaint went to error
+        {"s: \"\" call/shell/output \"kel-no-such-program\" s s", "\"\""},  // the shell's complaint went to error
 #endif
     });
 }
@@ -110,9 +201,15 @@ TEST_F(CallNative, Input) {
     check({
         {("b: #{} call/input/output " + echo + " #{00FF0A} b b").c_str(), "#{00FF0A}"},
         {("s: \"kept\" call/input/output " + echo + " \"\" s s").c_str(), "\"kept\""},
+        // Text goes in as UTF-8 and comes back whole.
+        {("s: \"\" call/input/output " + echo + " \"h\u00e9 \u4e16\u754c \U0001F600^/2\" s s").c_str(),
+         "\"h\u00e9 \u4e16\u754c \U0001F600^/2\""},
 #ifdef _WIN32
-        // Text goes in as UTF-16LE, LF as CR LF.
-        {("b: #{} call/input/output " + echo + " \"h\u00e9^/\" b b").c_str(), "#{6800E9000D000A00}"},
+        // LF goes in as CR LF.
+        {("b: #{} call/input/output " + echo + " \"h\u00e9^/\" b b").c_str(), "#{68C3A90D0A}"},
+        // A Windows filter passes the UTF-8 bytes through.
+        {"b: #{} call/input/output \"cmd /c more\" \"h\u00e9 \u4e16^/x^/\" b b", "#{68C3A920E4B8960D0A780D0A}"},
+        {"s: \"\" call/input/output \"cmd /c more\" \"h\u00e9 \u4e16^/x^/\" s s", "\"h\u00e9 \u4e16^/x^/\""},
 #else
         {("b: #{} call/input/output " + echo + " \"h\u00e9^/\" b b").c_str(), "#{68C3A90A}"},
         {"s: \"\" call/input/output \"sort\" \"b^/a^/\" s s", "\"a^/b^/\""},
@@ -141,13 +238,74 @@ TEST_F(CallNative, StreamsLargerThanAPipe) {
     // The probe echoes its input as it reads it: the input is written
     // while the output is read.
     define("big", text(std::string(300000, 'x').c_str()));
-#ifdef _WIN32
-    const char* echoed = "600000";  // two bytes a character
-#else
-    const char* echoed = "300000";
-#endif
-    EXPECT_EQ(eval("b: #{} call/input/output \"" + probe("echo") + "\" big b length? b"), echoed);
+    EXPECT_EQ(eval("b: #{} call/input/output \"" + probe("echo") + "\" big b length? b"), "300000");
 }
+
+TEST_F(CallNative, ACaptureHoldsAtMostTheLargestSeries) {
+    std::string flood = "o: \"\" e: \"\" call/output/error \"" + probe("flood") + "\" o e";
+    {
+        CaptureLimit limit(200000);  // what the probe writes to each stream
+        EXPECT_EQ(eval(flood + " reduce [length? o length? e]"), "[200000 200000]");
+    }
+    {
+        CaptureLimit limit(199999);
+        EXPECT_EQ(eval(flood), "error: too-long");
+        EXPECT_EQ(eval("reduce [o e]"), "[\"\" \"\"]");  // nothing delivered
+    }
+}
+
+TEST_F(CallNative, AnEndlessProducerRaises) {
+    CaptureLimit limit(1 << 20);
+    std::string endless = "\"" + probe("endless") + "\"";
+#ifndef _WIN32
+    size_t handles = open_descriptors();
+#endif
+    check({
+        {("s: \"kept\" call/output " + endless + " s").c_str(), "error: too-long"},
+        {"s", "\"kept\""},
+        {("b: #{} call/output " + endless + " b").c_str(), "error: too-long"},
+        {("call/shell/output " + endless + " b").c_str(), "error: too-long"},  // the shell's child
+#ifdef _WIN32
+        // cmd goes on after its pipe is closed: it has to be ended.
+        {"call/output {cmd /c for /l %i in (1,0,2) do @echo ................................................} b",
+         "error: too-long"},
+#else
+        {"call/shell/output \"yes\" b", "error: too-long"},
+        {"call/shell/output \"cat /dev/zero\" b", "error: too-long"},
+        {"call/shell/error \"yes >&2\" b", "error: too-long"},
+        {"call/shell/input/output \"yes\" \"unread\" b", "error: too-long"},
+#endif
+    });
+#ifndef _WIN32
+    // Every pipe is closed again.
+    EXPECT_EQ(open_descriptors(), handles);
+    // The child is ended and reaped, even one that outlives a closed pipe:
+    // its process id is gone, not a zombie.
+    EXPECT_EQ(eval("call/shell/output {echo $$ > " + dir + "pid; trap '' PIPE; while :; do echo " +
+                   std::string(100, 'y') + "; done} b"),
+              "error: too-long");
+    int pid = std::atoi(files::read(dir + "pid", -1, -1).value_or("0").c_str());
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(kill(pid, 0), -1);
+    EXPECT_EQ(errno, ESRCH);
+#endif
+}
+
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
+TEST_F(CallNative, ACaptureThatRunsOutOfMemoryRaises) {
+    // The product under an address-space limit far below the largest series.
+    ASSERT_TRUE(files::write(dir + "zero.kel",
+                             "Kel []\n"
+                             "b: #{}\n"
+                             "e: try [call/shell/output \"cat /dev/zero\" b]\n"
+                             "print [e/id length? b]\n",
+                             -1, false));
+    ChildResult r = run_child("/bin/sh", {"-c", "ulimit -v 400000; exec \"$0\" \"$1\"", sibling("../kel"),
+                                          dir + "zero.kel"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "no-memory 0\n") << r.err;
+}
+#endif
 
 TEST_F(CallNative, WithoutWaitingGivesTheProcessId) {
     std::string r = eval("call \"" + probe("args") + "\"");

@@ -7,8 +7,11 @@
 //
 // Nothing allocates while the child runs; the targets stay in their
 // argument cells, where the collector sees them, and buffers are re-read
-// after every growth.
+// after every growth. What the launch could not do becomes an error here:
+// a program not found, a capture past the largest series, memory that ran
+// out (std::bad_alloc from any C++ buffer of the call).
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "runtime/datatypes/file.hpp"
@@ -25,8 +28,12 @@ namespace kel::natives {
 
 namespace {
 
-std::string local_text(const Cell* value) {
-    return cell::is(value, type::file) ? file::to_local_path(value) : string::utf8_of(value);
+// Text handed to the system: a NUL would end it there, so that the system
+// would run or open something other than what the value names.
+std::string host_text(const Cell* value) {
+    std::string text = cell::is(value, type::file) ? file::to_local_path(value) : string::utf8_of(value);
+    if (text.find('\0') != std::string::npos) error::fire(error::id::invalid_arg, value);
+    return text;
 }
 
 // An input: a string! as text the platform's programs read, a binary! as
@@ -35,7 +42,7 @@ void take_input(const Cell* value, process::Stream& s) {
     switch (cell::type_of(value)) {
     case type::file:
         s.kind = process::Stream::file;
-        s.path = file::to_local_path(value);
+        s.path = host_text(value);
         break;
     case type::binary: {
         size_t n = 0;
@@ -54,7 +61,7 @@ void take_input(const Cell* value, process::Stream& s) {
 void take_output(const Cell* value, process::Stream& s) {
     if (cell::is(value, type::file)) {
         s.kind = process::Stream::file;
-        s.path = file::to_local_path(value);
+        s.path = host_text(value);
     } else {
         s.kind = process::Stream::bytes;
     }
@@ -62,10 +69,10 @@ void take_output(const Cell* value, process::Stream& s) {
 
 // Captured text: from the shell in the shell's encoding, else UTF-8 with a
 // leading byte-order mark skipped; CR dropped so CR LF lines end in LF.
-std::u32string captured_text(const std::string& bytes, bool via_shell) {
-    std::string utf8 = via_shell ? process::shell_output_to_utf8(bytes) : bytes;
-    std::string_view s(utf8);
-    if (!via_shell && s.substr(0, 3) == "\xEF\xBB\xBF") s.remove_prefix(3);
+std::u32string captured_text(const std::string& bytes, bool shell) {
+    std::string converted = shell ? process::shell_output_to_utf8(bytes) : std::string();
+    std::string_view s(shell ? converted : bytes);
+    if (!shell && s.substr(0, 3) == "\xEF\xBB\xBF") s.remove_prefix(3);
     std::u32string text;
     text.reserve(s.size());
     for (size_t i = 0; i < s.size();)
@@ -73,8 +80,9 @@ std::u32string captured_text(const std::string& bytes, bool via_shell) {
     return text;
 }
 
+// The target cannot grow past the largest series.
 void check_room(int64_t length, size_t added) {
-    if (added > size_t(INT32_MAX) || length + int64_t(added) > INT32_MAX) error::fire(error::id::no_memory);
+    if (added > size_t(INT32_MAX) || length + int64_t(added) > INT32_MAX) error::fire(error::id::too_long);
 }
 
 void insert_bytes(Cell* target, const std::string& bytes) {
@@ -91,17 +99,24 @@ void insert_bytes(Cell* target, const std::string& bytes) {
 
 // Moves what a stream captured to the head position of its target. Nothing
 // captured leaves the target as it was.
-void deliver(Cell* target, const std::string& bytes, bool via_shell) {
+void deliver(Cell* target, const std::string& bytes, bool shell) {
     if (bytes.empty()) return;
     if (cell::is(target, type::binary)) return insert_bytes(target, bytes);
-    std::u32string text = captured_text(bytes, via_shell);
+    std::u32string text = captured_text(bytes, shell);
     check_room(series::total_length(target), text.size());
     string::splice(target->payload2, series::clamped_index(target), 0, text, 1, false);
 }
 
-}  // namespace
+// Raises what ended a launch short of its answer.
+[[noreturn]] void raise_stop(process::Stop stop, const Cell* command) {
+    switch (stop) {
+    case process::Stop::not_found: error::fire(error::id::cannot_open, command);
+    case process::Stop::too_long: error::fire(error::id::too_long);
+    default: error::fire(error::id::no_memory);
+    }
+}
 
-uint32_t call_native(const Call& call) {
+uint32_t run_call(const Call& call) {
     enum { wait, show, console, shell, input, output, error };
     auto used = [&](int i) { return call.refs[i] >= 0; };
     Cell* base = stack::args;
@@ -117,19 +132,34 @@ uint32_t call_native(const Call& call) {
     launch.wait = used(wait);
     launch.show = used(show);
     launch.shell = used(shell);
+    std::string command = host_text(base);
     if (used(input)) take_input(base + call.refs[input], launch.input);
     if (used(output)) take_output(base + call.refs[output], launch.output);
     if (used(error)) take_output(base + call.refs[error], launch.error);
 
-    int32_t status = process::run(local_text(base), launch);
+    int32_t status = process::run(command, launch);
+    if (process::Stop stop = launch.stop; stop != process::Stop::none) {
+        launch = {};  // the captures give their memory back before the error is made
+        raise_stop(stop, base);
+    }
 
     if (launch.output.kind == process::Stream::bytes)
-        deliver(base + call.refs[output], launch.output.data, launch.via_shell);
+        deliver(base + call.refs[output], launch.output.data, launch.shell);
     if (launch.error.kind == process::Stream::bytes)
-        deliver(base + call.refs[error], launch.error.data, launch.via_shell);
+        deliver(base + call.refs[error], launch.error.data, launch.shell);
     cell::set_integer(&result, status);
     stack::set_result(&result);
     return 0;
+}
+
+}  // namespace
+
+uint32_t call_native(const Call& call) {
+    try {
+        return run_call(call);
+    } catch (const std::bad_alloc&) {
+        error::fire(error::id::no_memory);
+    }
 }
 
 }  // namespace kel::natives

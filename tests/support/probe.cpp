@@ -72,6 +72,19 @@ void flood() {
     os::write_stdout(o.data(), o.size());
 }
 
+// Writes to standard output until the reader goes away.
+void endless() {
+    std::string block(65536, 'y');
+    for (;;) {
+#ifdef _WIN32
+        DWORD n = 0;
+        if (!WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), block.data(), DWORD(block.size()), &n, nullptr)) return;
+#else
+        if (::write(1, block.data(), block.size()) < 0) return;
+#endif
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -83,6 +96,7 @@ int main(int argc, char** argv) {
     if (mode == "args") print_args();
     else if (mode == "echo") echo_input();
     else if (mode == "flood") flood();
+    else if (mode == "endless") endless();
     else if (mode == "divzero") divide_by_zero();
     else if (mode == "segv") store_to_null();
     else if (mode == "stack") {

@@ -1,10 +1,10 @@
 // Child processes on POSIX. A command without the shell is split into words
 // as /bin/sh splits them (blanks, quotes and backslashes, no expansion) and
-// started with posix_spawnp, which searches PATH; a program that is not
-// found is run as `/bin/sh -c command` instead. Output and error that are
-// not redirected go to /dev/null. The launcher pumps the pipes with poll in
-// the calling thread, then reaps the child: with waiting, here, for the
-// exit status; without, on a detached thread, so no zombie stays behind.
+// started with posix_spawnp, which searches PATH; with the shell it is run as
+// `/bin/sh -c command`. Output and error that are not redirected go to
+// /dev/null. The launcher pumps the pipes with poll in the calling thread,
+// then reaps the child: with waiting, here, for the exit status; without, on
+// a detached thread, so no zombie stays behind.
 #include "runtime/platform/process.hpp"
 
 #include <fcntl.h>
@@ -101,9 +101,11 @@ std::vector<std::string> split_words(const std::string& line) {
 }
 
 // posix_spawnp's error number (ENOENT: no such program); 0 when started.
+// No words at all is no program either.
 // The child gets default SIGPIPE handling and no blocked signals, whatever
 // the launcher's thread has.
 int spawn(const std::vector<std::string>& words, int in, int out, int err, pid_t* pid) {
+    if (words.empty()) return ENOENT;
     std::vector<char*> argv;
     for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));
     argv.push_back(nullptr);
@@ -128,10 +130,12 @@ int spawn(const std::vector<std::string>& words, int in, int out, int err, pid_t
 }
 
 // Writes the input and reads both outputs as each becomes ready, until the
-// child has closed its ends. SIGPIPE is blocked in this thread meanwhile: a
-// child that exits without reading all its input makes the write fail with
-// EPIPE instead of ending the launcher, and the signal is taken back.
-void pump(Fd& feed, std::string_view input, Fd& out, std::string& out_data, Fd& err, std::string& err_data) {
+// child has closed its ends or a capture cannot take what came (then the
+// answer says why, and the pipes are left to the caller). SIGPIPE is
+// blocked in this thread meanwhile: a child that exits without reading all
+// its input makes the write fail with EPIPE instead of ending the launcher,
+// and the signal is taken back.
+Stop pump(Fd& feed, std::string_view input, Fd& out, std::string& out_data, Fd& err, std::string& err_data) {
     sigset_t pipe_signal, old, pending;
     sigemptyset(&pipe_signal);
     sigaddset(&pipe_signal, SIGPIPE);
@@ -142,8 +146,9 @@ void pump(Fd& feed, std::string_view input, Fd& out, std::string& out_data, Fd& 
     if (feed && input.empty()) feed.reset();
     if (feed) fcntl(feed.get(), F_SETFL, fcntl(feed.get(), F_GETFL) | O_NONBLOCK);
     size_t written = 0;
-    std::vector<char> buffer(65536);
-    while (feed || out || err) {
+    char buffer[65536];
+    Stop stop = Stop::none;
+    while ((feed || out || err) && stop == Stop::none) {
         pollfd fds[3];
         Fd* owners[3];
         nfds_t n = 0;
@@ -154,7 +159,7 @@ void pump(Fd& feed, std::string_view input, Fd& out, std::string& out_data, Fd& 
             if (errno == EINTR) continue;
             break;
         }
-        for (nfds_t i = 0; i < n; ++i) {
+        for (nfds_t i = 0; i < n && stop == Stop::none; ++i) {
             if (!fds[i].revents) continue;
             Fd& fd = *owners[i];
             if (&fd == &feed) {
@@ -163,8 +168,8 @@ void pump(Fd& feed, std::string_view input, Fd& out, std::string& out_data, Fd& 
                 if (written == input.size() || (k < 0 && errno != EAGAIN && errno != EINTR)) fd.reset();
                 continue;
             }
-            ssize_t k = ::read(fd.get(), buffer.data(), buffer.size());
-            if (k > 0) (&fd == &out ? out_data : err_data).append(buffer.data(), size_t(k));
+            ssize_t k = ::read(fd.get(), buffer, sizeof buffer);
+            if (k > 0) stop = capture(&fd == &out ? out_data : err_data, buffer, size_t(k));
             else if (k == 0 || (errno != EAGAIN && errno != EINTR)) fd.reset();
         }
     }
@@ -175,6 +180,7 @@ void pump(Fd& feed, std::string_view input, Fd& out, std::string& out_data, Fd& 
         sigtimedwait(&pipe_signal, nullptr, &zero);
     }
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return stop;
 }
 
 // The exit status; a child ended by a signal gives 128 plus the signal's
@@ -199,7 +205,7 @@ void reap_later(pid_t pid) {
 }  // namespace
 
 int32_t run(const std::string& command, Launch& launch) {
-    launch.via_shell = launch.shell;
+    launch.stop = Stop::none;
     Fd nul;
     nul.reset(::open("/dev/null", O_WRONLY | O_CLOEXEC));
 
@@ -219,13 +225,9 @@ int32_t run(const std::string& command, Launch& launch) {
     int out = child_out ? child_out.get() : nul.get();
     int err = child_err ? child_err.get() : nul.get();
     pid_t pid = 0;
-    int rc = ENOENT;
-    if (!launch.via_shell) {
-        std::vector<std::string> words = split_words(command);
-        if (!words.empty()) rc = spawn(words, in, out, err, &pid);
-        launch.via_shell = rc == ENOENT;
-    }
-    if (launch.via_shell) rc = spawn({"/bin/sh", "-c", command}, in, out, err, &pid);
+    int rc = launch.shell ? spawn({"/bin/sh", "-c", command}, in, out, err, &pid)
+                          : spawn(split_words(command), in, out, err, &pid);
+    if (rc == ENOENT || rc == ENOTDIR) launch.stop = Stop::not_found;
     if (rc != 0) return -1;
 
     // Only the child holds its ends now, so each pipe ends when the child closes it.
@@ -233,7 +235,17 @@ int32_t run(const std::string& command, Launch& launch) {
     child_out.reset();
     child_err.reset();
     nul.reset();
-    pump(feed, launch.input.data, out_read, launch.output.data, err_read, launch.error.data);
+    launch.stop = pump(feed, launch.input.data, out_read, launch.output.data, err_read, launch.error.data);
+    if (launch.stop != Stop::none) {
+        // Closing the pipes also ends what the child started on them (the
+        // shell's programs): their next write fails.
+        feed.reset();
+        out_read.reset();
+        err_read.reset();
+        kill(pid, SIGKILL);
+        wait_for(pid);
+        return -1;
+    }
     if (!wait) {
         reap_later(pid);
         return pid;
@@ -241,8 +253,7 @@ int32_t run(const std::string& command, Launch& launch) {
     return wait_for(pid);
 }
 
-// Programs here read UTF-8 text, so a string is fed as UTF-8 with its line
-// ends as they are (the Windows build feeds UTF-16 with CR LF).
+// A string is fed as UTF-8 with its line ends as they are.
 std::string input_text(std::u32string_view text) {
     std::string bytes;
     bytes.reserve(text.size());

@@ -1,9 +1,9 @@
 // Child processes on Windows: CreateProcessW with the three standard handles
 // always given (inheritable pipes, files or "nul:"), the console window
-// hidden unless asked for. A command that CreateProcessW cannot find (a
-// shell built-in such as dir, among others) is run again as
-// `cmd /s /c "command"`. The input is written on a thread of its own and
-// the error read on another while the calling thread reads the output.
+// hidden unless asked for. With the shell the command runs as
+// `cmd /s /c "command"`; without, CreateProcessW finds the program, and one
+// it cannot find is reported. The input is written on a thread of its own
+// and the error read on another while the calling thread reads the output.
 #include "runtime/platform/process.hpp"
 
 #include <windows.h>
@@ -73,18 +73,24 @@ bool open_output(const Stream& s, SECURITY_ATTRIBUTES* sa, Handle& child, Handle
 }
 
 struct Transfer {
-    HANDLE pipe;
-    std::string* data;  // read into
-    std::string_view bytes;  // or written
+    HANDLE pipe;  // closed by the transfer when it ends
+    std::string* data = nullptr;  // read into
+    std::string_view bytes;       // or written
+    HANDLE process = nullptr;     // ended when a capture stops
+    Stop stop = Stop::none;
 };
 
 // Reads until the child has closed its end (ReadFile then fails with
-// ERROR_BROKEN_PIPE).
+// ERROR_BROKEN_PIPE), or until the capture cannot take what came: then the
+// child is ended, and closing the pipe fails the writes of anything it
+// started on it.
 DWORD WINAPI read_to_end(void* p) {
     auto* t = static_cast<Transfer*>(p);
-    std::vector<char> buffer(65536);
+    char buffer[65536];
     DWORD n = 0;
-    while (ReadFile(t->pipe, buffer.data(), DWORD(buffer.size()), &n, nullptr)) t->data->append(buffer.data(), n);
+    while (t->stop == Stop::none && ReadFile(t->pipe, buffer, sizeof buffer, &n, nullptr))
+        if ((t->stop = capture(*t->data, buffer, n)) != Stop::none) TerminateProcess(t->process, 1);
+    CloseHandle(t->pipe);
     return 0;
 }
 
@@ -109,23 +115,22 @@ HANDLE start(LPTHREAD_START_ROUTINE work, Transfer* t) {
     return thread;
 }
 
-void pump(Handle& feed, std::string_view input, Handle& out, std::string& out_data, Handle& err,
+// Moves the streams until the child has closed them all; answers why a
+// capture stopped, if one did.
+Stop pump(HANDLE process, Handle& feed, std::string_view input, Handle& out, std::string& out_data, Handle& err,
           std::string& err_data) {
-    Transfer writing{nullptr, nullptr, input}, reading_err{err.get(), &err_data, {}};
+    Transfer writing{feed.release(), nullptr, input}, reading_err{err.release(), &err_data, {}, process},
+        reading_out{out.release(), &out_data, {}, process};
     HANDLE threads[2];
     DWORD n = 0;
-    if (feed) {
-        writing.pipe = feed.release();  // the writer closes it
+    if (writing.pipe)
         if (HANDLE t = start(write_all, &writing)) threads[n++] = t;
-    }
-    if (err)
+    if (reading_err.pipe)
         if (HANDLE t = start(read_to_end, &reading_err)) threads[n++] = t;
-    if (out) {
-        Transfer reading_out{out.get(), &out_data, {}};
-        read_to_end(&reading_out);
-    }
+    if (reading_out.pipe) read_to_end(&reading_out);
     if (n) WaitForMultipleObjects(n, threads, TRUE, INFINITE);
     for (DWORD i = 0; i < n; ++i) CloseHandle(threads[i]);
+    return reading_out.stop != Stop::none ? reading_out.stop : reading_err.stop;
 }
 
 bool create(std::wstring line, bool inherit, STARTUPINFOW* si, PROCESS_INFORMATION* pi) {
@@ -140,7 +145,7 @@ std::wstring through_shell(const std::wstring& command) { return L"cmd /s /c \""
 }  // namespace
 
 int32_t run(const std::string& command, Launch& launch) {
-    launch.via_shell = launch.shell;
+    launch.stop = Stop::none;
     SECURITY_ATTRIBUTES sa{};
     sa.nLength = sizeof sa;
     sa.bInheritHandle = TRUE;
@@ -174,12 +179,11 @@ int32_t run(const std::string& command, Launch& launch) {
 
     std::wstring line = wide(command, true);
     PROCESS_INFORMATION pi{};
-    bool started = create(launch.via_shell ? through_shell(line) : line, TRUE, &si, &pi);
-    if (!started && !launch.via_shell && GetLastError() == ERROR_FILE_NOT_FOUND) {
-        launch.via_shell = true;
-        started = create(through_shell(line), TRUE, &si, &pi);
+    if (!create(launch.shell ? through_shell(line) : line, TRUE, &si, &pi)) {
+        DWORD failure = GetLastError();
+        if (failure == ERROR_FILE_NOT_FOUND || failure == ERROR_PATH_NOT_FOUND) launch.stop = Stop::not_found;
+        return -1;
     }
-    if (!started) return -1;
     Handle process, thread;
     process.reset(pi.hProcess);
     thread.reset(pi.hThread);
@@ -188,7 +192,12 @@ int32_t run(const std::string& command, Launch& launch) {
     child_in.reset();
     child_out.reset();
     child_err.reset();
-    pump(feed, launch.input.data, out_read, launch.output.data, err_read, launch.error.data);
+    launch.stop = pump(pi.hProcess, feed, launch.input.data, out_read, launch.output.data, err_read,
+                       launch.error.data);
+    if (launch.stop != Stop::none) {
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        return -1;
+    }
     if (!wait) return int32_t(pi.dwProcessId);
     WaitForSingleObject(pi.hProcess, INFINITE);
     DWORD code = 0;
@@ -196,20 +205,15 @@ int32_t run(const std::string& command, Launch& launch) {
     return int32_t(code);
 }
 
-// UTF-16LE with every LF written as CR LF: the text as a Windows program
-// reading wide characters expects it.
+// UTF-8 with every LF written as CR LF: the bytes and line ends a Windows
+// program reading its standard input as text expects.
 std::string input_text(std::u32string_view text) {
     std::string bytes;
-    bytes.reserve(2 * text.size());
-    auto put = [&](char16_t u) {
-        bytes += char(u & 0xFF);
-        bytes += char(u >> 8);
-    };
+    bytes.reserve(text.size());
+    char seq[4];
     for (char32_t c : text) {
-        if (c == U'\n') put(u'\r');
-        char16_t units[2];
-        int n = unicode::encode_utf16_char(uint32_t(c), units);
-        for (int i = 0; i < n; ++i) put(units[i]);
+        if (c == U'\n') bytes += '\r';
+        bytes.append(seq, size_t(unicode::encode_utf8_replacing(c, seq)));
     }
     return bytes;
 }
