@@ -4,6 +4,7 @@
 
 #include "environment/codecs.hpp"
 #include "environment/predicates.hpp"
+#include "environment/routines.hpp"
 #include "environment/script.hpp"
 #include "runtime/interp_trace.hpp"
 #include "runtime/actions.hpp"
@@ -86,6 +87,7 @@ void boot() {
     predefine_make();
     make_external();
     make_predicates();
+    make_environment_routines();
     make_script_runner();
     // The image holds one block per source; each is evaluated in order.
     collector::RootCell image;
