@@ -2,8 +2,6 @@
 // goes, the write over a file from an offset, and the temporary file's name.
 #include "runtime/platform/files.hpp"
 
-#include "runtime/platform/host.hpp"
-
 namespace kel::files {
 namespace {
 
@@ -51,17 +49,16 @@ bool write(const std::string& path, std::string_view bytes, int64_t seek, bool a
 }
 
 std::string temporary_name(std::string_view base, std::string_view tag) {
+    // 255 bytes of UTF-8 are at most 255 UTF-16 units too: within the limit
+    // of either kind of system, Windows programs on a POSIX file system too.
     constexpr size_t name_limit = 255;
-    size_t room = name_limit - tag.size() - 3, units = 0, n = 0;
+    size_t room = name_limit - tag.size() - 3, n = 0;
     // Whole characters only: a cut inside one would make a name the system
-    // refuses or shows as garbage. A character takes its bytes on POSIX and
-    // one UTF-16 unit (two from U+10000) on Windows.
+    // refuses or shows as garbage.
     while (n < base.size()) {
         size_t next = n + 1;
         while (next < base.size() && (static_cast<unsigned char>(base[next]) & 0xC0) == 0x80) ++next;
-        size_t width = !os::windows ? next - n : static_cast<unsigned char>(base[n]) >= 0xF0 ? 2 : 1;
-        if (units + width > room) break;
-        units += width;
+        if (next > room) break;
         n = next;
     }
     std::string name = ".";

@@ -106,8 +106,8 @@ bool append_bytes(const std::string& path, const Pieces& pieces);
 
 // The name of a temporary file beside a target named `base` (UTF-8): a dot,
 // as much of the base as fits (cut between characters), a dot, `tag` and
-// "~", within the longest name a directory entry may have (255 bytes on
-// POSIX, 255 UTF-16 units on Windows), however long the base is.
+// "~", within 255 bytes (the longest name of a directory entry: 255 bytes
+// on POSIX, 255 UTF-16 units on Windows), however long the base is.
 std::string temporary_name(std::string_view base, std::string_view tag);
 
 }  // namespace kel::files

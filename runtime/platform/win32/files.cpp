@@ -88,19 +88,18 @@ Target target_of(const std::string& path) {
     if (!GetFileInformationByHandle(h.h, &info)) return {Target::in_place, path};
     if (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return {Target::refused, path};
     if (info.nNumberOfLinks > 1) return {Target::in_place, path};
-    if (!(GetFileAttributesW(w.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT)) return {Target::replaced, path};
-    // A link: the file it leads to is replaced, the link stays.
-    wchar_t buf[MAX_PATH + 1];
-    DWORD n = GetFinalPathNameByHandleW(h.h, buf, MAX_PATH + 1, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    std::wstring final_path;
-    if (n > MAX_PATH) {
+    // Replaced under its final name: through a link, the file the link
+    // leads to is replaced and the link stays. (Asked of every file: Wine
+    // shows a POSIX symbolic link as a plain file.)
+    const DWORD form = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+    std::wstring final_path(MAX_PATH + 1, L'\0');
+    DWORD n = GetFinalPathNameByHandleW(h.h, final_path.data(), DWORD(final_path.size()), form);
+    if (n >= final_path.size()) {  // too short: n is the size it needs
         final_path.resize(n);
-        n = GetFinalPathNameByHandleW(h.h, final_path.data(), n, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        final_path.resize(n);
-    } else {
-        final_path.assign(buf, n);
+        n = GetFinalPathNameByHandleW(h.h, final_path.data(), n, form);
     }
-    if (n == 0) return {Target::refused, path};
+    if (n == 0 || n >= final_path.size()) return {Target::replaced, path};
+    final_path.resize(n);
     return {Target::replaced, narrow(final_path.c_str())};
 }
 
