@@ -1,5 +1,9 @@
 #include "runtime/simpleio.hpp"
 
+#include <functional>
+#include <new>
+
+#include "runtime/alloc.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatypes/binary.hpp"
 #include "runtime/datatypes/block.hpp"
@@ -35,25 +39,91 @@ int64_t integer_arg(const Cell* value, const char* refinement) {
     return cell::integer(value);
 }
 
-void append_utf8(std::string& out, const std::u32string& text) {
-    char buf[4];
-    for (char32_t c : text) out.append(buf, size_t(unicode::encode_utf8_replacing(c, buf)));
-}
-
-// The bytes a value is written as.
-void bytes_of(const Cell* value, int64_t part, std::string& out) {
-    if (cell::is(value, type::binary)) {
-        SeriesBuffer* b = alloc::buffer_of(value->payload2);
-        int64_t n = series::length_from(value);
-        if (part > 0 && part < n) n = part;
-        const char* p = reinterpret_cast<const char*>(b->data() + b->offset) + series::clamped_index(value);
-        out.append(p, size_t(n));
-    } else if (cell::is(value, type::string)) {
-        append_utf8(out, string::text_of(value));
-    } else {
-        append_utf8(out, string::formed(value));
+// The bytes a write sends, made a piece at a time: text is encoded to
+// UTF-8 from its own buffer in pieces of about 64 KiB, so writing a large
+// string never holds a second whole copy of it. The values stay in their
+// cells (an argument, or the block in one), where the collector sees them;
+// buffer addresses are taken afresh for every piece.
+class Encoder {
+public:
+    // With lines and a block, each of its values, else the value itself;
+    // with lines each one followed by CR LF. A part above 0 cuts a binary!.
+    Encoder(const Cell* data, int64_t part, bool lines) : data_(data), part_(part), lines_(lines) {
+        each_ = lines && series::is_any_block(cell::type_of(data));
+        next_ = each_ ? series::clamped_index(data) : 0;
     }
-}
+
+    std::string_view operator()() {
+        for (;;) {
+            if (!open_) {
+                if (lines_ && started_ && !ended_) {
+                    ended_ = true;
+                    return "\r\n";
+                }
+                if (!take_next()) return {};
+            }
+            std::string_view piece = more();
+            if (!piece.empty()) return piece;
+            open_ = false;
+        }
+    }
+
+private:
+    static constexpr size_t piece_size = 65536;
+
+    // Opens the next value to write; false when there are no more.
+    bool take_next() {
+        if (each_) {
+            if (next_ >= series::total_length(data_)) return false;
+            value_ = *block::ks_abs_at(data_, next_++);
+        } else {
+            if (started_) return false;
+            value_ = *data_;
+        }
+        started_ = true;
+        ended_ = false;
+        open_ = true;
+        at_ = 0;
+        formed_.clear();
+        // Other values are formed first; text and bytes are read where they are.
+        if (!cell::is(&value_, type::binary) && !cell::is(&value_, type::string)) formed_ = string::formed(&value_);
+        return true;
+    }
+
+    // The next piece of the open value; empty at its end.
+    std::string_view more() {
+        if (cell::is(&value_, type::binary)) {
+            SeriesBuffer* b = alloc::buffer_of(value_.payload2);
+            size_t n = size_t(series::length_from(&value_));
+            if (part_ > 0 && uint64_t(part_) < n) n = size_t(part_);
+            const char* p = reinterpret_cast<const char*>(b->data() + b->offset) + series::clamped_index(&value_);
+            std::string_view rest(p + at_, n - std::min(at_, n));
+            at_ = n;
+            return rest;
+        }
+        piece_.clear();
+        char buf[4];
+        if (cell::is(&value_, type::string)) {
+            string::Units u = string::units_of(&value_);
+            for (; at_ < u.count && piece_.size() < piece_size; ++at_)
+                piece_.append(buf, size_t(unicode::encode_utf8_replacing(string::get_char(u.start + at_ * u.unit, u.unit), buf)));
+        } else {
+            for (; at_ < formed_.size() && piece_.size() < piece_size; ++at_)
+                piece_.append(buf, size_t(unicode::encode_utf8_replacing(formed_[at_], buf)));
+        }
+        return piece_;
+    }
+
+    const Cell* data_;
+    int64_t part_;
+    bool lines_, each_;
+    int32_t next_ = 0;       // the block value to open next
+    Cell value_{};           // the open value
+    bool started_ = false, open_ = false, ended_ = false;
+    size_t at_ = 0;          // how far into the open value
+    std::u32string formed_;  // the open value formed, when it is not text or bytes
+    std::string piece_;
+};
 
 Cell* push_file(const std::string& utf8) {
     Cell* f = stack::push_slot();
@@ -102,15 +172,31 @@ Cell* push_lines(const std::string& bytes) {
     return result;
 }
 
+// The bytes of the file from `seek` up to `part` (both -1 when absent), as
+// many as one series holds: more raise too-long, running out of memory
+// no-memory. Nothing when the file cannot be opened or read.
+std::optional<std::string> read_host(const Cell* file, int64_t seek, int64_t part) {
+    std::string path = file::to_local_path(file);
+    files::Failure why = files::Failure::cannot_open;
+    std::optional<std::string> bytes;
+    try {
+        bytes = files::read(path, seek, part, alloc::series_limit, &why);
+    } catch (const std::bad_alloc&) {
+        error::fire(error::id::no_memory);
+    }
+    if (!bytes && why == files::Failure::too_long) error::fire(error::id::too_long);
+    return bytes;
+}
+
 }  // namespace
 
-std::optional<std::string> read_bytes(const Cell* file) { return files::read(file::to_local_path(file), -1, -1); }
+std::optional<std::string> read_bytes(const Cell* file) { return read_host(file, -1, -1); }
 
 Cell* read_dispatch(Cell* file, const Cell* seek, const Cell* part, bool binary, bool lines) {
     int64_t at = integer_arg(seek, "seek");
     int64_t length = integer_arg(part, "part");
     if (file::directory_like(string::text_of(file))) return read_dir(file);
-    std::optional<std::string> bytes = files::read(file::to_local_path(file), at, length);
+    std::optional<std::string> bytes = read_host(file, at, length);
     if (!bytes) cannot_open(file);
     if (binary) {
         Cell* out = stack::push_slot();
@@ -130,22 +216,20 @@ void write_dispatch(Cell* file, Cell* data, const Cell* seek, const Cell* part, 
     int64_t at = integer_arg(seek, "seek");
     if (seek && at < 0) return;
     int64_t length = part && cell::is(part, type::integer) ? cell::integer(part) : -1;
-    std::string bytes;
-    if (lines && series::is_any_block(cell::type_of(data))) {
-        for (int32_t i = series::clamped_index(data), n = series::total_length(data); i < n; ++i) {
-            Cell value = *block::ks_abs_at(data, i);
-            bytes_of(&value, length, bytes);
-            bytes += "\r\n";
-        }
-    } else {
-        bytes_of(data, length, bytes);
-        if (lines) bytes += "\r\n";
-    }
+    Encoder pieces(data, length, lines);
     if (!file) {
-        os::write_stdout(bytes.data(), bytes.size());
+        for (std::string_view piece = pieces(); !piece.empty(); piece = pieces())
+            os::write_stdout(piece.data(), piece.size());
         return;
     }
-    if (!files::write(file::to_local_path(file), bytes, at, append)) cannot_open(file);
+    std::string path = file::to_local_path(file);
+    bool written = false;
+    try {
+        written = files::write(path, std::ref(pieces), at, append);
+    } catch (const std::bad_alloc&) {
+        error::fire(error::id::no_memory);
+    }
+    if (!written) cannot_open(file);
 }
 
 Cell* query_file(const Cell* file) {

@@ -148,6 +148,65 @@ TEST_F(FileActions, DirectoriesQueryRenameDelete) {
     stack::top = top;
 }
 
+// A NUL in a name would cut it where the system takes it, so that another
+// file is touched: every way a name reaches the system raises invalid-arg
+// instead, and nothing is touched.
+TEST_F(FileActions, ANulInANameTouchesNothing) {
+    ASSERT_EQ(eval("write %a \"old\"  read %a"), "\"old\"");
+    fs::create_directories(fs::u8path(dir + "/d"));
+    const char* sources[] = {
+        "write %\"a^@b\" \"x\"",
+        "write/append %\"a^@b\" \"x\"",
+        "write/seek %\"a^@b\" \"x\" 0",
+        "write/lines %\"d^@x/a\" [\"x\"]",
+        "read %\"a^@b\"",
+        "read/binary %\"a^@b\"",
+        "read/lines %\"a^@b\"",
+        "read %\"d^@x/\"",
+        "delete %\"a^@b\"",
+        "delete %\"d^@x/\"",
+        "query %\"a^@b\"",
+        "rename %\"a^@b\" %c",
+        "rename %a %\"c^@d\"",
+        "size? %\"a^@b\"",
+        "checksum %\"a^@b\" 'sha1",
+        "do %\"a^@b\"",
+        "call/output \"true\" %\"a^@b\"",
+        "call/input \"true\" %\"a^@b\"",
+    };
+    for (const char* source : sources) EXPECT_EQ(eval(source), "error: invalid-arg") << source;
+    check({
+        {"read %a", "\"old\""},
+        {"sort read %./", "[%a %d/]"},
+        {"read %d/", "[]"},
+        {"to-local-file %\"a^@b\"", "\"a^@b\""},  // text, not handed to the system
+    });
+}
+
+// Text is encoded as it is written, a piece at a time: pieces that end in
+// the middle of the text, characters of every width, values after it.
+TEST_F(FileActions, WritesEncodeTextInPieces) {
+    check({
+        {"s: copy \"\"  loop 40000 [append s \"é日x😀\"]  write %t.txt s  (read %t.txt) = s", "true"},
+        {"length? read/binary %t.txt", "400000"},
+        {"write %t.txt skip s 159999  read %t.txt", "\"😀\""},
+        {"write/lines %t.txt reduce [s 12 #{41} \"\" [1 \"b\"]]  (read %t.txt) = append copy s \"^M^/12^M^/A^M^/^M^/1 b^M^/\"",
+         "true"},
+        {"write/part %t.txt #{414243} 2  read %t.txt", "\"AB\""},
+        {"write %t.txt \"\"  length? read/binary %t.txt", "0"},
+    });
+}
+
+#ifndef _WIN32
+// A device without end is read only as far as asked.
+TEST_F(FileActions, ReadsOfADeviceWithoutEnd) {
+    check({
+        {"read/binary/part %/dev/zero 3", "#{000000}"},
+        {"write %/dev/null \"x\"  read %/dev/null", "\"\""},
+    });
+}
+#endif
+
 // The molded form, loaded back to the same text.
 TEST_F(FileActions, Mold) {
     struct Case {

@@ -106,6 +106,12 @@ void to_local_string(const Cell* file, Cell* out, bool full) {
 
 std::string to_local_path(const Cell* file) {
     std::u32string local = local_text(string::text_of(file), false, U"");
+    // The system ends a name at a NUL: the rest would be dropped and
+    // another file named.
+    if (local.find(U'\0') != std::u32string::npos) {
+        Cell arg = *file;
+        error::fire(error::id::invalid_arg, &arg);
+    }
     std::string out;
     char buf[4];
     for (char32_t c : local) out.append(buf, size_t(unicode::encode_utf8_replacing(c, buf)));

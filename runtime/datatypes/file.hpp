@@ -28,7 +28,9 @@ std::u32string current_dir();
 
 // Appends the host form of the file's text from its index to out.
 void to_local_string(const Cell* file, Cell* out, bool full);
-// The host form of the file's text from its index as UTF-8, for the file services.
+// The host form of the file's text from its index as UTF-8, for the file
+// services and every other path handed to the system. A NUL in it raises
+// script invalid-arg with the value: the system would cut the name there.
 std::string to_local_path(const Cell* file);
 
 // Replaces every "\" of the file's text from its index by "/".

@@ -23,7 +23,7 @@
 #include "runtime/natives/entries.hpp"
 #include "runtime/output.hpp"
 #include "runtime/platform/crypto.hpp"
-#include "runtime/platform/files.hpp"
+#include "runtime/simpleio.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
 
@@ -128,7 +128,7 @@ crypto::Bytes data_bytes(const Cell* data, std::string& owned) {
     }
     case type::string: owned = string::utf8_of(data); break;
     case type::file: {
-        std::optional<std::string> content = files::read(string::utf8_of(data), -1, -1);
+        std::optional<std::string> content = simpleio::read_bytes(data);
         if (!content) error::fire(error::id::cannot_open, data);
         owned = std::move(*content);
         break;

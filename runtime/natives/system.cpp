@@ -9,6 +9,7 @@
 
 #include "runtime/collector.hpp"
 #include "runtime/datatypes/date.hpp"
+#include "runtime/datatypes/file.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/map.hpp"
 #include "runtime/datatypes/series.hpp"
@@ -264,7 +265,8 @@ uint32_t now(const Call& call) {
 // size? of a file; none for a directory or a file that cannot be opened.
 // A size past the integer! range is a float!.
 uint32_t size_q(const Call&) {
-    std::optional<int64_t> size = files::is_directory(string::utf8_of(stack::args)) ? std::nullopt : files::size(string::utf8_of(stack::args));
+    std::string path = file::to_local_path(stack::args);
+    std::optional<int64_t> size = files::is_directory(path) ? std::nullopt : files::size(path);
     Cell r{};
     if (!size) cell::set_none(&r);
     else if (*size > INT32_MAX) cell::set_real(&r, type::float_, double(*size));

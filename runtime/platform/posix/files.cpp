@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <algorithm>
+#include <utility>
 
 #include "runtime/platform/crypto.hpp"
 
@@ -24,6 +26,21 @@ int open_retry(const char* path, int flags, mode_t mode = 0) {
     return fd;
 }
 
+// A descriptor closed on every way out, a throw included.
+struct Fd {
+    int fd;
+    explicit Fd(int f) : fd(f) {}
+    Fd(const Fd&) = delete;
+    ~Fd() {
+        if (fd >= 0) ::close(fd);
+    }
+    bool close() {
+        int f = fd;
+        fd = -1;
+        return ::close(f) == 0;
+    }
+};
+
 bool write_all(int fd, const char* p, size_t n) {
     while (n) {
         ssize_t k = ::write(fd, p, n);
@@ -35,85 +52,140 @@ bool write_all(int fd, const char* p, size_t n) {
     return true;
 }
 
-// Reads to the end of the file or `limit` bytes (negative: no limit).
-bool read_all(int fd, std::string& out, int64_t limit, size_t hint) {
-    if (limit >= 0 && size_t(limit) < hint) hint = size_t(limit);
-    out.reserve(hint);
-    char buf[65536];
-    while (limit < 0 || int64_t(out.size()) < limit) {
-        size_t want = sizeof buf;
-        if (limit >= 0 && int64_t(want) > limit - int64_t(out.size())) want = size_t(limit - int64_t(out.size()));
-        ssize_t k = ::read(fd, buf, want);
-        if (k < 0 && errno == EINTR) continue;
-        if (k < 0) return false;
-        if (k == 0) break;
-        out.append(buf, size_t(k));
-    }
+bool write_pieces(int fd, const Pieces& pieces) {
+    for (std::string_view piece = pieces(); !piece.empty(); piece = pieces())
+        if (!write_all(fd, piece.data(), piece.size())) return false;
     return true;
 }
 
-std::string directory_of(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
+enum class Outcome { done, failed, too_long };
+
+// Reads to the end of the file or `part` bytes (negative: no part), holding
+// at most `limit` bytes. The buffer grows by doubling, never past the limit.
+Outcome read_all(int fd, std::string& out, int64_t part, uint64_t hint, uint64_t limit) {
+    out.reserve(size_t(hint));
+    char buf[65536];
+    while (part < 0 || int64_t(out.size()) < part) {
+        size_t want = sizeof buf;
+        if (part >= 0 && int64_t(want) > part - int64_t(out.size())) want = size_t(part - int64_t(out.size()));
+        ssize_t k = ::read(fd, buf, want);
+        if (k < 0 && errno == EINTR) continue;
+        if (k < 0) return Outcome::failed;
+        if (k == 0) break;
+        if (out.size() + size_t(k) > limit) return Outcome::too_long;
+        if (out.size() + size_t(k) > out.capacity())
+            out.reserve(size_t(std::min<uint64_t>(std::max<uint64_t>(out.capacity() * 2, out.size() + k), limit)));
+        out.append(buf, size_t(k));
+    }
+    return Outcome::done;
 }
 
-// Writes the content to a new file beside `path` and renames it over it.
-bool replace_whole(const std::string& path, std::string_view bytes) {
-    std::string target = path;
+// The directory part of a path (with its "/"), and the name after it.
+std::pair<std::string, std::string> split(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return {"", path};
+    return {path.substr(0, slash + 1), path.substr(slash + 1)};
+}
+
+// A file removed on the way out unless kept.
+struct Temporary {
+    std::string path;
+    bool kept = false;
+    ~Temporary() {
+        if (!kept && !path.empty()) unlink(path.c_str());
+    }
+};
+
+}  // namespace
+
+Target target_of(const std::string& path) {
     struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        // A link that leads nowhere is written through: open makes the file it names.
+        if (errno == ENOENT && lstat(path.c_str(), &st) == 0) return {Target::in_place, path};
+        return {Target::missing, path};
+    }
+    if (S_ISDIR(st.st_mode)) return {Target::refused, path};
+    if (!S_ISREG(st.st_mode) || st.st_nlink > 1) return {Target::in_place, path};
+    if (access(path.c_str(), W_OK) != 0) return {Target::refused, path};
+    std::string target = path;
     if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
         // The link stays; the file it names is replaced.
-        if (char* real = realpath(path.c_str(), nullptr)) {
-            target = real;
-            std::free(real);
-        }
+        char* real = realpath(path.c_str(), nullptr);
+        if (!real) return {Target::refused, path};
+        target = real;
+        std::free(real);
     }
-    bool existed = stat(target.c_str(), &st) == 0;
-    if (existed && (S_ISDIR(st.st_mode) || access(target.c_str(), W_OK) != 0)) return false;
-    std::string dir = directory_of(target);
-    size_t slash = target.find_last_of('/');
-    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string temp;
+    return {Target::replaced, target};
+}
+
+bool replace_whole(const std::string& path, const Pieces& pieces) {
+    struct stat old {};
+    bool existed = stat(path.c_str(), &old) == 0;
+    auto [dir, base] = split(path);
+    Temporary temp;
     int fd = -1;
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
         uint32_t r = 0;
         if (!os::secure_random(&r, sizeof r)) r = uint32_t(std::time(nullptr)) + uint32_t(attempt);
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, ".%08x~", r);
-        temp = (dir == "/" ? std::string("/") : dir + "/") + "." + base + suffix;
-        fd = open_retry(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
-        if (fd < 0 && errno != EEXIST) return false;
+        char tag[9];
+        std::snprintf(tag, sizeof tag, "%08x", r);
+        std::string name = dir + temporary_name(base, tag);
+        // Private until its permission bits are the old file's.
+        fd = open_retry(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, existed ? 0600 : 0666);
+        if (fd >= 0) temp.path = name;
+        else if (errno != EEXIST) return false;
     }
     if (fd < 0) return false;
-    bool ok = write_all(fd, bytes.data(), bytes.size());
-    if (ok && existed) ok = fchmod(fd, st.st_mode & 07777) == 0;
-    if (::close(fd) != 0) ok = false;
-    if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) unlink(temp.c_str());
-    return ok;
+    Fd file(fd);
+    if (!write_pieces(fd, pieces)) return false;
+    if (existed) {
+        // The owner first (a change of owner clears the set-id bits). Only
+        // the superuser may give a file away: a file it replaces stays its owner's.
+        if (geteuid() == 0 && fchown(fd, old.st_uid, old.st_gid) != 0) return false;
+        if (fchmod(fd, old.st_mode & 07777) != 0) return false;
+    }
+    // On disk before the rename: else a crash could leave an empty file in
+    // the old one's place.
+    if (fsync(fd) != 0 || !file.close()) return false;
+    if (::rename(temp.path.c_str(), path.c_str()) != 0) return false;
+    temp.kept = true;
+    return true;
 }
 
-}  // namespace
+bool write_in_place(const std::string& path, const Pieces& pieces, int64_t seek) {
+    Fd fd(open_retry(path.c_str(), O_WRONLY | O_CREAT | (seek < 0 ? O_TRUNC : 0), 0666));
+    if (fd.fd < 0) return false;
+    if (seek >= 0 && lseek(fd.fd, off_t(seek), SEEK_SET) < 0) return false;
+    return write_pieces(fd.fd, pieces) && fd.close();
+}
 
-std::optional<std::string> read(const std::string& path, int64_t seek, int64_t part) {
-    int fd = open_retry(path.c_str(), O_RDONLY);
-    if (fd < 0) return std::nullopt;
+bool append_bytes(const std::string& path, const Pieces& pieces) {
+    Fd fd(open_retry(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0666));
+    if (fd.fd < 0) return false;
+    return write_pieces(fd.fd, pieces) && fd.close();
+}
+
+std::optional<std::string> read(const std::string& path, int64_t seek, int64_t part, uint64_t limit, Failure* why) {
+    Failure failure = Failure::cannot_open;
+    Fd fd(open_retry(path.c_str(), O_RDONLY));
     struct stat st {};
-    std::optional<std::string> out;
-    if (fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode)) {
-        size_t hint = size_t(st.st_size > 0 ? st.st_size : 0);
+    if (fd.fd >= 0 && fstat(fd.fd, &st) == 0 && !S_ISDIR(st.st_mode)) {
+        uint64_t hint = uint64_t(st.st_size > 0 ? st.st_size : 0);
         bool placed = true;
         if (seek >= 0) {
-            placed = lseek(fd, off_t(seek), SEEK_SET) >= 0;
-            hint = seek < int64_t(hint) ? hint - size_t(seek) : 0;
+            placed = lseek(fd.fd, off_t(seek), SEEK_SET) >= 0;
+            hint = uint64_t(seek) < hint ? hint - uint64_t(seek) : 0;
         }
+        if (part >= 0 && uint64_t(part) < hint) hint = uint64_t(part);
         std::string bytes;
-        if (placed && read_all(fd, bytes, part, hint)) out = std::move(bytes);
+        Outcome outcome = !placed ? Outcome::failed : hint > limit ? Outcome::too_long
+                                                                    : read_all(fd.fd, bytes, part, hint, limit);
+        if (outcome == Outcome::done) return bytes;
+        if (outcome == Outcome::too_long) failure = Failure::too_long;
     }
-    ::close(fd);
-    return out;
+    if (why) *why = failure;
+    return std::nullopt;
 }
 
 std::optional<std::vector<Entry>> list(const std::string& path) {
@@ -133,16 +205,6 @@ std::optional<std::vector<Entry>> list(const std::string& path) {
 }
 
 std::vector<std::string> drives() { return {}; }
-
-bool append_bytes(const std::string& path, std::string_view bytes) {
-    int fd = open_retry(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0666);
-    if (fd < 0) return false;
-    bool ok = write_all(fd, bytes.data(), bytes.size());
-    if (::close(fd) != 0) ok = false;
-    return ok;
-}
-
-bool replace_bytes(const std::string& path, std::string_view bytes) { return replace_whole(path, bytes); }
 
 std::optional<Stamp> modified(const std::string& path, bool want_directory) {
     struct stat st {};
