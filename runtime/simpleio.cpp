@@ -153,7 +153,7 @@ Cell* read_dir(Cell* file) {
 }
 
 // Lines end at LF; a CR before the LF is dropped; text after the last LF
-// is the last line.
+// is the last line. Text is decoded strictly: invalid UTF-8 raises.
 Cell* push_lines(const std::string& bytes) {
     Cell* result = block::push_new(16);
     size_t start = 0;
@@ -164,7 +164,7 @@ Cell* push_lines(const std::string& bytes) {
         else if (end > start && bytes[end - 1] == '\r') --end;
         Cell* line = stack::push_slot();
         cell::set_none(line);
-        string::make_from_utf8(line, bytes.data() + start, end - start);
+        string::load_at(line, reinterpret_cast<const uint8_t*>(bytes.data()) + start, uint32_t(end - start));
         block::ks_append(result, line);
         stack::pop(1);
         start = next;
@@ -207,9 +207,7 @@ Cell* read_dispatch(Cell* file, const Cell* seek, const Cell* part, bool binary,
         return out;
     }
     if (lines) return push_lines(*bytes);
-    Cell* out = stack::push_slot();
-    cell::set_none(out);
-    return string::make_from_utf8(out, bytes->data(), bytes->size());
+    return string::load_at(stack::push_slot(), reinterpret_cast<const uint8_t*>(bytes->data()), uint32_t(bytes->size()));
 }
 
 void write_dispatch(Cell* file, Cell* data, const Cell* seek, const Cell* part, bool, bool append, bool lines) {

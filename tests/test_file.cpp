@@ -99,6 +99,11 @@ TEST_F(FileActions, ReadBackWhatWasWritten) {
         {"write %t.txt {}  length? read/binary %t.txt", "0"},
         {"write %\"sp ace é.txt\" \"n\"  read %\"sp ace é.txt\"", "\"n\""},
         {"write %日本.txt \"j\"  read %日本.txt", "\"j\""},
+        // Text is decoded strictly: a byte-order mark is dropped, bytes that
+        // are not UTF-8 raise rather than turn into replacement characters.
+        {"write %t.txt #{EFBBBF61}  read %t.txt", "\"a\""},
+        {"write %t.txt #{61FF62}  e: try [read %t.txt]  e/id", "invalid-utf8"},
+        {"write %t.txt #{610A62FF0A}  e: try [read/lines %t.txt]  e/id", "invalid-utf8"},
     });
 }
 
