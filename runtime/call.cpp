@@ -167,9 +167,9 @@ uint32_t take(Code& s, uint32_t cls) {
     if (cls == evaluated) {
         // A value that stands for itself with no word after it (that could
         // be an infix op) is its own result: pushed without a walk, unless a
-        // tracer would see the walk.
+        // tracer would see the walk. An issue may open system code.
         const Cell* c = series::cells_of(s.code) + s.pos;
-        if (interp::stands_for_itself(cell::type_of(c)) && !tracer.on &&
+        if (interp::stands_for_itself(cell::type_of(c)) && !cell::is(c, type::issue) && !tracer.on &&
             (s.no_infix || s.pos + 1 >= s.end || !cell::is(c + 1, type::word))) {
             stack::push(c);
             ++s.pos;

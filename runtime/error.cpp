@@ -7,9 +7,11 @@
 #include "runtime/datatypes/error.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/exits.hpp"
+#include "runtime/natives/natives.hpp"
 #include "runtime/symbol.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/throws.hpp"
+#include "runtime/words.hpp"
 
 namespace kel::error {
 
@@ -74,6 +76,19 @@ void fire_value(const Cell* value) {
     pending = p;
     if (stack::frames) stack::throw_error();
     throws::throw_code(throws::error);
+}
+
+void make_value(Id id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
+    static const uint32_t print = natives::index_of("print");
+    Cell* kept = stack::top;
+    stack::mark_native(words::words.body);
+    Cell* made = stack::push_slot();
+    cell::set_none(made);
+    make_with_args(made, uint32_t(id.category), id.name, arg1, arg2, arg3);
+    const int32_t no_refinements[1] = {-1};
+    if (Entry entry = natives::entry(print)) entry(Call{false, no_refinements});
+    stack::unwind_drop();
+    stack::top = kept;
 }
 
 void fire_bad_make_arg(const Cell* value1, const Cell* value2) { fire(id::bad_make_arg, value1, value2); }

@@ -56,6 +56,11 @@ extern Pending pending;
 [[noreturn]] void fire_value(const Cell* value);
 [[noreturn]] void fire_bad_make_arg(const Cell* value1, const Cell* value2);
 
+// Makes the error without raising it and prints it, as an uncaught error
+// is shown; the caller's frames stay as they are. A failure inside a
+// callback of the GUI is reported this way, the GUI's own stack intact.
+void make_value(Id id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
+
 // The errors many modules raise with arguments made the same way.
 // not-done: a case that is not implemented.
 [[noreturn]] void fire_not_done();

@@ -419,6 +419,15 @@ template <bool traced>
     }
 }
 
+// #system or #system-global before a block opens code of the system
+// dialect, which runs only compiled.
+[[gnu::noinline]] void refuse_system_code(NodeId code, uint32_t next, uint32_t end, const Cell* issue) {
+    if (next >= end || !cell::is(series::cells_of(code) + next, type::block)) return;
+    uint32_t name = symbol::resolve(issue->payload2);
+    if (name == symbol::resolve(words::symbols.system) || name == symbol::resolve(words::symbols.system_global))
+        error::fire(error::id::kel_system);
+}
+
 // Evaluates one expression and pushes its result. A statement (an
 // expression of a block being evaluated) is reported to the tracer.
 template <bool traced>
@@ -429,6 +438,7 @@ uint32_t expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix, bool
     uint8_t t = cell::type_of(at_pos);
     uint32_t pending = 0;
     if (stands_for_itself(t)) {
+        if (t == type::issue) [[unlikely]] refuse_system_code(code, pos, end, at_pos);
         stack::push(at_pos);
     } else if (t == type::word) {
         Cell word = *at_pos;

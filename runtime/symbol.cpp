@@ -2,9 +2,12 @@
 
 #include <cstring>
 
+#include "runtime/actions.hpp"
+#include "runtime/case_folding.hpp"
 #include "runtime/datatype.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/hashtable.hpp"
+#include "runtime/unicode.hpp"
 
 namespace kel::symbol {
 
@@ -56,8 +59,48 @@ const Cell* get(uint32_t id) {
     return cell_of(id);
 }
 
+namespace {
+
+std::string_view name_of_cell(const Cell* symbol) {
+    SeriesBuffer* b = alloc::buffer_of(symbol->payload3);
+    return {reinterpret_cast<const char*>(b->data() + b->offset), b->tail - b->offset};
+}
+
+// Two names as text, as strings compare: code point by code point, folded
+// to upper case but for the exact codes; a name that is a prefix of the
+// other sorts first, and names of different lengths are never equal.
+int32_t compare_text(std::string_view a, std::string_view b, int32_t op) {
+    bool fold = op != compare_op::strict_equal && op != compare_op::sort_case;
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        uint32_t ca = unicode::next_utf8(a, i), cb = unicode::next_utf8(b, j);
+        if (ca == cb) continue;
+        if (fold) {
+            ca = case_folding::change_case(ca, true);
+            cb = case_folding::change_case(cb, true);
+            if (ca == cb) continue;
+        }
+        return ca > cb ? 1 : -1;
+    }
+    int32_t order = i < a.size() ? 1 : j < b.size() ? -1 : 0;
+    bool equality = op == compare_op::equal || op == compare_op::not_equal || op == compare_op::strict_equal ||
+                    op == compare_op::find;
+    return equality && order ? 1 : order;
+}
+
+int32_t compare(const Cell* a, const Cell* b, int32_t op) {
+    if (!cell::is(b, type::symbol)) return -2;
+    if (op == compare_op::same) return a->payload3 == b->payload3 ? 0 : -1;
+    return compare_text(name_of_cell(a), name_of_cell(b), op);
+}
+
+}  // namespace
+
+int32_t compare_names(uint32_t x, uint32_t y, int32_t op) { return compare_text(name(x), name(y), op); }
+
 void register_type() {
     datatype::Row row(datatype::unsupported);
+    row.set(action::compare, &compare);
     datatype::register_type({type::symbol, 0, "symbol!", row.handlers});
 }
 

@@ -55,6 +55,10 @@ std::optional<size_t> pick_word(const Cell* word, std::span<const std::string_vi
 // The symbol's cell, with its string form made.
 const Cell* get(uint32_t id);
 
+// The order of two symbols' names under a compare code, as strings order
+// (-1, 0, 1): the comparison of symbol! and the order of words.
+int32_t compare_names(uint32_t x, uint32_t y, int32_t op);
+
 void register_type();
 
 }  // namespace kel::symbol

@@ -7,6 +7,8 @@
 #include "runtime/datatypes/object.hpp"
 #include "runtime/context.hpp"
 #include "runtime/error.hpp"
+#include "runtime/output.hpp"
+#include "runtime/throws.hpp"
 #include "tests/support/environment.hpp"
 
 using namespace kel;
@@ -29,6 +31,29 @@ struct Error : WithEnvironment<WithSeries> {
         if (near) *error::field_of(&e.cell, error::field::near) = *near;
         if (trace) *error::field_of(&e.cell, error::field::stack) = *trace;
         return form(e.cell);
+    }
+};
+
+std::string printed;
+void keep_printed(const Cell* text, bool newline) {
+    printed += string::to_utf8(text);
+    if (newline) printed += "\n";
+}
+
+// Prints through a hook list of its own, put back as it was afterwards.
+struct PrintedError : Error {
+    output::ValueHook own_hooks[4] = {};
+    output::HookList<output::ValueHook> saved_hooks;
+    void SetUp() override {
+        Error::SetUp();
+        auto& hooks = const_cast<output::HookList<output::ValueHook>&>(output::value_hooks());
+        saved_hooks = hooks;
+        hooks = {own_hooks, 0, std::size(own_hooks)};
+        output::register_print_hooks(keep_printed, nullptr);
+    }
+    void TearDown() override {
+        const_cast<output::HookList<output::ValueHook>&>(output::value_hooks()) = saved_hooks;
+        Error::TearDown();
     }
 };
 
@@ -180,5 +205,46 @@ TEST_F(Error, UnderCollectionAtEveryAllocation) {
          "{*** Script Error: undefined-word has no value^/*** Where: g^/*** Near : undefined-word^/*** Stack: f g}"},
         {"e: make error! [type: 'math id: 'zero-divide] e/code", "400"},
     });
+    alloc::stress = false;
+}
+
+// An error made and printed without being raised reads as the report of the
+// same error raised and left uncaught, and the caller's stacks stay as they
+// were.
+TEST_F(PrintedError, MadeWithoutRaisingPrintsWhatTheRaisedOneReports) {
+    struct Row {
+        error::Id id;
+        std::vector<Cell> args;
+        const char* first_line;
+    };
+    Cell f = word_of("f"), x = word_of("x"), a = word_of("a"), integer = type_cell(type::integer);
+    Cell path = load1("o/x");
+    const Row rows[] = {
+        {error::id::no_value, {x}, "*** Script Error: x has no value"},
+        {error::id::expect_arg, {f, integer, a}, "*** Script Error: f does not allow integer! for its a argument"},
+        {error::id::invalid_path, {path, x}, "*** Script Error: cannot access x in path o/x"},
+        {error::id::zero_divide, {}, "*** Math Error: attempt to divide by zero"},
+        {error::id::kel_system, {}, "*** Internal Error: contains Kel/System code which requires compilation"},
+    };
+    alloc::stress = true;
+    for (const Row& r : rows) {
+        const Cell* given[3] = {};
+        for (size_t i = 0; i < r.args.size(); ++i) given[i] = &r.args[i];
+        printed.clear();
+        Cell* top = stack::top;
+        stack::Frame* frames = stack::frame_top;
+        error::make_value(r.id, given[0], given[1], given[2]);
+        EXPECT_EQ(stack::top, top);
+        EXPECT_EQ(stack::frame_top, frames);
+        std::string unraised = printed;
+
+        uint32_t raised = throws::protect(throws::error, [&] { error::fire(r.id, given[0], given[1], given[2]); });
+        ASSERT_EQ(raised, throws::error);
+        collector::RootCell report;
+        string::make(&report.cell, 64);
+        exits::form_pending(&report.cell);
+        EXPECT_EQ(unraised, string::to_utf8(&report.cell) + "\n") << r.first_line;
+        EXPECT_EQ(unraised.substr(0, unraised.find('\n')), r.first_line);
+    }
     alloc::stress = false;
 }

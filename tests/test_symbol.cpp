@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "runtime/actions.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/symbol.hpp"
 #include "tests/support/runtime.hpp"
@@ -61,4 +62,30 @@ TEST_F(Symbols, ManySymbolsGrowTheTableAndStayFindable) {
     }
     std::string upper = "SYM-29999";
     EXPECT_EQ(symbol::resolve(symbol::make(upper.c_str())), ids.back());
+}
+
+// symbol! compares its names as strings do: folded to upper case but for
+// the exact codes, a prefix first, lengths never equal.
+TEST_F(Symbols, ComparedByNameAsText) {
+    struct Row {
+        const char* a;
+        const char* b;
+        int32_t op;
+        int32_t expected;
+    };
+    using namespace compare_op;
+    const Row rows[] = {
+        {"apple", "apple", equal, 0},    {"apple", "APPLE", equal, 0},      {"apple", "APPLE", strict_equal, 1},
+        {"apple", "apples", equal, 1},   {"apple", "apples", lesser, -1},   {"apples", "apple", sort, 1},
+        {"Bee", "apple", sort, 1},       {"Bee", "apple", sort_case, -1},   {"b", "B", sort_case, 1},
+        {"\xc3\xa9t\xc3\xa9", "\xc3\x89T\xc3\x89", equal, 0},             {"zeta", "alpha", greater, 1},
+        {"apple", "apple", same, 0},     {"apple", "APPLE", same, -1},
+    };
+    for (const Row& r : rows) {
+        Cell a = *symbol::cell_of(symbol::make(r.a)), b = *symbol::cell_of(symbol::make(r.b));
+        EXPECT_EQ(actions::compare_raw(&a, &b, r.op), r.expected) << r.a << " " << r.b << " op " << r.op;
+    }
+    Cell a = *symbol::cell_of(symbol::make("apple"));
+    Cell n{type::integer, 0, 1, 0};
+    EXPECT_EQ(actions::compare_raw(&a, &n, equal), -2);
 }

@@ -10,6 +10,7 @@
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
+#include "runtime/datatypes/vector.hpp"
 #include "runtime/error.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/unicode.hpp"
@@ -31,7 +32,6 @@ int32_t operand(const Cell* right) {
             if (integer::float_overflow_q(d)) error::fire(error::id::overflow);
             return int32_t(std::trunc(d));
         }
-        case type::vector: error::fire_not_done();  // handed to vector! once it exists
         default: {
             Cell kind;
             cell::set_datatype(&kind, cell::type_of(right));
@@ -42,6 +42,7 @@ int32_t operand(const Cell* right) {
 
 void from_value(int op) {
     Cell* left = stack::args;
+    if (cell::is(left + 1, type::vector)) return vector::scalar_first_op(op);
     int32_t b = operand(left + 1);
     Cell inexact{type::unset, 0, 0, 0};
     int32_t r = integer::do_math(int32_t(left->payload2), b, op, &inexact);

@@ -21,6 +21,7 @@
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/tokenizer.hpp"
+#include "runtime/datatypes/vector.hpp"
 #include "runtime/lexer/lexer.hpp"
 #include "runtime/error.hpp"
 #include "runtime/dtoa.hpp"
@@ -318,9 +319,9 @@ void math(int op) {
     Cell* right = left + 1;
     uint8_t tl = cell::type_of(left), tr = cell::type_of(right);
     switch (tr) {
+        case type::vector: vector::scalar_first_op(op); return;
         case type::tuple:
-        case type::money:
-        case type::vector: error::fire_not_done();
+        case type::money: error::fire_not_done();
         case type::pair:
         case type::point2d:
         case type::point3d:

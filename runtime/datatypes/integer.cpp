@@ -14,6 +14,7 @@
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/tokenizer.hpp"
+#include "runtime/datatypes/vector.hpp"
 #include "runtime/error.hpp"
 #include "runtime/random.hpp"
 #include "runtime/stack.hpp"
@@ -217,8 +218,8 @@ void math(int op) {
         case type::float_:
         case type::percent:
         case type::time: float_::math(op); return;
-        case type::money:
-        case type::vector: error::fire_not_done();
+        case type::vector: vector::scalar_first_op(op); return;
+        case type::money: error::fire_not_done();
         case type::pair:
         case type::point2d:
         case type::point3d:

@@ -456,6 +456,11 @@ void extend(Cell* m, const Cell* spec, bool case_) {
     const Cell b = *spec;
     int32_t from = series::clamped_index(&b), n = series::length_from(&b);
     if (n % 2) error::fire(error::id::invalid_arg, &b);
+    // Every key is checked first: a bad one leaves the map as it was.
+    for (int32_t i = 0; i < n; i += 2) {
+        const Cell* key = series::cells_of(b.payload2) + from + i;
+        if (!key_type_q(cell::type_of(key))) bad_key(m, key);
+    }
     Cell* map = stack::push(m);
     Cell* held = stack::push(&b);
     for (int32_t i = 0; i < n; i += 2) {

@@ -32,7 +32,8 @@ constexpr int words = 0, values = 1, body = 2;
 // comes out as word!, as the map's words give it.
 bool set_words_from_pairs(const Cell* m, int32_t* at, Cell* key_word, Cell* value_word);
 // Sets every pair of the block (even length, else script invalid-arg): a
-// key already there takes the new value, a new one is added.
+// key already there takes the new value, a new one is added. A key of a
+// type a map does not take raises invalid-path before anything changes.
 void extend(Cell* m, const Cell* block, bool case_);
 
 void register_type();

@@ -350,7 +350,7 @@ void do_math(int op) {
     Cell* a = stack::args;
     Cell* b = stack::args + 1;
     if (!cell::is(b, type::vector)) {
-        scalar_op(op, a, b);
+        scalar_op(op, a, b, false);
         return;
     }
     if (element_type(a) != element_type(b)) error::fire(error::id::not_same_type);
@@ -464,29 +464,48 @@ void write_value(const Cell* v, int64_t i, const Cell* value) {
     store(element_address(v, i), width_of(v), element_type(v), value);
 }
 
-void scalar_op(int op, Cell* v, const Cell* scalar) {
+void scalar_op(int op, Cell* v, const Cell* scalar, bool scalar_first) {
     uint8_t st = cell::type_of(scalar);
-    if (st != type::integer && st != type::float_ && st != type::percent) error::fire_not_done();
+    bool whole = st == type::integer || st == type::char_;
+    if (!whole && st != type::float_ && st != type::percent) error::fire_not_done();
     uint8_t t = element_type(v);
     uint32_t width = width_of(v);
     int64_t from = series::clamped_index(v), total = series::total_length(v);
+    // Adding 0 and multiplying by 1 change nothing; so do subtracting 0 and
+    // dividing by 1, with the scalar second.
+    auto identity = [&](double s) {
+        bool zero_op = op == 0 || (op == 1 && !scalar_first), one_op = op == 2 || (op == 3 && !scalar_first);
+        return (zero_op && s == 0) || (one_op && s == 1);
+    };
     if (floating(t)) {
-        double s = st == type::integer ? double(cell::integer(scalar)) : cell::real(scalar);
-        if (((op == 0 || op == 1) && s == 0.0) || ((op == 2 || op == 3) && s == 1.0)) return;
+        double s = whole ? double(int32_t(scalar->payload2)) : cell::real(scalar);
+        if (identity(s)) return;
         for (int64_t i = from; i < total; ++i) {
             uint8_t* p = element_address(v, i);
-            put_float(p, width, float_op(get_float(p, width), s, op));
+            double e = get_float(p, width);
+            put_float(p, width, scalar_first ? float_op(s, e, op) : float_op(e, s, op));
         }
         return;
     }
-    int32_t s = st == type::integer ? cell::integer(scalar) : float_::to_int_offset(cell::real(scalar));
-    if (((op == 0 || op == 1) && s == 0) || ((op == 2 || op == 3) && s == 1)) return;
+    int32_t s = whole ? int32_t(scalar->payload2) : float_::to_int_offset(cell::real(scalar));
+    if (identity(s)) return;
     if (op == 3 || op == 4)  // checked whole before the vector changes
-        for (int64_t i = from; i < total; ++i) check_divisor(op, get_int(element_address(v, i), width), s);
+        for (int64_t i = from; i < total; ++i) {
+            int32_t e = get_int(element_address(v, i), width);
+            if (scalar_first) check_divisor(op, s, e);
+            else check_divisor(op, e, s);
+        }
     for (int64_t i = from; i < total; ++i) {
         uint8_t* p = element_address(v, i);
-        put_int(p, width, uint32_t(integer_op(get_int(p, width), s, op)));
+        int32_t e = get_int(p, width);
+        put_int(p, width, uint32_t(scalar_first ? integer_op(s, e, op) : integer_op(e, s, op)));
     }
+}
+
+void scalar_first_op(int op) {
+    Cell* scalar = stack::args;
+    scalar_op(op, scalar + 1, scalar, true);
+    *scalar = scalar[1];
 }
 
 void register_type() {

@@ -20,9 +20,14 @@ double number_at(const uint8_t* p, uint32_t width, uint8_t element_type);
 // Writes the value at element i; its type must be the element type (else
 // script invalid-arg with the value).
 void write_value(const Cell* v, int64_t i, const Cell* value);
-// Changes the vector in place by a scalar (integer!, float!, percent!): op
-// 0 add, 1 subtract, 2 multiply, 3 divide, 4 remainder, 5 or, 6 and, 7 xor.
-void scalar_op(int op, Cell* v, const Cell* scalar);
+// Changes the vector in place by a scalar (integer!, char!, float!,
+// percent!): op 0 add, 1 subtract, 2 multiply, 3 divide, 4 remainder, 5 or,
+// 6 and, 7 xor. Each element e becomes e op scalar, or scalar op e when the
+// scalar is the first operand.
+void scalar_op(int op, Cell* v, const Cell* scalar, bool scalar_first);
+// The arithmetic action of a scalar whose second operand (stack::args[1])
+// is a vector: the vector, changed in place, becomes the result.
+void scalar_first_op(int op);
 
 void register_type();
 

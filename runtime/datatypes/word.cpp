@@ -10,7 +10,6 @@
 #include <string>
 #include <string_view>
 
-#include "runtime/case_folding.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatype.hpp"
 #include "runtime/datatypes/string.hpp"
@@ -39,24 +38,6 @@ int32_t append_name(Cell* out, uint32_t symbol) {
     int32_t n = 0;
     for (size_t i = 0; i < name.size(); ++n) string::append_char(out, unicode::next_utf8(name, i));
     return n;
-}
-
-// The order of two names as text: code point by code point, folded to upper
-// case except for the case-sensitive order (8); a name that is a prefix of
-// the other sorts first.
-int32_t compare_names(uint32_t x, uint32_t y, int32_t op) {
-    std::string_view a = symbol::name(x), b = symbol::name(y);
-    bool fold = op != 8;
-    size_t i = 0, j = 0;
-    while (i < a.size() && j < b.size()) {
-        uint32_t ca = unicode::next_utf8(a, i), cb = unicode::next_utf8(b, j);
-        if (fold) {
-            ca = case_folding::change_case(ca, true);
-            cb = case_folding::change_case(cb, true);
-        }
-        if (ca != cb) return ca > cb ? 1 : -1;
-    }
-    return i < a.size() ? 1 : j < b.size() ? -1 : 0;
 }
 
 bool word_and_lit_word(uint8_t a, uint8_t b) {
@@ -238,7 +219,7 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
         // The matches of parse against a lit-word rule.
         case 10: return (word_and_lit_word(ta, tb) || ta == tb) && sa == sb ? 0 : 1;
         case 11: return (word_and_lit_word(ta, tb) || ta == tb) && same_name ? 0 : 1;
-        default: return compare_names(sa, sb, op);
+        default: return symbol::compare_names(sa, sb, op);
     }
 }
 

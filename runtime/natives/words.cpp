@@ -8,8 +8,10 @@
 #include "runtime/datatype.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/logic.hpp"
+#include "runtime/datatypes/map.hpp"
 #include "runtime/datatypes/object.hpp"
 #include "runtime/datatypes/series.hpp"
+#include "runtime/datatypes/tuple.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/error.hpp"
 #include "runtime/interp.hpp"
@@ -83,8 +85,15 @@ uint32_t set(const Call& call) {
     } else if (t == type::object) {
         object::set_many(base, base + 1, used(call, any), used(call, only), used(call, some));
     } else if (t == type::block) {
-        // Every pair is checked before any word is set.
         bool spread = !used(call, only) && (series::is_any_block(cell::type_of(&value)) || cell::is(&value, type::map));
+        // A map gives its live pairs, key and value, keys as it keeps them.
+        Cell* items = stack::push(&value);
+        if (spread && cell::is(items, type::map)) {
+            map::reflect_block(&value, items, map::reflect_kind::body);
+            for (int32_t i = 0; i < series::total_length(items); i += 2)
+                block::ks_abs_at(items, i)->header &= ~cell::newline_flag;
+        }
+        // Every pair is checked before any word is set.
         int32_t from = series::clamped_index(&target), n = series::total_length(&target) - from;
         for (int32_t i = 0; i < n; ++i) {
             const Cell* w = block::ks_abs_at(&target, from + i);
@@ -92,8 +101,8 @@ uint32_t set(const Call& call) {
             if (wt != type::word && wt != type::set_word && wt != type::get_word && wt != type::lit_word)
                 error::fire(error::id::invalid_arg, w);
             if (spread && !used(call, any)) {
-                int32_t at = series::clamped_index(&value) + i;
-                if (at < series::total_length(&value) && cell::is(block::ks_abs_at(&value, at), type::unset))
+                int32_t at = series::clamped_index(items) + i;
+                if (at < series::total_length(items) && cell::is(block::ks_abs_at(items, at), type::unset))
                     error::fire(error::id::need_value, w);
             }
         }
@@ -101,8 +110,8 @@ uint32_t set(const Call& call) {
             Cell w = *block::ks_abs_at(&target, from + i);
             Cell v = value;
             if (spread) {
-                int32_t at = series::clamped_index(&value) + i;
-                if (at < series::total_length(&value)) v = *block::ks_abs_at(&value, at);
+                int32_t at = series::clamped_index(items) + i;
+                if (at < series::total_length(items)) v = *block::ks_abs_at(items, at);
                 else cell::set_none(&v);
             }
             if (used(call, some) && cell::is(&v, type::none)) continue;
@@ -141,6 +150,10 @@ uint32_t same_q(const Call&) {
             break;
         case type::op: same = a.payload2 == b.payload2 && a.payload3 == b.payload3; break;
         case type::money: same = actions::compare_raw(&a, &b, 0) == 0; break;
+        case type::tuple:
+            same = tuple::length(&a) == tuple::length(&b) && a.payload1 == b.payload1 && a.payload2 == b.payload2 &&
+                   a.payload3 == b.payload3;
+            break;
         default:
             if (series::is_series(t)) same = a.payload1 == b.payload1 && a.payload2 == b.payload2;
             else same = a.payload1 == b.payload1 && a.payload2 == b.payload2 && a.payload3 == b.payload3;
@@ -246,7 +259,23 @@ uint32_t value_q(const Call&) {
     return answer_logic(!cell::is(v, type::unset));
 }
 
-uint32_t extend(const Call&) { error::fire_not_done(); }
+// Objects do not grow: only a map! takes new pairs. A map! spec gives its
+// live pairs.
+uint32_t extend(const Call& call) {
+    enum { case_ };
+    Cell* base = stack::args;
+    if (!cell::is(base, type::map)) error::fire_not_done();
+    Cell* spec = base + 1;
+    if (cell::is(spec, type::map)) {
+        Cell* pairs = stack::push_slot();
+        cell::set_none(pairs);
+        map::reflect_block(spec, pairs, map::reflect_kind::body);
+        spec = pairs;
+    }
+    map::extend(base, spec, used(call, case_));
+    stack::keep();
+    return 0;
+}
 
 uint32_t unset(const Call&) {
     Cell target = stack::args[0];
@@ -290,10 +319,14 @@ uint32_t new_line_q(const Call&) {
     return answer_logic(block::ks_abs_at(&p, series::clamped_index(&p))->header & cell::newline_flag);
 }
 
+// A context without an owner value (the global one while nothing holds it)
+// answers none, as an unbound word does.
 uint32_t context_q(const Call&) {
     const Cell* w = stack::args;
     if (!w->payload1) return answer(*shared::none());
-    return answer(*context::owner_cell(w->payload1));
+    Cell owner = *context::owner_cell(w->payload1);
+    if (cell::is(&owner, type::unset)) return answer(*shared::none());
+    return answer(owner);
 }
 
 }  // namespace kel::natives
