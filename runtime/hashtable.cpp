@@ -4,8 +4,9 @@
 #include <string>
 
 #include "runtime/actions.hpp"
-#include "runtime/collector.hpp"
 #include "runtime/case_folding.hpp"
+#include "runtime/collector.hpp"
+#include "runtime/error.hpp"
 #include "runtime/murmur.hpp"
 #include "runtime/symbol.hpp"
 
@@ -31,9 +32,18 @@ void set_flag(uint32_t* flags, uint32_t b, uint32_t v) {
     flags[b >> 4] = (flags[b >> 4] & ~(3u << shift)) | (v << shift);
 }
 
-uint32_t pow2_at_least(uint64_t n) {
+// The most buckets a table can have: its key array, one 32-bit word per
+// bucket, must fit in one series.
+constexpr uint64_t max_buckets = uint64_t(1) << 28;
+static_assert(4 * max_buckets <= alloc::series_limit && 8 * max_buckets > alloc::series_limit);
+
+// The bucket count for a target: the power of two at or above it, at least 4.
+// A target past what a table can index raises no-memory before anything is
+// made.
+uint32_t bucket_count(uint64_t target) {
+    if (target > max_buckets) error::fire(error::id::no_memory);
     uint32_t p = 4;
-    while (p < n) p <<= 1;
+    while (p < target) p <<= 1;
     return p;
 }
 
@@ -114,7 +124,7 @@ void compact_entries(NodeId table) {
 
 // Rehashes every live key into `buckets` buckets. Deleted buckets vanish.
 void resize(NodeId table, uint64_t target) {
-    uint32_t buckets = pow2_at_least(target);
+    uint32_t buckets = bucket_count(target);
     Record* r = record(table);
     uint32_t upper = uint32_t(buckets * 0.77 + 0.5);
     if (r->count >= upper) return;
@@ -222,7 +232,7 @@ NodeId init(uint32_t size, NodeId block, Kind kind, uint32_t mode) {
     uint64_t n = size;
     if (kind == words && n >= 4000) n *= 2;
     if (n < 4) n = 4;
-    uint32_t buckets = pow2_at_least(uint64_t(double(n) / 0.77));
+    uint32_t buckets = bucket_count(uint64_t(double(n) / 0.77));
     NodeId table = filled_bytes(sizeof(Record), 0);
     collector::RootCell holder;  // a root while its parts are made
     holder.cell = Cell{type::hash, 0, 0, table};
@@ -230,6 +240,13 @@ NodeId init(uint32_t size, NodeId block, Kind kind, uint32_t mode) {
     r->kind = kind;
     r->upper = uint32_t(buckets * 0.77);
     if (kind >= identity) r->aux = 16 * mode + 16;
+    // A block of its own comes first: a size whose cells cannot fit in a
+    // series raises before the bucket arrays are made.
+    bool own_block = kind >= identity || !block;
+    if (own_block) {
+        NodeId cells = alloc::alloc_cells(n);
+        record(table)->block = cells;
+    }
     make_arrays(table, buckets);
     if (kind == hash_cells) {
         NodeId index = filled_bytes(n * 4, 0xFF);
@@ -237,10 +254,7 @@ NodeId init(uint32_t size, NodeId block, Kind kind, uint32_t mode) {
         NodeId dups = alloc::alloc_bytes(16);
         record(table)->dups = dups;
     }
-    if (kind >= identity || !block) {
-        NodeId cells = alloc::alloc_cells(n);
-        record(table)->block = cells;
-    } else {
+    if (!own_block) {
         record(table)->block = block;
         if (kind <= map_keys) load_block(table, 0, kind == map_keys ? 2 : 1);
     }
@@ -615,7 +629,7 @@ void clear(NodeId table) {
 }
 
 void rebuild(NodeId table, uint32_t size) {
-    uint32_t buckets = pow2_at_least(uint64_t(1.5 * double(size)));
+    uint32_t buckets = bucket_count(uint64_t(1.5 * double(size)));
     make_arrays(table, buckets);
     Record* r = record(table);
     r->upper = uint32_t(buckets * 0.77 + 0.5);

@@ -10,7 +10,8 @@
 // 0 in use) and a key word: the key's position in the block, or the entry's
 // byte offset for identity tables. The i-th probe moves i buckets further, so
 // a walk visits every bucket; the table grows when the buckets in use or
-// deleted reach 0.77 of the count. The record and its arrays live in series
+// deleted reach 0.77 of the count. A table has at most 2^28 buckets (its key
+// array fits in one series): a size or a growth past that raises no-memory. The record and its arrays live in series
 // buffers that the collector may move: hold the table's node, never its
 // addresses, across anything that allocates.
 #pragma once

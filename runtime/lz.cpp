@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <bit>
 
+#include "runtime/error.hpp"
 #include "runtime/mem.hpp"
 
 namespace kel::lz {
@@ -140,12 +141,32 @@ bool expand_block(Stream& s, uint8_t* block, uint32_t length) {
     return true;
 }
 
-bool expand_blocks(Stream& s) {
+// Room for `length` more bytes of output, which may take at most `most`.
+// The output grows with the blocks that really come, doubling, so a header
+// that claims far more than its blocks hold costs nothing. A refusal of the
+// C heap raises no-memory, the output released first.
+bool grow_for(Stream& s, size_t length, size_t most) {
+    if (length <= s.capacity - s.pos) return true;
+    if (length > most - s.pos) return false;
+    size_t want = std::min(most, std::max(s.pos + length, 2 * s.capacity));
+    void* grown = mem::resize_or_null(s.out, want);
+    if (!grown) {
+        mem::release(s.out);
+        s.out = nullptr;
+        error::fire(error::id::no_memory);
+    }
+    s.out = static_cast<uint8_t*>(grown);
+    s.capacity = want;
+    return true;
+}
+
+bool expand_blocks(Stream& s, size_t most) {
     while (s.in < s.in_end) {
         if (s.in_end - s.in < 4) return false;
         uint32_t length = read_u32(s.in);
         s.in += 4;
         if (length < 1 || length > block_limit) return false;
+        if (!grow_for(s, length, most)) return false;
         uint8_t* block = reserve(s, length);
         if (!block) return false;
         s.bits = 0;
@@ -307,14 +328,13 @@ uint8_t* decompress(const uint8_t* record, size_t size, size_t* out_size) {
     if (uint64_t(u) * 22 > uint64_t(c) * 8 * match_max) return nullptr;
 
     Stream s;
-    s.capacity = size_t(u) + 8;
-    s.out = static_cast<uint8_t*>(mem::allocate(s.capacity));
     s.in = record + header_size;
     s.in_end = s.in + c;
-    if (!expand_blocks(s)) {
+    if (!expand_blocks(s, size_t(u) + 8)) {
         mem::release(s.out);
         return nullptr;
     }
+    if (!s.out) grow_for(s, 1, 1);  // no blocks: still a block to answer
     if (out_size) *out_size = s.pos;
     return s.out;
 }

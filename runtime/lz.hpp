@@ -15,11 +15,13 @@ constexpr uint32_t block_limit = 0x100000;  // the most bytes one block expands 
 constexpr size_t min_input = 128;           // shorter inputs are not worth compressing
 
 // Expands the record at `record`, of which `size` bytes may be read, into a
-// new tracked-heap block of u + 8 bytes that the caller owns (mem::release).
-// `out_size`, when given, receives the number of bytes produced, which may
-// differ from u. Answers null for a record that is corrupt, truncated or
-// claims more than its blocks can hold; nothing outside the record's first
-// 8 + c bytes is read, nothing outside the new block written.
+// new tracked-heap block that the caller owns (mem::release). The block
+// grows with the blocks decoded, up to u + 8 bytes; a refusal of the C heap
+// raises no-memory. `out_size`, when given, receives the number of bytes
+// produced, which may differ from u. Answers null for a record that is
+// corrupt, truncated or claims more than its blocks can hold; nothing
+// outside the record's first 8 + c bytes is read, nothing outside the new
+// block written.
 uint8_t* decompress(const uint8_t* record, size_t size, size_t* out_size = nullptr);
 
 // Writes the compressed record of `input` into `output` and answers its whole

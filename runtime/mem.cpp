@@ -18,10 +18,11 @@ HeapBlockHeader* header_of(void* p) { return static_cast<HeapBlockHeader*>(p) - 
 
 [[noreturn]] void out_of_memory(void* caller) { sys::quit(94, sys::image_offset(caller)); }
 
-void* take(size_t len, void* caller) {
-    if (len > SIZE_MAX - header_size) out_of_memory(caller);
+// A new block linked at the tail of the list; null when the C heap refuses.
+void* take_or_null(size_t len) {
+    if (len > SIZE_MAX - header_size) return nullptr;
     auto* h = static_cast<HeapBlockHeader*>(std::malloc(len + header_size));
-    if (!h) out_of_memory(caller);
+    if (!h) return nullptr;
     HeapList& l = list();
     h->prev = l.tail;
     h->next = nullptr;
@@ -30,6 +31,25 @@ void* take(size_t len, void* caller) {
     if (l.tail) l.tail->next = h; else l.head = h;
     l.tail = h;
     return h + 1;
+}
+
+void* take(size_t len, void* caller) {
+    void* p = take_or_null(len);
+    if (!p) out_of_memory(caller);
+    return p;
+}
+
+// The block p of a new size (len > 0), its neighbours pointing to where it
+// now lives; null, with p untouched, when the C heap refuses.
+void* realloc_or_null(void* p, size_t len) {
+    if (len > SIZE_MAX - header_size) return nullptr;
+    auto* n = static_cast<HeapBlockHeader*>(std::realloc(header_of(p), len + header_size));
+    if (!n) return nullptr;
+    n->size = len;
+    HeapList& l = list();
+    if (n->prev) n->prev->next = n; else l.head = n;
+    if (n->next) n->next->prev = n; else l.tail = n;
+    return n + 1;
 }
 
 bool in_list(const HeapBlockHeader* h) {
@@ -69,15 +89,18 @@ void* resize(void* p, size_t len) {
         release(p);
         return nullptr;
     }
-    if (len > SIZE_MAX - header_size) out_of_memory(caller);
-    HeapBlockHeader* h = header_of(p);
-    auto* n = static_cast<HeapBlockHeader*>(std::realloc(h, len + header_size));
+    void* n = realloc_or_null(p, len);
     if (!n) out_of_memory(caller);
-    n->size = len;
-    HeapList& l = list();
-    if (n->prev) n->prev->next = n; else l.head = n;
-    if (n->next) n->next->prev = n; else l.tail = n;
-    return n + 1;
+    return n;
+}
+
+void* resize_or_null(void* p, size_t len) {
+    if (!p) return take_or_null(len);
+    if (len == 0) {
+        release(p);
+        return nullptr;
+    }
+    return realloc_or_null(p, len);
 }
 
 void release_all() {

@@ -25,6 +25,9 @@ void* allocate(size_t len);
 void* allocate_zeroed(size_t len);
 void release(void* p);              // a pointer not in the list is ignored
 void* resize(void* p, size_t len);  // null p: allocate; len 0: release, answers null
+// As resize, but where the C heap refuses, answers null and leaves p as it
+// was: for callers that turn the refusal into a Kel error.
+void* resize_or_null(void* p, size_t len);
 void release_all();
 void dump_allocations();
 

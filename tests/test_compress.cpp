@@ -1,14 +1,20 @@
 // compress and decompress as Kel code: round trips of every method and
 // level, the container header bytes, truncated, corrupt and forged inputs,
-// the optional gzip header fields, and (on Linux) data exchanged with the
-// gzip and zstd tools and Python's zlib in both directions.
+// the /size limit, the optional gzip header fields, and (on Linux) data
+// exchanged with the gzip and zstd tools and Python's zlib in both
+// directions and the C heap running out.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
 
+#include "runtime/alloc.hpp"
 #include "runtime/natives/checksum.hpp"
 #include "tests/support/binary_hex.hpp"
 #include "tests/support/child.hpp"
@@ -159,9 +165,9 @@ TEST_F(Compress, BadInputRaisesInvalidData) {
     EXPECT_EQ(kel_decompress(long_extra, "gzip"), "error: invalid-data");
 }
 
-// A size field the data carries, or the caller's /size, is only a first
-// guess: a forged one neither changes the result nor sizes the buffer.
-TEST_F(Compress, SizesAreOnlyGuesses) {
+// A size field the data carries is never trusted: a forged one neither
+// changes the result nor sizes a buffer.
+TEST_F(Compress, ClaimedSizesAreNotTrusted) {
     std::string data = sample(20000, 3);
     std::string g = kel_compress(data, "gzip");
     std::string forged = g;
@@ -173,13 +179,87 @@ TEST_F(Compress, SizesAreOnlyGuesses) {
 
     // a Zstandard frame that claims 2^40 bytes of content
     std::string frame("\x28\xB5\x2F\xFD\xE0\x00\x00\x00\x00\x00\x01\x00\x00\x01\x00\x00\x61", 17);
-    std::string r = kel_decompress(frame, "zstd");
-    EXPECT_EQ(r, "error: invalid-data");
-
-    for (const char* method : methods)
-        for (const char* size : {"0", "1", "100", "25000", "2000000000", "-5"})
-            EXPECT_EQ(kel_decompress(kel_compress(data, method), method, size), data) << method << " " << size;
+    EXPECT_EQ(kel_decompress(frame, "zstd"), "error: invalid-data");
+    // and one that claims 10 bytes but holds 100 (a one-byte size after the frame header byte)
+    std::string z = kel_compress(std::string(100, 'x'), "zstd");
+    ASSERT_EQ(uint8_t(z[5]), 100);
+    z[5] = 10;
+    EXPECT_EQ(kel_decompress(z, "zstd"), "error: invalid-data");
 }
+
+// /size is the most bytes the output may have: one more raises too-long in
+// every method, whether the output fits the window the first pass counts
+// through (64 KiB) or is decoded a second time. A negative /size is refused.
+TEST_F(Compress, SizeLimitsTheOutput) {
+    for (size_t length : {size_t(20000), size_t(65535), size_t(65536), size_t(65537), size_t(200000)}) {
+        std::string data = sample(length, unsigned(length));
+        std::string n = std::to_string(length);
+        struct Case {
+            std::string size;
+            const char* error;  // null: the data comes back
+        } cases[] = {
+            {n, nullptr}, {std::to_string(length + 1), nullptr}, {"2000000000", nullptr},
+            {std::to_string(length - 1), "error: too-long"}, {"0", "error: too-long"}, {"100", "error: too-long"},
+            {"-5", "error: out-of-range"},
+        };
+        for (const char* method : methods) {
+            std::string packed = kel_compress(data, method);
+            for (const Case& c : cases) {
+                std::string r = kel_decompress(packed, method, c.size.c_str());
+                if (c.error) EXPECT_EQ(r, c.error) << method << " " << length << " /size " << c.size;
+                else EXPECT_TRUE(r == data) << method << " " << length << " /size " << c.size << ": " << r.substr(0, 40);
+            }
+        }
+    }
+}
+
+// Zstandard frames one after another decode to their contents joined, in
+// the first pass (streamed) and the second (in one go) alike; a skippable
+// frame adds nothing.
+TEST_F(Compress, ZstdFramesOneAfterAnother) {
+    std::string a = sample(1000, 21), b = sample(100000, 22);
+    std::string skippable("\x50\x2A\x4D\x18\x03\x00\x00\x00xyz", 11);
+    std::string frames = kel_compress(a, "zstd") + skippable + kel_compress(b, "zstd");
+    EXPECT_TRUE(kel_decompress(frames, "zstd") == a + b);
+    EXPECT_EQ(kel_decompress(frames, "zstd", std::to_string(a.size() + b.size() - 1).c_str()), "error: too-long");
+    EXPECT_EQ(kel_decompress(frames.substr(0, frames.size() - 3), "zstd"), "error: invalid-data");
+}
+
+#if !defined(_WIN32) && !defined(KEL_ASAN)
+
+namespace {
+
+size_t address_space_in_use() {
+    unsigned long pages = 0;
+    std::FILE* f = std::fopen("/proc/self/statm", "r");
+    if (f) {
+        if (std::fscanf(f, "%lu", &pages) != 1) pages = 0;
+        std::fclose(f);
+    }
+    return size_t(pages) * size_t(sysconf(_SC_PAGESIZE));
+}
+
+}  // namespace
+
+// The codecs' own C heap running out is a Kel error, not the end of the
+// process: a Zstandard frame that asks for a 128 MiB window, decoded with
+// only 64 MiB of address space left.
+TEST_F(Compress, OutOfHeapInACodecRaisesNoMemory) {
+    std::string frame("\x28\xB5\x2F\xFD\x00\x88\x09\x00\x00\x61", 10);  // window 2^27, one raw byte "a"
+    ASSERT_EQ(kel_decompress(frame, "zstd"), "a");
+    size_t in_use = address_space_in_use();
+    ASSERT_GT(in_use, 0u);
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_AS, &old), 0);
+    rlimit tight = old;
+    tight.rlim_cur = in_use + (64 << 20);
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &tight), 0);
+    std::string r = kel_decompress(frame, "zstd");
+    setrlimit(RLIMIT_AS, &old);
+    EXPECT_EQ(r, "error: no-memory");
+}
+
+#endif
 
 // Optional gzip header fields, as other writers set them: extra field,
 // name, comment and the header CRC.

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "runtime/datatype.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/hashtable.hpp"
 #include "tests/support/runtime.hpp"
+#include "tests/support/values.hpp"
 
 using namespace kel;
 
@@ -241,4 +244,54 @@ TEST_F(KeyedTables, CaseVariantsOfAStringShareABucket) {
     Cell& c = test::keep();
     string::make_from_utf8(&c, "hello!", 6);
     EXPECT_NE(hashtable::hash_cell(&a), hashtable::hash_cell(&c));
+}
+
+// A size past what a table can index (its key array must fit in a series)
+// raises no-memory before anything is made, for every kind of table and
+// every way a bucket count is chosen. The power-of-two rounding used to
+// double a 32-bit count until it wrapped to 0, looping for ever.
+TEST_F(KeyedTables, SizesPastTheLargestTableRaiseAtOnce) {
+    NodeId block = block_of({1, 2, 3, 4});
+    struct Case {
+        hashtable::Kind kind;
+        NodeId block;
+    } kinds[] = {{hashtable::hash_cells, block}, {hashtable::map_keys, block}, {hashtable::words, 0},
+                 {hashtable::identity, 0}, {hashtable::ownership, 0}};
+    for (const Case& c : kinds)
+        for (uint32_t size : {UINT32_MAX, 2000000000u, 1u << 30, 210000000u})
+            EXPECT_EQ(test::error_of([&] { hashtable::init(size, c.block, c.kind, 1); }), "no-memory")
+                << c.kind << " " << size;
+
+    // A rebuild for too many keys leaves the table as it was.
+    NodeId t = test::keep_table(hashtable::init(4, block, hashtable::hash_cells, 0));
+    EXPECT_EQ(test::error_of([&] { hashtable::rebuild(t, UINT32_MAX); }), "no-memory");
+    Cell three = key(3);
+    EXPECT_EQ(position(block, hashtable::get(t, &three, 0, 1, 0, false, false)), 2);
+}
+
+// A full table at the largest bucket counts cannot grow: the insertion
+// raises no-memory. The record is made to claim such a count; growth reads
+// nothing else before it fails.
+TEST_F(KeyedTables, FullTablesPastTheLargestDoNotGrow) {
+    NodeId block = block_of({1, 10, 2, 20});
+    NodeId map = test::keep_table(hashtable::init(2, block, hashtable::map_keys, 0));
+    NodeId hash = test::keep_table(hashtable::init(4, block, hashtable::hash_cells, 0));
+    NodeId words = test::keep_table(hashtable::init(4, 0, hashtable::words, 0));
+    struct Case {
+        NodeId table;
+        std::function<void()> insert;
+    } cases[] = {
+        {map, [&] { hashtable::put(map, 2); }},
+        {hash, [&] { hashtable::put(hash, 3); }},
+        {words, [&] { hashtable::find_symbol(words, "new", 3, false); }},
+    };
+    for (const Case& c : cases) {
+        hashtable::Record* r = hashtable::record(c.table);
+        const hashtable::Record real = *r;
+        r->buckets = 1u << 31;
+        r->count = 1u << 30;
+        r->occupied = r->upper = uint32_t(0.77 * double(1u << 31));
+        EXPECT_EQ(test::error_of(c.insert), "no-memory") << hashtable::record(c.table)->kind;
+        *hashtable::record(c.table) = real;
+    }
 }

@@ -78,6 +78,23 @@ TEST_F(Heap, ResizeKeepsContentAndLinks) {
     EXPECT_EQ(list.tail->size, 100000u);
 }
 
+// The size the C heap refuses: null, and the block stays as it was, still
+// listed, for the caller to release.
+TEST_F(Heap, ResizeOrNullLeavesTheBlockWhenRefused) {
+    auto* a = static_cast<char*>(mem::resize_or_null(nullptr, 4));
+    ASSERT_NE(a, nullptr);
+    std::memcpy(a, "abc", 4);
+    EXPECT_EQ(mem::resize_or_null(nullptr, SIZE_MAX - 8), nullptr);
+    EXPECT_EQ(mem::resize_or_null(a, SIZE_MAX - 8), nullptr);
+    EXPECT_STREQ(a, "abc");
+    EXPECT_EQ(count(), 1u);
+    a = static_cast<char*>(mem::resize_or_null(a, 5000));
+    EXPECT_STREQ(a, "abc");
+    EXPECT_EQ(list.head->size, 5000u);
+    EXPECT_EQ(mem::resize_or_null(a, 0), nullptr);  // zero length frees
+    EXPECT_EQ(count(), 0u);
+}
+
 TEST_F(Heap, DumpListsEveryBlockAndTheSum) {
     output::init_print_hooks();
     output::register_print_hooks(nullptr, capture);

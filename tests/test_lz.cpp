@@ -343,3 +343,20 @@ TEST(LzDamage, CorruptBytesAreRejectedOrStayInBounds) {
     }
     EXPECT_GT(rejected, packed.size());  // much of the damage shows
 }
+
+// The output grows with the blocks that come, not with the u the header
+// claims: literals, 9 bits a byte, under a header claiming all that their
+// bits could hold in the densest coding (about 200 times more).
+TEST(LzDecode, OutputGrowsWithTheBlocksNotTheClaim) {
+    Bits literals;
+    literals.literals(random_bytes(4000, 5));
+    uint32_t c = word_at(record({{4000, literals.bytes}}), 0);
+    Bytes r = record({{4000, literals.bytes}}, int64_t(uint64_t(c) * 8 * 566 / 22));
+    ASSERT_GT(word_at(r, 4), 900000u);
+    size_t produced = 0;
+    uint8_t* out = lz::decompress(r.data(), r.size(), &produced);
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(produced, 4000u);
+    EXPECT_LE((reinterpret_cast<mem::HeapBlockHeader*>(out) - 1)->size, 2 * produced);
+    mem::release(out);
+}

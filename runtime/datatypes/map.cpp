@@ -165,7 +165,9 @@ Cell* from_cells(Cell* out, const Cell* source, int32_t from, uint32_t n) {
 // An empty map with room for `pairs` pairs.
 Cell* empty_map(Cell* out, uint32_t pairs) {
     cell::set_unset(out);
-    Cell* block = block::make_at(stack::push_slot(), int32_t(std::max(2 * pairs, 2u)));
+    uint64_t cells = std::max(2 * uint64_t(pairs), uint64_t(2));
+    if (cells > INT32_MAX) error::fire(error::id::no_memory);  // more than a block can hold
+    Cell* block = block::make_at(stack::push_slot(), int32_t(cells));
     NodeId table = hashtable::init(pairs, block->payload2, hashtable::map_keys, 0);
     *out = Cell{type::map, 0, block->payload2, table};
     stack::pop(1);

@@ -3,22 +3,26 @@
 // written and checked here.
 //
 // Sizes: compress allocates the library's own bound for the input, so one
-// pass always fits. decompress never trusts a size the data claims (a gzip
-// ISIZE, a Zstandard content size, the caller's /size): each is only a first
-// guess, capped by what an input of that length can possibly expand to, and
-// the output grows with what really decodes. Output larger than a series can
-// hold raises too-long.
+// pass always fits. decompress trusts no size the data claims (a gzip ISIZE,
+// a Zstandard content size): it decodes twice, first only counting the
+// output through a small window, which raises too-long as soon as the count
+// passes the limit (the largest binary!, or /size), then into a binary! of
+// exactly the counted size. An output the window holds whole is taken from
+// it without the second pass. So a decompression bomb costs no memory, and
+// a good input only its result.
+//
+// The codecs take C heap of their own; running out of it raises no-memory.
 //
 // Collector: the input's bytes are read through raw addresses only while no
-// Kel allocation can happen: compress allocates its result first and reads
-// the input after; decompress decodes into C++ memory and makes the binary!
-// at the end.
+// Kel allocation can happen, and read again after each allocation.
 
 #include <zlib.h>
 #include <zstd.h>
 #include <zstd_errors.h>
 
+#include <algorithm>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -46,6 +50,21 @@ std::optional<Method> method_of(const Cell* word) {
 }
 
 [[noreturn]] void bad_data() { error::fire(error::id::invalid_data); }
+[[noreturn]] void no_memory() { error::fire(error::id::no_memory); }
+
+// The largest binary!: a data area of whole 16-byte units.
+constexpr uint64_t largest_binary = alloc::series_limit & ~uint64_t(15);
+
+// A native's body, with the C++ heap running out (std::bad_alloc) raised as
+// no-memory rather than ending the process.
+template <class Body>
+uint32_t heap_guarded(Body&& body) {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        no_memory();
+    }
+}
 
 void put_be32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (24 - 8 * i));
@@ -63,12 +82,14 @@ constexpr size_t zlib_overhead = 6, gzip_overhead = 18;
 // A raw DEFLATE stream of the input into out (room bytes); the bytes written.
 size_t deflate_raw(const uint8_t* in, size_t n, uint8_t* out, size_t room, int level) {
     z_stream z{};
-    if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) bad_data();
+    int status = deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    if (status == Z_MEM_ERROR) no_memory();
+    if (status != Z_OK) bad_data();
     z.next_in = const_cast<Bytef*>(in);
     z.avail_in = uInt(n);
     z.next_out = out;
     z.avail_out = uInt(room);
-    int status = deflate(&z, Z_FINISH);
+    status = deflate(&z, Z_FINISH);
     size_t written = z.total_out;
     deflateEnd(&z);
     if (status != Z_STREAM_END) bad_data();
@@ -118,6 +139,7 @@ size_t compress_into(Method m, const uint8_t* in, size_t n, uint8_t* out, size_t
     }
     case Method::zstd: {
         size_t k = ZSTD_compress(out, room, in, n, level < 0 ? ZSTD_CLEVEL_DEFAULT : level);
+        if (ZSTD_isError(k) && ZSTD_getErrorCode(k) == ZSTD_error_memory_allocation) no_memory();
         if (ZSTD_isError(k)) bad_data();
         return k;
     }
@@ -128,100 +150,125 @@ size_t compress_into(Method m, const uint8_t* in, size_t n, uint8_t* out, size_t
 }  // namespace
 
 uint32_t compress(const Call& call) {
-    Cell* base = stack::args;
-    std::optional<Method> method = method_of(base + 1);
-    if (!method) error::fire(error::id::invalid_arg, base + 1);
-    enum { level_ };
-    int level = -1;
-    if (call.refs[level_] >= 0) {
-        const Cell* lvl = base + call.refs[level_];
-        int32_t max = *method == Method::zstd ? 19 : 9;
-        int32_t v = cell::integer(lvl);
-        if (v < 1 || v > max) error::fire(error::id::out_of_range, lvl);
-        level = v;
-    }
-    // Text is encoded on the C++ side; a binary is read in place once the
-    // result exists.
-    std::string text;
-    bool is_binary = cell::is(base, type::binary);
-    size_t n;
-    if (is_binary) checksum::binary_bytes(base, &n);
-    else n = (text = string::utf8_of(base)).size();
-    uint64_t room = bound(*method, n);
-    if (room > alloc::series_limit) error::fire(error::id::too_long);
-    Cell* out = stack::push_slot();
-    binary::make_at(out, uint32_t(room));
-    const uint8_t* in = is_binary ? checksum::binary_bytes(base, &n) : reinterpret_cast<const uint8_t*>(text.data());
-    SeriesBuffer* b = alloc::buffer_of(out->payload2);
-    size_t written = compress_into(*method, in, n, b->data() + b->offset, size_t(room), level);
-    b->tail = b->offset + uint32_t(written);
-    stack::set_result(out);
-    return 0;
+    return heap_guarded([&] {
+        Cell* base = stack::args;
+        std::optional<Method> method = method_of(base + 1);
+        if (!method) error::fire(error::id::invalid_arg, base + 1);
+        enum { level_ };
+        int level = -1;
+        if (call.refs[level_] >= 0) {
+            const Cell* lvl = base + call.refs[level_];
+            int32_t max = *method == Method::zstd ? 19 : 9;
+            int32_t v = cell::integer(lvl);
+            if (v < 1 || v > max) error::fire(error::id::out_of_range, lvl);
+            level = v;
+        }
+        // Text is encoded on the C++ side; a binary is read in place once the
+        // result exists.
+        std::string text;
+        bool is_binary = cell::is(base, type::binary);
+        size_t n;
+        if (is_binary) checksum::binary_bytes(base, &n);
+        else n = (text = string::utf8_of(base)).size();
+        uint64_t room = bound(*method, n);
+        if (room > largest_binary) error::fire(error::id::too_long);
+        Cell* out = stack::push_slot();
+        binary::make_at(out, uint32_t(room));
+        const uint8_t* in =
+            is_binary ? checksum::binary_bytes(base, &n) : reinterpret_cast<const uint8_t*>(text.data());
+        SeriesBuffer* b = alloc::buffer_of(out->payload2);
+        size_t written = compress_into(*method, in, n, b->data() + b->offset, size_t(room), level);
+        b->tail = b->offset + uint32_t(written);
+        stack::set_result(out);
+        return 0u;
+    });
 }
 
 // ---- decompress
 
 namespace {
 
-// Output that grows with what decodes, never past a series' limit.
-struct Output {
-    std::vector<uint8_t> bytes;
-    size_t used = 0;
+// Where a decoder's output goes. A measuring sink keeps nothing: each step
+// of output lands in one small window, written over once it is full, and
+// the count passing the limit raises too-long at once, so no size a header
+// claims and no bomb costs memory. A writing sink is a buffer of exactly the
+// measured size.
+struct Sink {
+    static constexpr size_t window_size = 64 << 10;
 
-    void reserve(uint64_t n) { bytes.resize(size_t(n < alloc::series_limit ? n : alloc::series_limit)); }
-    // Room for more: doubles the buffer, or raises too-long at the limit.
-    void grow() {
-        if (bytes.size() >= alloc::series_limit) error::fire(error::id::too_long);
-        uint64_t want = bytes.size() < 4096 ? 4096 : uint64_t(bytes.size()) * 2;
-        reserve(want);
+    std::vector<uint8_t> window;  // measuring only
+    uint8_t* dest;
+    uint64_t room;
+    uint64_t limit;
+    uint64_t produced = 0;
+    uint64_t fill = 0;     // bytes of dest in use
+    bool wrapped = false;  // the window was written over: it holds less than all the output
+
+    static Sink measuring(uint64_t limit) {
+        Sink s{std::vector<uint8_t>(window_size), nullptr, window_size, limit};
+        s.dest = s.window.data();
+        return s;
+    }
+    static Sink writing(uint8_t* dest, uint64_t size) { return Sink{{}, dest, size, size}; }
+
+    bool is_measuring() const { return !window.empty(); }
+
+    // Room for the decoder's next step: the rest of dest, the whole window
+    // again once a measuring window is full, nothing once a writing sink is.
+    std::pair<uint8_t*, size_t> space() {
+        if (fill == room && is_measuring()) {
+            fill = 0;
+            wrapped = true;
+        }
+        return {dest + fill, size_t(room - fill)};
+    }
+    void took(size_t n) {
+        fill += n;
+        produced += n;
+        if (produced > limit) error::fire(error::id::too_long);
     }
 };
 
-// The most an input of n bytes can decode to: DEFLATE codes a byte in no
-// less than about 1/1032 of a byte; a Zstandard block of at most 128 KiB
-// takes at least 4 bytes.
-uint64_t expansion_limit(Method m, size_t n) {
-    if (m == Method::zstd) return (uint64_t(n) / 4 + 1) * (128u << 10);
-    return uint64_t(n) * 1032 + 64;
-}
-
-// Inflates a raw DEFLATE stream that must fill exactly the n bytes.
-void inflate_raw(const uint8_t* in, size_t n, Output& out) {
+struct Inflater {
     z_stream z{};
-    if (inflateInit2(&z, -15) != Z_OK) bad_data();
-    z.next_in = const_cast<Bytef*>(in);
-    z.avail_in = uInt(n);
-    int status = Z_OK;
-    while (status == Z_OK) {
-        if (out.used == out.bytes.size()) {
-            try {
-                out.grow();
-            } catch (...) {
-                inflateEnd(&z);
-                throw;
-            }
-        }
-        z.next_out = out.bytes.data() + out.used;
-        z.avail_out = uInt(out.bytes.size() - out.used);
-        status = inflate(&z, Z_NO_FLUSH);
-        out.used = out.bytes.size() - z.avail_out;
-        if (status == Z_BUF_ERROR && z.avail_out == 0) status = Z_OK;  // only the output was full
+    Inflater() {
+        int status = inflateInit2(&z, -15);
+        if (status == Z_MEM_ERROR) no_memory();
+        if (status != Z_OK) bad_data();
     }
-    bool whole = status == Z_STREAM_END && z.avail_in == 0;
-    inflateEnd(&z);
-    if (!whole) bad_data();
+    ~Inflater() { inflateEnd(&z); }
+};
+
+// Inflates a raw DEFLATE stream that must end exactly at the input's end.
+void inflate_raw(const uint8_t* in, size_t n, Sink& out) {
+    Inflater f;
+    f.z.next_in = const_cast<Bytef*>(in);
+    f.z.avail_in = uInt(n);
+    for (;;) {
+        auto [at, room] = out.space();
+        if (room == 0) bad_data();  // more than was measured
+        f.z.next_out = at;
+        f.z.avail_out = uInt(room);
+        int status = inflate(&f.z, Z_NO_FLUSH);
+        out.took(room - f.z.avail_out);
+        if (status == Z_STREAM_END) break;
+        if (status == Z_MEM_ERROR) no_memory();
+        bool more = status == Z_OK || (status == Z_BUF_ERROR && f.z.avail_out == 0);  // only the output was full
+        if (!more) bad_data();
+    }
+    if (f.z.avail_in != 0) bad_data();
 }
 
-void unzlib(const uint8_t* in, size_t n, Output& out) {
+// The DEFLATE stream of a zlib container, after its header is checked.
+std::pair<const uint8_t*, size_t> zlib_body(const uint8_t* in, size_t n) {
     if (n < zlib_overhead) bad_data();
     uint8_t cmf = in[0], flg = in[1];
     if ((cmf * 256u + flg) % 31 || (cmf & 0x0F) != 8 || (cmf & 0x80) || (flg & 0x20)) bad_data();
-    inflate_raw(in + 2, n - zlib_overhead, out);
-    if (checksum::adler32(out.bytes.data(), out.used) != get_be32(in + n - 4)) bad_data();
+    return {in + 2, n - zlib_overhead};
 }
 
-// The start of a gzip member's DEFLATE stream after the optional fields.
-size_t gzip_body_start(const uint8_t* in, size_t n) {
+// The DEFLATE stream of a gzip member, after its header and optional fields.
+std::pair<const uint8_t*, size_t> gzip_body(const uint8_t* in, size_t n) {
     if (n < gzip_overhead || in[0] != 0x1F || in[1] != 0x8B || in[2] != 8 || in[3] >= 32) bad_data();
     uint8_t flg = in[3];
     size_t end = n - 8, p = 10;  // the trailer is never part of the header
@@ -243,79 +290,105 @@ size_t gzip_body_start(const uint8_t* in, size_t n) {
         if ((checksum::crc32(in, p) & 0xFFFF) != (uint32_t(in[p]) | uint32_t(in[p + 1]) << 8)) bad_data();
         p += 2;
     }
-    return p;
+    return {in + p, end - p};
 }
 
-void gunzip(const uint8_t* in, size_t n, Output& out) {
-    size_t start = gzip_body_start(in, n);
-    inflate_raw(in + start, n - 8 - start, out);
-    if (checksum::crc32(out.bytes.data(), out.used) != get_le32(in + n - 8)) bad_data();
-    if (uint32_t(out.used) != get_le32(in + n - 4)) bad_data();  // ISIZE is the length mod 2^32
-}
-
-// Zstandard frames decode in one pass into a buffer large enough; a buffer
-// found too small is doubled (within what the input can need) and the pass
-// run again, so a forged content size costs at most that limit.
-void unzstd(const uint8_t* in, size_t n, Output& out, uint64_t limit) {
-    if (n == 0) bad_data();
-    ZSTD_DCtx* dctx = ZSTD_createDCtx();
-    if (!dctx) error::fire(error::id::no_memory);
-    for (;;) {
-        size_t k = ZSTD_decompressDCtx(dctx, out.bytes.data(), out.bytes.size(), in, n);
-        if (!ZSTD_isError(k)) {
-            out.used = k;
-            break;
-        }
-        bool too_small = ZSTD_getErrorCode(k) == ZSTD_error_dstSize_tooSmall;
-        if (!too_small || out.bytes.size() >= limit) {
-            ZSTD_freeDCtx(dctx);
-            if (too_small && limit >= alloc::series_limit) error::fire(error::id::too_long);
-            bad_data();
-        }
-        try {
-            out.grow();
-            if (out.bytes.size() > limit) out.reserve(limit);
-        } catch (...) {
-            ZSTD_freeDCtx(dctx);
-            throw;
-        }
+struct ZstdDecoder {
+    ZSTD_DCtx* d = ZSTD_createDCtx();
+    ZstdDecoder() {
+        if (!d) no_memory();
     }
-    ZSTD_freeDCtx(dctx);
+    ~ZstdDecoder() { ZSTD_freeDCtx(d); }
+};
+
+[[noreturn]] void zstd_failed(size_t code) {
+    if (ZSTD_getErrorCode(code) == ZSTD_error_memory_allocation) no_memory();
+    bad_data();
+}
+
+// Zstandard frames, one after another. A writing sink takes them in one
+// pass; a measuring one streams them, the decoder keeping at most the
+// frame's window (libzstd refuses windows above 128 MiB).
+void unzstd(const uint8_t* in, size_t n, Sink& out) {
+    if (n == 0) bad_data();
+    ZstdDecoder z;
+    if (!out.is_measuring()) {
+        size_t k = ZSTD_decompressDCtx(z.d, out.dest, size_t(out.room), in, n);
+        if (ZSTD_isError(k)) zstd_failed(k);
+        out.took(k);
+        return;
+    }
+    ZSTD_inBuffer input{in, n, 0};
+    for (;;) {
+        auto [at, room] = out.space();
+        ZSTD_outBuffer output{at, room, 0};
+        size_t left = ZSTD_decompressStream(z.d, &output, &input);
+        if (ZSTD_isError(left)) zstd_failed(left);
+        out.took(output.pos);
+        if (left == 0 && input.pos == input.size) return;  // the last frame ended, all of it flushed
+        if (input.pos == input.size && output.pos < output.size) bad_data();  // cut short
+    }
+}
+
+void decode(Method m, const uint8_t* in, size_t n, Sink& out) {
+    std::pair<const uint8_t*, size_t> body{in, n};
+    switch (m) {
+    case Method::deflate: break;
+    case Method::zlib: body = zlib_body(in, n); break;
+    case Method::gzip: body = gzip_body(in, n); break;
+    case Method::zstd: return unzstd(in, n, out);
+    }
+    inflate_raw(body.first, body.second, out);
+}
+
+// The container's trailer against the whole output.
+void check_trailer(Method m, const uint8_t* in, size_t n, const uint8_t* out, size_t length) {
+    if (m == Method::zlib && checksum::adler32(out, length) != get_be32(in + n - 4)) bad_data();
+    if (m == Method::gzip) {
+        if (uint32_t(length) != get_le32(in + n - 4)) bad_data();  // ISIZE is the length mod 2^32
+        if (checksum::crc32(out, length) != get_le32(in + n - 8)) bad_data();
+    }
 }
 
 }  // namespace
 
 uint32_t decompress(const Call& call) {
-    Cell* base = stack::args;
-    std::optional<Method> method = method_of(base + 1);
-    if (!method) error::fire(error::id::invalid_arg, base + 1);
-    size_t n;
-    const uint8_t* in = checksum::binary_bytes(base, &n);
-    // A first size: the caller's, else what the data says, else a multiple
-    // of the input; never more than the input can expand to.
-    enum { size };
-    uint64_t guess = uint64_t(n) * 4;
-    if (call.refs[size] >= 0 && cell::integer(base + call.refs[size]) >= 0)
-        guess = uint64_t(cell::integer(base + call.refs[size]));
-    else if (*method == Method::gzip && n >= gzip_overhead)
-        guess = get_le32(in + n - 4);
-    else if (*method == Method::zstd) {
-        unsigned long long size = ZSTD_getFrameContentSize(in, n);
-        if (size != ZSTD_CONTENTSIZE_UNKNOWN && size != ZSTD_CONTENTSIZE_ERROR) guess = size;
-    }
-    uint64_t limit = expansion_limit(*method, n);
-    Output out;
-    out.reserve(guess < limit ? guess : limit);
-    switch (*method) {
-    case Method::deflate: inflate_raw(in, n, out); break;
-    case Method::zlib: unzlib(in, n, out); break;
-    case Method::gzip: gunzip(in, n, out); break;
-    case Method::zstd: unzstd(in, n, out, limit < alloc::series_limit ? limit : alloc::series_limit); break;
-    }
-    Cell* result = stack::push_slot();
-    checksum::make_binary(result, out.bytes.data(), out.used);
-    stack::set_result(result);
-    return 0;
+    return heap_guarded([&] {
+        Cell* base = stack::args;
+        std::optional<Method> method = method_of(base + 1);
+        if (!method) error::fire(error::id::invalid_arg, base + 1);
+        enum { size };
+        uint64_t limit = largest_binary;
+        if (call.refs[size] >= 0) {
+            const Cell* sz = base + call.refs[size];
+            if (cell::integer(sz) < 0) error::fire(error::id::out_of_range, sz);
+            limit = std::min(limit, uint64_t(cell::integer(sz)));
+        }
+        // First the size, then (when the window could not hold it all) the
+        // bytes, decoded again into a binary! of that size.
+        size_t n;
+        const uint8_t* in = checksum::binary_bytes(base, &n);
+        Sink measured = Sink::measuring(limit);
+        decode(*method, in, n, measured);
+        Cell* result = stack::push_slot();
+        if (!measured.wrapped) {
+            checksum::make_binary(result, measured.window.data(), size_t(measured.produced));
+        } else {
+            binary::make_at(result, uint32_t(measured.produced));
+            SeriesBuffer* b = alloc::buffer_of(result->payload2);
+            in = checksum::binary_bytes(base, &n);  // the allocation may have moved it
+            Sink whole = Sink::writing(b->data() + b->offset, measured.produced);
+            decode(*method, in, n, whole);
+            if (whole.produced != measured.produced) bad_data();
+            b->tail = b->offset + uint32_t(whole.produced);
+        }
+        in = checksum::binary_bytes(base, &n);
+        size_t length;
+        const uint8_t* out = checksum::binary_bytes(result, &length);
+        check_trailer(*method, in, n, out, length);
+        stack::set_result(result);
+        return 0u;
+    });
 }
 
 }  // namespace kel::natives
