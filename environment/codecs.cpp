@@ -1,4 +1,5 @@
 #include "environment/codecs.hpp"
+#include "environment/routines.hpp"
 
 #include <cstring>
 
@@ -47,13 +48,8 @@ Cell* field(const Cell& object, const char* name) {
 // Sets the object's field to a routine of the spec (Kel source) and entry.
 void set_routine(const Cell& object, const char* name, const char* spec, Entry entry) {
     Cell* top = stack::top;
-    Cell* loaded = stack::push_slot();
-    cell::set_none(loaded);
-    lexer::load_utf8(spec, std::strlen(spec), lexer::ScanOptions{}, loaded);
-    Cell spec_block = *block::ks_abs_at(loaded, 0);
-    Cell* held = stack::push(&spec_block);
-    Cell routine = *routine::push(held, nullptr, routine::add_entry(entry), -1, false);
-    if (Cell* slot = field(object, name)) *slot = routine;
+    Cell* routine = push_routine(spec, entry);
+    if (Cell* slot = field(object, name)) *slot = *routine;
     stack::top = top;
 }
 
