@@ -12,8 +12,8 @@
 #include <string>
 
 #include "environment/boot.hpp"
-#include "program/init.hpp"
 #include "runtime/cell.hpp"
+#include "tests/fuzz/start.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/series.hpp"
@@ -32,14 +32,7 @@ namespace {
 const char* const methods[] = {"zlib", "deflate", "gzip", "zstd"};
 
 void start() {
-    static bool started = false;
-    if (started) return;
-    started = true;
-    sys::record.root_recording = true;
-    runtime::init_values();
-    sys::record.root_recording = false;
-    sys::record.collector_enabled = true;
-    environment::boot();
+    if (fuzz::start_runtime()) environment::boot();
 }
 
 struct Outcome {

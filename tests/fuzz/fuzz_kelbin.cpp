@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "runtime/cell.hpp"
+#include "tests/fuzz/start.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/error.hpp"
-#include "program/init.hpp"
 #include "runtime/kelbin/kelbin.hpp"
 #include "runtime/system.hpp"
 #include "runtime/throws.hpp"
@@ -20,15 +20,7 @@ using namespace kel;
 
 namespace {
 
-void start() {
-    static bool started = false;
-    if (started) return;
-    started = true;
-    sys::record.root_recording = true;
-    runtime::init_values();
-    sys::record.root_recording = false;
-    sys::record.collector_enabled = true;
-}
+void start() { fuzz::start_runtime(); }
 
 bool decodes(const std::vector<uint8_t>& blob, Cell* out) {
     return throws::protect(throws::error, [&] {

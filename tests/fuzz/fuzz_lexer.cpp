@@ -7,10 +7,10 @@
 #include <cstdlib>
 
 #include "runtime/cell.hpp"
+#include "tests/fuzz/start.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/error.hpp"
-#include "program/init.hpp"
 #include "runtime/lexer/lexer.hpp"
 #include "runtime/system.hpp"
 #include "runtime/throws.hpp"
@@ -19,15 +19,7 @@ using namespace kel;
 
 namespace {
 
-void start() {
-    static bool started = false;
-    if (started) return;
-    started = true;
-    sys::record.root_recording = true;
-    runtime::init_values();
-    sys::record.root_recording = false;
-    sys::record.collector_enabled = true;
-}
+void start() { fuzz::start_runtime(); }
 
 // Runs a load; answers false when it raised an error.
 template <class Body>
