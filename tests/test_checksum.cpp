@@ -13,35 +13,17 @@
 #include "tests/support/binary_hex.hpp"
 #include "tests/support/child.hpp"
 #include "tests/support/environment.hpp"
+#include "tests/support/printed.hpp"
 
 using namespace kel;
 using namespace kel::test;
 
 namespace {
 
-std::string printed;
-void keep_printed(const Cell* text, bool newline) {
-    printed += string::to_utf8(text);
-    if (newline) printed += "\n";
-}
-
-struct Checksum : WithEnvironment<WithSeries> {
-    output::ValueHook own_hooks[4] = {};
-    output::HookList<output::ValueHook> saved_hooks;
+struct Checksum : KeepsPrinted<WithEnvironment<WithSeries>> {
     void SetUp() override {
-        WithEnvironment::SetUp();
+        KeepsPrinted::SetUp();
         eval(hex_source);
-        printed.clear();
-        // The hook list, made in whichever test's heap first grew it, is
-        // set aside for one held here, and put back as it was afterwards.
-        auto& hooks = const_cast<output::HookList<output::ValueHook>&>(output::value_hooks());
-        saved_hooks = hooks;
-        hooks = {own_hooks, 0, std::size(own_hooks)};
-        output::register_print_hooks(keep_printed, nullptr);
-    }
-    void TearDown() override {
-        const_cast<output::HookList<output::ValueHook>&>(output::value_hooks()) = saved_hooks;
-        WithEnvironment::TearDown();
     }
 };
 

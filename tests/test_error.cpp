@@ -10,6 +10,7 @@
 #include "runtime/output.hpp"
 #include "runtime/throws.hpp"
 #include "tests/support/environment.hpp"
+#include "tests/support/printed.hpp"
 
 using namespace kel;
 using namespace kel::test;
@@ -34,28 +35,8 @@ struct Error : WithEnvironment<WithSeries> {
     }
 };
 
-std::string printed;
-void keep_printed(const Cell* text, bool newline) {
-    printed += string::to_utf8(text);
-    if (newline) printed += "\n";
-}
-
 // Prints through a hook list of its own, put back as it was afterwards.
-struct PrintedError : Error {
-    output::ValueHook own_hooks[4] = {};
-    output::HookList<output::ValueHook> saved_hooks;
-    void SetUp() override {
-        Error::SetUp();
-        auto& hooks = const_cast<output::HookList<output::ValueHook>&>(output::value_hooks());
-        saved_hooks = hooks;
-        hooks = {own_hooks, 0, std::size(own_hooks)};
-        output::register_print_hooks(keep_printed, nullptr);
-    }
-    void TearDown() override {
-        const_cast<output::HookList<output::ValueHook>&>(output::value_hooks()) = saved_hooks;
-        Error::TearDown();
-    }
-};
+using PrintedError = KeepsPrinted<Error>;
 
 }  // namespace
 
