@@ -37,7 +37,8 @@ namespace {
 
 // set-quiet word value: the word's value in its own context becomes the
 // value, with no on-change* call. A field of an object that owns its
-// fields' series takes the new value as owned, as any field store does.
+// fields' series takes the new value as owned and lets the old one go, as
+// any field store does.
 uint32_t set_quiet(const Call&) {
     Cell* a = stack::args;
     uint8_t t = cell::type_of(a);
@@ -46,10 +47,13 @@ uint32_t set_quiet(const Call&) {
     Cell w = *a, v = a[1];
     NodeId ctx = word::context_of(&w);
     if (!ctx) word::fire_unbound(&w);
+    Cell* old = stack::push_slot();  // the value replaced, where the collector sees it
+    cell::set_none(old);
+    if (word::index_of(&w) >= 0) *old = *context::word_value_cell(&w, ctx);
     context::store_word(&w, &v, ctx, false);
     Cell owner = *context::owner_cell(ctx);
     if (cell::is(&owner, type::object) && object::context_of(&owner) == ctx)
-        object::own_field(&owner, uint32_t(word::index_of(&w)));
+        object::own_field(&owner, uint32_t(word::index_of(&w)), old);
     stack::set_result(&v);
     return 0;
 }
@@ -185,8 +189,9 @@ void store(Cell object, const char* name, const Cell* value) {
     if (!cell::is(&object, type::object)) return;
     int32_t i = context::find_word_index(object::context_of(&object), symbol::make(name), true);
     if (i < 0) return;
+    Cell* old = stack::push(object::value_at(object::context_of(&object), uint32_t(i)));
     *object::value_at(object::context_of(&object), uint32_t(i)) = *value;
-    object::own_field(&object, uint32_t(i));
+    object::own_field(&object, uint32_t(i), old);
 }
 
 Cell build_date() {

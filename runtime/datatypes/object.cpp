@@ -255,11 +255,29 @@ void copy_context(const Cell* source, Cell* holder, bool deep, const Cell* types
     }
 }
 
-void own_field(const Cell* object, uint32_t index) {
-    collector::RootCell owner;
+namespace {
+
+// The node by which ownership knows a value: an object's context, a
+// series' buffer; 0 for the rest.
+NodeId owned_node(const Cell& v) {
+    uint8_t t = cell::type_of(&v);
+    if (is_object_type(t)) return v.payload1;
+    return series::has_buffer(t) ? v.payload2 : 0;
+}
+
+}  // namespace
+
+void own_field(const Cell* object, uint32_t index, const Cell* old_value) {
+    collector::RootCell owner, old;
     owner.cell = *object;
+    if (old_value) old.cell = *old_value;
     NodeId ctx = owner.cell.payload1;
     if (!(context::context_cell(ctx)->header & cell::owner_flag)) return;
+    if (NodeId taken_out = old_value ? owned_node(old.cell) : 0) {
+        bool held = false;
+        for (uint32_t i = 0; i < context::word_count(ctx) && !held; ++i) held = owned_node(*value_at(ctx, i)) == taken_out;
+        if (!held) ownership::unbind(&old.cell);
+    }
     Cell v = *value_at(ctx, index), w = *context::word_at(ctx, index);
     if (cell::type_of(&v) == type::object && v.payload1 == ctx) return;
     ownership::bind(&v, &owner.cell, &w);
@@ -479,7 +497,7 @@ void set_many(Cell* object, const Cell* value_in, bool any, bool only, bool some
         *value_at(ctx, i) = v;
         context::word_at(ctx, i)->header |= cell::field_set_flag;
         if (obj.cell.payload3 && int32_t(i) != skip[0] && int32_t(i) != skip[1]) {
-            own_field(&obj.cell, i);
+            own_field(&obj.cell, i, &old);
             fire_on_change(&obj.cell, &w, &old, &v);
         }
     }
@@ -511,7 +529,7 @@ Cell* eval_path(Cell* value, const Cell* element, const Cell* store, const Cell*
         Cell w = *element;
         w.payload1 = ctx;
         w.payload3 = uint32_t(index);
-        own_field(&obj, uint32_t(index));
+        own_field(&obj, uint32_t(index), &old);
         fire_on_change(&obj, &w, &old, &v);
     }
     return const_cast<Cell*>(store);
