@@ -6,6 +6,7 @@
 #include "environment/predicates.hpp"
 #include "environment/routines.hpp"
 #include "environment/script.hpp"
+#include "environment/system.hpp"
 #include "runtime/interp_trace.hpp"
 #include "runtime/actions.hpp"
 #include "runtime/context.hpp"
@@ -88,6 +89,7 @@ void boot() {
     make_external();
     make_predicates();
     make_environment_routines();
+    make_quiet_setters();
     make_script_runner();
     // The image holds one block per source; each is evaluated in order.
     collector::RootCell image;
@@ -100,6 +102,7 @@ void boot() {
         if (interp::eval_block(&code, false)) exits::raise_pending();
         stack::top = top;
     }
+    fill_system_object();
     make_codec_routines();
     natives::check_boot();
 }

@@ -1,14 +1,9 @@
 #include "environment/codecs.hpp"
+
 #include "environment/routines.hpp"
-
-#include <cstring>
-
 #include "runtime/context.hpp"
 #include "runtime/datatypes/block.hpp"
-#include "runtime/datatypes/function.hpp"
-#include "runtime/datatypes/object.hpp"
 #include "runtime/datatypes/word.hpp"
-#include "runtime/lexer/lexer.hpp"
 #include "runtime/kelbin/kelbin.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
@@ -36,23 +31,6 @@ uint32_t kelbin_decode(const Call&) {
     return 0;
 }
 
-// The object field's value slot (good until the next allocation), or null
-// when there is no such field.
-Cell* field(const Cell& object, const char* name) {
-    if (!cell::is(&object, type::object)) return nullptr;
-    Cell w{type::word, context::global, symbol::make(name), uint32_t(-1)};
-    int32_t i = object::find_word_index(&object, &w);
-    return i < 0 ? nullptr : object::value_at(object.payload1, uint32_t(i));
-}
-
-// Sets the object's field to a routine of the spec (Kel source) and entry.
-void set_routine(const Cell& object, const char* name, const char* spec, Entry entry) {
-    Cell* top = stack::top;
-    Cell* routine = push_routine(spec, entry);
-    if (Cell* slot = field(object, name)) *slot = *routine;
-    stack::top = top;
-}
-
 }  // namespace
 
 void make_codec_routines() {
@@ -63,8 +41,8 @@ void make_codec_routines() {
     Cell codecs = *slot;
     Cell codec = *block::find_word(&codecs, &key, false);
     if (!cell::is(&codec, type::object)) return;
-    set_routine(codec, "encode*", "[data [any-type!] compact? [logic!]]", kelbin_encode);
-    set_routine(codec, "decode", "[payload [any-type!]]", kelbin_decode);
+    set_field_routine(codec, "encode*", "[data [any-type!] compact? [logic!]]", kelbin_encode);
+    set_field_routine(codec, "decode", "[payload [any-type!]]", kelbin_decode);
 }
 
 }  // namespace kel::environment

@@ -53,6 +53,7 @@
 #include "runtime/value_slots.hpp"
 #include "runtime/words.hpp"
 #include "runtime/system.hpp"
+#include "runtime/system_object.hpp"
 
 namespace kel::runtime {
 namespace {
@@ -134,6 +135,7 @@ void init_values() {
     words::init();
     words::init_refinements();
     words::init_extra();
+    system_object::init();
     stack::init(reinterpret_cast<Cell*>(alloc::buffer_of(args)->data() + alloc::buffer_of(args)->offset),
                 reinterpret_cast<stack::Frame*>(alloc::buffer_of(frames)->data() + alloc::buffer_of(frames)->offset));
     value_slots::init();

@@ -453,12 +453,14 @@ void plan_collection() {
     memory.collect_at = std::max(2 * in_use, min_collect_at);
 }
 
-void sweep_node_frames() {
+uint32_t sweep_node_frames() {
     bool active_chosen = false;
+    uint32_t released = 0;
     for (NodeFrame* f = memory.node_head; f;) {
         NodeFrame* next = f->next;
         if (f->used == 0 || f->evacuated) {
             free_node_frame(f);
+            ++released;
         } else {
             if (!active_chosen && f->used < f->capacity) {
                 memory.node_active = f;
@@ -469,6 +471,7 @@ void sweep_node_frames() {
         }
         f = next;
     }
+    return released;
 }
 
 // Ids are stable and free_node is constant time, so the node of a dead big

@@ -184,8 +184,9 @@ NodeId clone_buffer(SeriesBuffer* b);
 
 // End-of-collection passes, run by the collector. plan_collection sets
 // collect_at: the frames may grow to twice the bytes in use (at least
-// min_collect_at) before the next collection.
-void sweep_node_frames();
+// min_collect_at) before the next collection. sweep_node_frames answers the
+// number of node frames it released.
+uint32_t sweep_node_frames();
 void sweep_big_frames(bool (*marked)(NodeId));  // frees the unmarked
 void plan_collection();
 

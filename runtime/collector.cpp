@@ -266,7 +266,7 @@ void collect() {
         f = next;
     }
     alloc::sweep_big_frames(marked);
-    alloc::sweep_node_frames();
+    if (alloc::sweep_node_frames()) ++counters.node_frame_cycles;
     alloc::plan_collection();
     ++alloc::memory.collections;
     ++counters.collections;

@@ -36,6 +36,7 @@ namespace kel::collector {
 struct Counters {
     uint64_t collections = 0;
     uint64_t freed_nodes = 0;  // over all collections
+    uint64_t node_frame_cycles = 0;  // collections that released a node frame
 };
 extern Counters counters;
 

@@ -55,6 +55,28 @@ TEST(FileHostForm, DirectoryLike) {
     for (const char32_t* p : {U"", U"a", U"a.b", U"a/.b", U"a/b..", U"..a"}) EXPECT_FALSE(file::directory_like(p));
 }
 
+// Host paths in the language's form: Windows paths lose their backslashes
+// and drive colons; POSIX paths are that form already, colons and all.
+TEST(FileHostForm, KelForm) {
+    struct Case {
+        const char32_t* local;
+        const char32_t* kel;
+    } windows[] = {
+        {U"C:\\Users\\me", U"/C/Users/me"},
+        {U"C:", U"/C/"},
+        {U"C:\\", U"/C/"},
+        {U"a\\\\b\\", U"a/b/"},           // a run of separators is one "/"
+        {U"\\\\srv\\share", U"/srv/share"},
+        {U"C:\\a:b", U"C/a"},                // a second colon ends it, with no leading "/"
+        {U"C:\\x\\:y", U"C/x/"},
+        {U"d:/mixed\\seps/", U"/d/mixed/seps/"},
+        {U"", U""},
+        {U"\u65e5\u672c\\\u00e9", U"\u65e5\u672c/\u00e9"},
+    };
+    for (const Case& c : windows) EXPECT_TRUE(file::kel_text(c.local, file::Host::windows) == c.kel);
+    EXPECT_TRUE(file::kel_text(U"/tmp/a:b//c\\d", file::Host::posix) == U"/tmp/a:b//c\\d");
+}
+
 // Cases that run in a directory of their own, made fresh for each test.
 struct FileActions : WithEnvironment<WithSeries> {
     std::string saved, dir;

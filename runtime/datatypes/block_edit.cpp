@@ -322,14 +322,14 @@ void insert(Cell* b, Cell* value, int32_t count, bool only, int32_t dup, bool ap
     int32_t at = append ? total : series::clamped_index(b);
     uint32_t n = uint32_t(series::checked_total(added.size(), dup, total));
     if (n > 0) {
-        bool told = series::notify(b, append ? words::words.append : words::words.insert, at, int32_t(n));
+        bool told = series::notify(b, append ? words::words.append : words::words.insert, at, int32_t(n), value);
         if (told) at = append ? series::total_length(b) : std::min(at, series::total_length(b));
         hash::unindex(b, at);  // the cells behind move up
         SeriesBuffer* buf = open_gap(b->payload2, uint32_t(at), n, dup < 5);
         Cell* c = reinterpret_cast<Cell*>(buf->data() + buf->offset) + at;
         for (uint32_t k = 0; k < n; ++k) c[k] = added[k % added.size()];
         hash::reindex(b, at);
-        if (told) series::notify(b, append ? words::words.appended : words::words.inserted, at, int32_t(n));
+        if (told) series::notify(b, append ? words::words.appended : words::words.inserted, at, int32_t(n), value);
     }
     b->payload1 = append ? 0 : uint32_t(std::min(at + int32_t(n), series::total_length(b)));
 }
@@ -340,7 +340,7 @@ void change(Cell* b, Cell* value, int32_t count, bool only, int32_t dup) {
     int32_t at = series::clamped_index(b), rest = total - at;
     uint32_t n = uint32_t(series::checked_total(added.size(), dup, total));
     int32_t replaced = count >= 0 ? std::min(rest, count) : std::min<int64_t>(rest, n);
-    bool told = series::notify(b, words::words.change, at, replaced);
+    bool told = series::notify(b, words::words.change, at, replaced, value);
     if (told) {
         total = series::total_length(b);
         at = std::min(at, total);
@@ -357,7 +357,7 @@ void change(Cell* b, Cell* value, int32_t count, bool only, int32_t dup) {
     Cell* c = cells(b->payload2) + at;
     for (uint32_t k = 0; k < n; ++k) c[k] = added[k % added.size()];
     hash::reindex(b, at);
-    if (told) series::notify(b, words::words.changed, at, int32_t(n));
+    if (told) series::notify(b, words::words.changed, at, int32_t(n), value);
     b->payload1 = uint32_t(std::min(at + int32_t(n), series::total_length(b)));
 }
 

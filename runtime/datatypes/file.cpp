@@ -98,6 +98,29 @@ std::u32string current_dir() {
     return dir;
 }
 
+std::u32string kel_text(const std::u32string& local, Host h) {
+    if (h == Host::posix) return local;
+    std::u32string out;
+    bool colon = false, slash = false;
+    for (size_t i = 0; i < local.size(); ++i) {
+        char32_t c = local[i];
+        if (c == ':') {
+            if (colon || slash) return out;
+            colon = true;
+            if (i + 1 < local.size() && (local[i + 1] == '\\' || local[i + 1] == '/')) ++i;
+            out += '/';
+        } else if (c == '\\' || c == '/') {
+            if (!slash) out += '/';
+            slash = true;
+        } else {
+            out += c;
+            slash = false;
+        }
+    }
+    if (colon) out.insert(out.begin(), U'/');
+    return out;
+}
+
 void to_local_string(const Cell* file, Cell* out, bool full) {
     std::u32string path = string::text_of(file);
     bool relative = path.empty() || path[0] != '/';

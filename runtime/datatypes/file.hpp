@@ -26,6 +26,13 @@ std::u32string local_text(const std::u32string& path, bool full, const std::u32s
 // The process's current directory, ending in the host's separator.
 std::u32string current_dir();
 
+// The language form of a host path. POSIX paths are that form already.
+// Windows: each run of "\" or "/" becomes one "/", and a drive colon makes
+// the drive the first segment (C:\Users is /C/Users, C: is /C/); a colon
+// after a separator or after the drive colon ends the text there, with no
+// leading "/" (C:\a:b gives C/a).
+std::u32string kel_text(const std::u32string& local, Host h = host);
+
 // Appends the host form of the file's text from its index to out.
 void to_local_string(const Cell* file, Cell* out, bool full);
 // The host form of the file's text from its index as UTF-8, for the file

@@ -1,35 +1,23 @@
 #include "runtime/datatypes/money.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
 
 #include "runtime/datatype.hpp"
+#include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/integer.hpp"
+#include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/error.hpp"
 #include "runtime/dtoa.hpp"
 #include "runtime/stack.hpp"
+#include "runtime/symbol.hpp"
+#include "runtime/system_object.hpp"
 
 namespace kel::money {
 namespace {
-
-// The currency list at start-up, in its fixed order.
-constexpr const char* currencies[] = {
-    "AED", "AFN", "ALL", "AMD", "ANG", "AOA", "ARS", "AUD", "AWG", "AZN", "BAM", "BBD", "BDT", "BTC", "BGN", "BHD",
-    "BIF", "BMD", "BND", "BOB", "BRL", "BSD", "BTN", "BWP", "BYN", "BZD", "CAD", "CDF", "CHF", "CKD", "CLP", "CNY",
-    "COP", "CRC", "CUC", "CUP", "CVE", "CZK", "DJF", "DKK", "DOP", "DZD", "EGP", "ERN", "ETB", "ETH", "EUR", "FJD",
-    "FKP", "FOK", "GBP", "GEL", "GGP", "GHS", "GIP", "GMD", "GNF", "GTQ", "GYD", "HKD", "HNL", "HRK", "HTG", "HUF",
-    "IDR", "ILS", "IMP", "INR", "IQD", "IRR", "ISK", "JEP", "JMD", "JOD", "JPY", "KES", "KGS", "KHR", "KID", "KMF",
-    "KPW", "KRW", "KWD", "KYD", "KZT", "LAK", "LBP", "LKR", "LRD", "LSL", "LYD", "MAD", "MDL", "MGA", "MKD", "MMK",
-    "MNT", "MOP", "MRU", "MUR", "MVR", "MWK", "MXN", "MYR", "MZN", "NAD", "NGN", "NIO", "NOK", "NPR", "NZD", "OMR",
-    "PAB", "PEN", "PGK", "PHP", "PKR", "PLN", "PND", "PRB", "PYG", "QAR", "KEL", "RON", "RSD", "RUB", "RWF", "SAR",
-    "SBD", "SCR", "SDG", "SEK", "SGD", "SHP", "SLL", "SLS", "SOS", "SRD", "SSP", "STN", "SYP", "SZL", "THB", "TJS",
-    "TMT", "TND", "TOP", "TRY", "TTD", "TVD", "TWD", "TZS", "UAH", "UGX", "USD", "UYU", "UZS", "VES", "VND", "VUV",
-    "WST", "CFA", "XAF", "XCD", "XOF", "CFP", "XPF", "YER", "ZAR", "ZMW",
-};
-constexpr int currency_count = sizeof currencies / sizeof currencies[0];
-static_assert(currency_count == 170);
 
 char upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 32) : c; }
 
@@ -42,16 +30,34 @@ void set_digit(Cell* m, int i, uint32_t d) {
 
 }  // namespace
 
+// The currency list is system/locale/currencies/list: a cell's index is
+// the 1-based position of its code there, from the block's position. Only
+// the first 255 entries fit the cell's one byte; entries that are not
+// words name no currency.
 int32_t find_currency(const char* code) {
-    for (int i = 0; i < currency_count; ++i) {
-        const char* c = currencies[i];
-        if (upper(code[0]) == c[0] && upper(code[1]) == c[1] && upper(code[2]) == c[2]) return i + 1;
+    Cell list = system_object::currency_list();
+    if (!cell::is(&list, type::block)) return -1;
+    int32_t from = series::clamped_index(&list);
+    int32_t n = std::min(series::total_length(&list) - from, max_currencies);
+    for (int32_t i = 0; i < n; ++i) {
+        const Cell* entry = block::ks_abs_at(&list, from + i);
+        if (!cell::is(entry, type::word)) continue;
+        std::string_view name = symbol::name(entry->payload2);
+        if (name.size() == 3 && upper(code[0]) == upper(name[0]) && upper(code[1]) == upper(name[1]) &&
+            upper(code[2]) == upper(name[2]))
+            return i + 1;
     }
     return -1;
 }
 
-const char* currency_code(uint32_t index) {
-    return index >= 1 && index <= uint32_t(currency_count) ? currencies[index - 1] : nullptr;
+std::string currency_code(uint32_t index) {
+    Cell list = system_object::currency_list();
+    if (index < 1 || index > uint32_t(max_currencies) || !cell::is(&list, type::block)) return {};
+    int32_t at = series::clamped_index(&list) + int32_t(index) - 1;
+    if (at >= series::total_length(&list)) return {};
+    const Cell* entry = block::ks_abs_at(&list, at);
+    if (!cell::is(entry, type::word)) return {};
+    return std::string(symbol::name(entry->payload2));
 }
 
 uint32_t digit(const Cell* m, int i) {
@@ -89,14 +95,17 @@ Cell datatype_cell(uint8_t t) {
     return c;
 }
 
-// Decimals written by form and mold: system/options/money-digits is not
-// there yet, and its default is 2.
-constexpr int option_digits = 2;
+// Decimals written by form and mold: system/options/money-digits, 2 when
+// it holds no integer.
+int option_digits() {
+    Cell digits = system_object::money_digits();
+    return cell::is(&digits, type::integer) ? cell::integer(&digits) : 2;
+}
 
 int32_t to_text(const Cell* m, Cell* out, int32_t limit, bool all, bool group) {
     std::string t;
     if (m->header & sign_mask) t += '-';
-    if (const char* code = currency_code(currency_of(m))) t += code;
+    t += currency_code(currency_of(m));
     t += '$';
     int first = 1;
     while (first < integer_digits && digit(m, first) == 0) ++first;
@@ -104,7 +113,8 @@ int32_t to_text(const Cell* m, Cell* out, int32_t limit, bool all, bool group) {
         t += char('0' + digit(m, i));
         if (group && i < integer_digits && (integer_digits - i) % 3 == 0) t += '\'';
     }
-    int decimals = all || option_digits >= 6 ? decimal_digits : option_digits;
+    int option = option_digits();
+    int decimals = all || option >= 6 ? decimal_digits : option;
     if (decimals > 0) {
         t += '.';
         for (int i = 1; i <= decimals; ++i) t += char('0' + digit(m, integer_digits + i));
@@ -225,8 +235,8 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
             uint32_t ca = currency_of(a), cb = currency_of(&y);
             if (ca != cb) {
                 if (!ca || !cb) return ca ? 1 : -1;
-                int c = std::strcmp(currency_code(ca), currency_code(cb));
-                return c < 0 ? -1 : 1;
+                int c = currency_code(ca).compare(currency_code(cb));
+                return c < 0 ? -1 : c > 0 ? 1 : 0;
             }
         } else if (op >= 3 && op <= 6) {
             if (!same_currency_q(a, &y, false)) error::fire(error::id::wrong_denom, a, b);

@@ -6,6 +6,7 @@
 // first (the high nibble of payload 1's second byte is digit 1).
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "runtime/cell.hpp"
 
@@ -16,10 +17,14 @@ constexpr int digits = 22;
 constexpr int integer_digits = 17;
 constexpr int decimal_digits = 5;
 
-// The 1-based position of the three-letter code (any case), or -1.
+// The most currencies a cell can name: its index is one byte, 0 for none.
+constexpr int32_t max_currencies = 255;
+
+// The 1-based position of the three-letter code (any case) in the currency
+// list, or -1.
 int32_t find_currency(const char* code);
-// The code of a currency index (1-based), or null.
-const char* currency_code(uint32_t index);
+// The code at a currency index (1-based), or "" when the list has none there.
+std::string currency_code(uint32_t index);
 
 // Digit i (1 .. 22) of a money cell.
 uint32_t digit(const Cell* m, int i);

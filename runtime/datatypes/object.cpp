@@ -255,6 +255,34 @@ void copy_context(const Cell* source, Cell* holder, bool deep, const Cell* types
     }
 }
 
+namespace {
+
+// The node by which ownership knows a value: an object's context, a
+// series' buffer; 0 for the rest.
+NodeId owned_node(const Cell& v) {
+    uint8_t t = cell::type_of(&v);
+    if (is_object_type(t)) return v.payload1;
+    return series::has_buffer(t) ? v.payload2 : 0;
+}
+
+}  // namespace
+
+void own_field(const Cell* object, uint32_t index, const Cell* old_value) {
+    collector::RootCell owner, old;
+    owner.cell = *object;
+    if (old_value) old.cell = *old_value;
+    NodeId ctx = owner.cell.payload1;
+    if (!(context::context_cell(ctx)->header & cell::owner_flag)) return;
+    if (NodeId taken_out = old_value ? owned_node(old.cell) : 0) {
+        bool held = false;
+        for (uint32_t i = 0; i < context::word_count(ctx) && !held; ++i) held = owned_node(*value_at(ctx, i)) == taken_out;
+        if (!held) ownership::unbind(&old.cell);
+    }
+    Cell v = *value_at(ctx, index), w = *context::word_at(ctx, index);
+    if (cell::type_of(&v) == type::object && v.payload1 == ctx) return;
+    ownership::bind(&v, &owner.cell, &w);
+}
+
 void build_handlers(Cell* object) {
     NodeId ctx = object->payload1;
     const Cell* names[2] = {words::words.on_change, words::words.on_deep_change};
@@ -293,12 +321,8 @@ void build_handlers(Cell* object) {
     collector::RootCell owner;
     owner.cell = *object;
     context::context_cell(ctx)->header |= cell::owner_flag;
-    for (uint32_t i = 0; i < context::word_count(ctx); ++i) {
-        if (int32_t(i) == index[0] || int32_t(i) == index[1]) continue;
-        Cell v = *value_at(ctx, i), w = *context::word_at(ctx, i);
-        if (cell::type_of(&v) == type::object && v.payload1 == ctx) continue;
-        ownership::bind(&v, &owner.cell, &w);
-    }
+    for (uint32_t i = 0; i < context::word_count(ctx); ++i)
+        if (int32_t(i) != index[0] && int32_t(i) != index[1]) own_field(&owner.cell, i);
 }
 
 // ---- change handlers
@@ -472,7 +496,10 @@ void set_many(Cell* object, const Cell* value_in, bool any, bool only, bool some
         Cell old = *value_at(ctx, i);
         *value_at(ctx, i) = v;
         context::word_at(ctx, i)->header |= cell::field_set_flag;
-        if (obj.cell.payload3 && int32_t(i) != skip[0] && int32_t(i) != skip[1]) fire_on_change(&obj.cell, &w, &old, &v);
+        if (obj.cell.payload3 && int32_t(i) != skip[0] && int32_t(i) != skip[1]) {
+            own_field(&obj.cell, i, &old);
+            fire_on_change(&obj.cell, &w, &old, &v);
+        }
     }
 }
 
@@ -502,6 +529,7 @@ Cell* eval_path(Cell* value, const Cell* element, const Cell* store, const Cell*
         Cell w = *element;
         w.payload1 = ctx;
         w.payload3 = uint32_t(index);
+        own_field(&obj, uint32_t(index), &old);
         fire_on_change(&obj, &w, &old, &v);
     }
     return const_cast<Cell*>(store);
@@ -691,11 +719,7 @@ void modify(Cell* target, Cell* field, Cell* value, bool) {
         for (uint32_t i = 0; i < n; ++i) context::word_at(ctx, i)->header &= ~cell::field_set_flag;
     } else if (f == symbol::resolve(words::symbols.owner)) {
         context::context_cell(ctx)->header |= cell::owner_flag;
-        for (uint32_t i = 0; i < context::word_count(ctx); ++i) {
-            Cell item = *value_at(ctx, i), w = *context::word_at(ctx, i);
-            if (cell::type_of(&item) == type::object && item.payload1 == ctx) continue;
-            ownership::bind(&item, &obj.cell, &w);
-        }
+        for (uint32_t i = 0; i < context::word_count(ctx); ++i) own_field(&obj.cell, i);
     } else if (f == symbol::resolve(words::symbols.owned)) {
         if (cell::is(&v.cell, type::none)) {
             ownership::unbind(&obj.cell);

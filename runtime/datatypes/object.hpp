@@ -72,6 +72,12 @@ bool slot_is_object_q(NodeId ctx, uint32_t index, uint32_t class_id);
 void fire_on_change(const Cell* object, const Cell* word, const Cell* old_value, const Cell* new_value);
 void fire_on_deep_change(const Cell* owner, const Cell* word, const Cell* target, const Cell* action,
                          const Cell* new_value, int32_t index, int32_t part);
+// An object that owns its fields' series (cell::owner_flag on its context)
+// takes the value of field `index` as owned through that field, as it took
+// the values it was made with: in-place changes to it are told. Every store
+// into such a field calls it with the value it replaced, which is released
+// unless another field still holds it.
+void own_field(const Cell* object, uint32_t index, const Cell* old_value = nullptr);
 // Builds the change-handler record from the object's on-change* and
 // on-deep-change* fields (none: payload 3 stays 0), binds ownership when
 // on-change* is there, and stores the cell into the context's owner slot.

@@ -426,13 +426,13 @@ void insert(Cell* s, Cell* value, int32_t count, bool only, int32_t dup, bool ap
     int64_t n = series::checked_total(text.size(), dup, total);
     int64_t at = at_tail ? total : series::clamped_index(s);
     const Cell* before = append ? words::words.append : words::words.insert;
-    bool told = series::notify(s, before, int32_t(at), int32_t(n));
+    bool told = series::notify(s, before, int32_t(at), int32_t(n), value);
     if (told) {
         total = series::total_length(s);
         at = at_tail ? total : std::min(at, total);
     }
     splice(s->payload2, at, 0, text, std::max(dup, 1), append);
-    if (told) series::notify(s, append ? words::words.appended : words::words.inserted, int32_t(at), int32_t(n));
+    if (told) series::notify(s, append ? words::words.appended : words::words.inserted, int32_t(at), int32_t(n), value);
     s->payload1 = append ? 0 : uint32_t(std::min(at + n, int64_t(series::total_length(s))));
 }
 
@@ -441,14 +441,14 @@ void change(Cell* s, Cell* value, int32_t count, bool, int32_t dup) {
     int64_t total = series::total_length(s), at = series::clamped_index(s), rest = total - at;
     int64_t n = series::checked_total(text.size(), dup, total);
     int64_t replaced = count >= 0 ? std::min<int64_t>(rest, count) : std::min(rest, n);
-    bool told = series::notify(s, words::words.change, int32_t(at), int32_t(replaced));
+    bool told = series::notify(s, words::words.change, int32_t(at), int32_t(replaced), value);
     if (told) {
         total = series::total_length(s);
         at = std::min(at, total);
         replaced = std::min(replaced, total - at);
     }
     splice(s->payload2, at, replaced, text, std::max(dup, 1), false);
-    if (told) series::notify(s, words::words.changed, int32_t(at), int32_t(n));
+    if (told) series::notify(s, words::words.changed, int32_t(at), int32_t(n), value);
     s->payload1 = uint32_t(std::min(at + n, int64_t(series::total_length(s))));
 }
 

@@ -423,7 +423,7 @@ struct Decoder {
             }
             case type::money: {
                 const uint8_t* b = take(12);
-                if (b[0] && !money::currency_code(b[0])) fail(h.at);
+                if (b[0] && money::currency_code(b[0]).empty()) fail(h.at);
                 for (int i = 1; i < 12; ++i)
                     if ((b[i] >> 4) > 9 || (b[i] & 0xF) > 9) fail(h.at);
                 v.header = t | (h.f ? money_negative : 0);
