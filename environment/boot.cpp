@@ -9,6 +9,7 @@
 #include "environment/system.hpp"
 #include "runtime/interp_trace.hpp"
 #include "runtime/actions.hpp"
+#include "runtime/call.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/series.hpp"
@@ -104,6 +105,8 @@ void boot() {
     }
     fill_system_object();
     make_codec_routines();
+    // Natives first called during the boot met typeset words not yet made.
+    call::settle_parsed_specs(context::global);
     natives::check_boot();
 }
 

@@ -66,10 +66,15 @@ void check_type(const Frame& f, uint32_t i) {
 
 // ---- parsed specs
 
+// Marks (in payload 3 of the cached cell) a parsed spec made while one of its
+// type words had no value yet: it admits everything in that argument.
+constexpr uint32_t unsettled = 1;
+
 // The types a type block admits: datatypes and typesets by value, type names
 // by their name while the words have no values yet; anything unknown admits
-// everything.
-void add_types(Cell* typeset, const Cell* types) {
+// everything. Answers false when something was unknown.
+bool add_types(Cell* typeset, const Cell* types) {
+    bool known_all = true;
     NodeId node = series::node_of(types);
     for (uint32_t i = uint32_t(series::index_of(types)); i < series::cell_count(node); ++i) {
         Cell t = series::cells_of(node)[i];
@@ -91,9 +96,13 @@ void add_types(Cell* typeset, const Cell* types) {
                     cell::typeset_add(typeset, uint8_t(k));
                     known = true;
                 }
-            if (!known) typeset->payload1 = typeset->payload2 = typeset->payload3 = ~0u;
+            if (!known) {
+                typeset->payload1 = typeset->payload2 = typeset->payload3 = ~0u;
+                known_all = false;
+            }
         }
     }
+    return known_all;
 }
 
 Cell everything_but_unset() {
@@ -102,7 +111,9 @@ Cell everything_but_unset() {
     return ts;
 }
 
-NodeId build_parsed_spec(NodeId spec) {
+// settled: every type word was known.
+NodeId build_parsed_spec(NodeId spec, bool* settled) {
+    *settled = true;
     NodeId out = alloc::alloc_cells(series::cell_count(spec) * 2 + 1);
     auto append = [&](const Cell& c) { *series::bump_tail(alloc::buffer_of(out)) = c; };
     auto at = [&](uint32_t i) { return series::cells_of(spec)[i]; };
@@ -115,7 +126,7 @@ NodeId build_parsed_spec(NodeId spec) {
             Cell types = i + 1 < series::cell_count(spec) ? at(i + 1) : Cell{type::none, 0, 0, 0};
             if (cell::is(&types, type::block) &&
                 series::cell_count(series::node_of(&types)) > uint32_t(series::index_of(&types))) {
-                add_types(&ts, &types);
+                if (!add_types(&ts, &types)) *settled = false;
             } else {
                 ts = everything_but_unset();
             }
@@ -422,9 +433,20 @@ uint32_t run_function(const Frame& f) {
 NodeId parsed_spec(const Cell* fn) {
     const Cell* cached = function::more(fn, function::More::parsed_spec);
     if (cell::is(cached, type::block)) [[likely]] return series::node_of(cached);
-    NodeId parsed = build_parsed_spec(function::spec_node(fn));
-    *function::more(fn, function::More::parsed_spec) = Cell{type::block, 0, parsed, 0};
+    bool settled;
+    NodeId parsed = build_parsed_spec(function::spec_node(fn), &settled);
+    *function::more(fn, function::More::parsed_spec) = Cell{type::block, 0, parsed, settled ? 0 : unsettled};
     return parsed;
+}
+
+void settle_parsed_specs(NodeId ctx) {
+    NodeId values = context::values_of(context::context_cell(ctx));
+    for (uint32_t i = 0; i < series::cell_count(values); ++i) {
+        const Cell* v = series::cells_of(values) + i;
+        if (!callable(cell::type_of(v))) continue;
+        Cell* cached = function::more(v, function::More::parsed_spec);
+        if (cell::is(cached, type::block) && cached->payload3 == unsettled) cell::set_none(cached);
+    }
 }
 
 void open(Frame& f, const Cell& fn, const Cell& name) {

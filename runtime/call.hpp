@@ -35,6 +35,11 @@ inline bool callable(uint8_t t) {
 // integer! with the number of refinements.
 NodeId parsed_spec(const Cell* callable);
 
+// Drops the cached parsed specs of the context's callables that were made
+// while a type word of theirs had no value (a typeset the boot defines
+// later): they are parsed again at their next call. Only while no call runs.
+void settle_parsed_specs(NodeId ctx);
+
 // A parsed spec's refinement cell holds its number (from 1) in payload 3;
 // the last cell, the locals count (1 + the words after /local, or 0).
 inline uint32_t refinement_number(const Cell* refinement) {
