@@ -7,6 +7,7 @@
 // gives each id its position in the catalog, hence its code, and its message.
 #pragma once
 #include <cstdint>
+#include <new>
 
 #include "runtime/cell.hpp"
 
@@ -71,5 +72,16 @@ void make_value(Id id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr, c
 [[noreturn]] void fire_expect_arg(const Cell* value, const char* argument);
 // bad-to-arg: the target datatype and the value.
 [[noreturn]] void fire_bad_to_arg(uint8_t target, const Cell* value);
+
+// Runs the work and answers what it answers; the C++ heap running out inside
+// it (std::bad_alloc) raises no-memory, where it would end the process.
+template <class Work>
+auto heap_guarded(Work&& work) -> decltype(work()) {
+    try {
+        return work();
+    } catch (const std::bad_alloc&) {
+        fire(id::no_memory);
+    }
+}
 
 }  // namespace kel::error

@@ -1,7 +1,6 @@
 #include "runtime/simpleio.hpp"
 
 #include <functional>
-#include <new>
 
 #include "runtime/alloc.hpp"
 #include "runtime/context.hpp"
@@ -178,12 +177,8 @@ Cell* push_lines(const std::string& bytes) {
 std::optional<std::string> read_host(const Cell* file, int64_t seek, int64_t part) {
     std::string path = file::to_local_path(file);
     files::Failure why = files::Failure::cannot_open;
-    std::optional<std::string> bytes;
-    try {
-        bytes = files::read(path, seek, part, alloc::series_limit, &why);
-    } catch (const std::bad_alloc&) {
-        error::fire(error::id::no_memory);
-    }
+    std::optional<std::string> bytes =
+        error::heap_guarded([&] { return files::read(path, seek, part, alloc::series_limit, &why); });
     if (!bytes && why == files::Failure::too_long) error::fire(error::id::too_long);
     return bytes;
 }
@@ -221,12 +216,7 @@ void write_dispatch(Cell* file, Cell* data, const Cell* seek, const Cell* part, 
         return;
     }
     std::string path = file::to_local_path(file);
-    bool written = false;
-    try {
-        written = files::write(path, std::ref(pieces), at, append);
-    } catch (const std::bad_alloc&) {
-        error::fire(error::id::no_memory);
-    }
+    bool written = error::heap_guarded([&] { return files::write(path, std::ref(pieces), at, append); });
     if (!written) cannot_open(file);
 }
 

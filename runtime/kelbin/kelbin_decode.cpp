@@ -12,7 +12,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <string_view>
 #include <unordered_map>
 
@@ -886,12 +885,10 @@ void decode(const uint8_t* data, Cell* target, bool codec, size_t length, const 
             if (!codec) boot_failure("Error: Kelbin compressed data corrupted!\n");
             error::fire(error::id::invalid_data, arg);
         }
-        try {
+        error::heap_guarded([&] {
             whole.assign(data, data + 8);
             whole.insert(whole.end(), expanded.p, expanded.p + n);
-        } catch (const std::bad_alloc&) {
-            error::fire(error::id::no_memory);
-        }
+        });
         data = whole.data();
         length = whole.size();
     }

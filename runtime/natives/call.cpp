@@ -155,11 +155,7 @@ uint32_t run_call(const Call& call) {
 }  // namespace
 
 uint32_t call_native(const Call& call) {
-    try {
-        return run_call(call);
-    } catch (const std::bad_alloc&) {
-        error::fire(error::id::no_memory);
-    }
+    return error::heap_guarded([&] { return run_call(call); });
 }
 
 }  // namespace kel::natives

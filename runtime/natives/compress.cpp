@@ -22,7 +22,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -54,17 +53,6 @@ std::optional<Method> method_of(const Cell* word) {
 
 // The largest binary!: a data area of whole 16-byte units.
 constexpr uint64_t largest_binary = alloc::series_limit & ~uint64_t(15);
-
-// A native's body, with the C++ heap running out (std::bad_alloc) raised as
-// no-memory rather than ending the process.
-template <class Body>
-uint32_t heap_guarded(Body&& body) {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        no_memory();
-    }
-}
 
 void put_be32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (24 - 8 * i));
@@ -150,7 +138,7 @@ size_t compress_into(Method m, const uint8_t* in, size_t n, uint8_t* out, size_t
 }  // namespace
 
 uint32_t compress(const Call& call) {
-    return heap_guarded([&] {
+    return error::heap_guarded([&] {
         Cell* base = stack::args;
         std::optional<Method> method = method_of(base + 1);
         if (!method) error::fire(error::id::invalid_arg, base + 1);
@@ -353,7 +341,7 @@ void check_trailer(Method m, const uint8_t* in, size_t n, const uint8_t* out, si
 }  // namespace
 
 uint32_t decompress(const Call& call) {
-    return heap_guarded([&] {
+    return error::heap_guarded([&] {
         Cell* base = stack::args;
         std::optional<Method> method = method_of(base + 1);
         if (!method) error::fire(error::id::invalid_arg, base + 1);
