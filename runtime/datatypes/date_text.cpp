@@ -25,6 +25,8 @@ enum Field : int32_t {
     date_ = 1, year, month, day, zone, time_, hour, minute, second, weekday_, yearday, timezone, week_, isoweek_
 };
 
+int32_t last_day() { return to_days(max_year, 12, 31); }
+
 double local_time(const Cell* d) {
     uint32_t packed = d->payload1;
     return has_time(packed) ? to_local(cell::real(d), packed & zone_mask) : 0.0;
@@ -127,6 +129,14 @@ std::string two_digits(int32_t v) { return v < 10 ? "0" + std::to_string(v) : st
 
 int32_t write(const Cell* value, Cell* out, int32_t limit) {
     uint32_t packed = value->payload1;
+    // A time a hair before midnight is written as midnight of the next day,
+    // never as 24:00:00.
+    double local = local_time(value);
+    if (has_time(packed) && local >= 86340.0 && time::seconds_round_up(local) && to_days(packed) < last_day()) {
+        Cell next = *value;
+        set_time(&next, 86400.0, true);
+        return write(&next, out, limit);
+    }
     int32_t y = year_of(packed);
     std::string sep = y < 0 ? "/" : "-";
     std::string head = std::to_string(day_of(packed)) + sep;
@@ -141,7 +151,7 @@ int32_t write(const Cell* value, Cell* out, int32_t limit) {
     written += int32_t(tail.size());
     if (has_time(packed)) {
         string::append_ascii(out, "/", 1);
-        written += 1 + (limit - time::form_time(local_time(value), out, limit));
+        written += 1 + (limit - time::form_time(local, out, limit));
         uint32_t zone = packed & zone_mask;
         if (zone) {
             std::string z = zone & 0x40 ? "-" : "+";

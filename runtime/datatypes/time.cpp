@@ -261,6 +261,13 @@ Cell* time::push_field(double t, int32_t index) {
     return c;
 }
 
+bool time::seconds_round_up(double t) {
+    double seconds = std::fmod(std::fabs(t), 60.0);
+    if (seconds < 59.0) return false;
+    const char* text = float_::form_float(seconds, float_::kind::seconds);
+    return text[0] == '6' && text[1] == '0' && (text[2] == 0 || text[2] == '.');
+}
+
 // The seconds are written with six significant digits. A fraction that
 // rounds up to 60 would show "60": the time is then taken to the next
 // whole minute instead.
@@ -273,13 +280,8 @@ int32_t time::form_time(double t, Cell* out, int32_t limit) {
     if (!std::isfinite(t)) return put_text(out, s + float_::form_float(t, float_::kind::seconds), limit);
     const char* text = nullptr;
     double seconds = std::fmod(t, 60.0);
-    if (seconds >= tolerance) {
-        text = float_::form_float(seconds, float_::kind::seconds);
-        if (text[0] == '6' && text[1] == '0' && (text[2] == 0 || text[2] == '.')) {
-            t = t - seconds + 60.0;
-            text = nullptr;
-        }
-    }
+    if (seconds_round_up(t)) t = t - seconds + 60.0;
+    else if (seconds >= tolerance) text = float_::form_float(seconds, float_::kind::seconds);
     s += hours_text(std::floor(t / 3600.0));
     s += ':';
     int minutes = int(std::floor(std::fmod(t, 3600.0) / 60.0));

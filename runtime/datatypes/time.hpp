@@ -19,6 +19,9 @@ inline Cell* box(Cell* out, double seconds) {
 // The text of a duration: [-]h:mm:ss with the fraction of the seconds
 // when there is one; answers the limit less the characters written.
 int32_t form_time(double seconds, Cell* out, int32_t limit);
+// True when the seconds of t, written as form_time writes them, would read
+// 60: form_time then writes the next whole minute instead.
+bool seconds_round_up(double t);
 
 // The fields of a duration: hours truncated toward zero (a time with no
 // 32-bit hour count raises type-limit), whole minutes of the hour, and the
