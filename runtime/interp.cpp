@@ -214,6 +214,39 @@ Place place_of(const Cell* value, const Cell& parent) {
     return p;
 }
 
+// Values that a set-path changes in place (d/year: 2020, t/hour: 1): the
+// walk holds a copy of them, so the changed copy is stored back where it
+// was taken from.
+bool changed_in_place(uint8_t t) {
+    switch (t) {
+        case type::date:
+        case type::time:
+        case type::pair:
+        case type::point2d:
+        case type::point3d:
+        case type::tuple: return true;
+        default: return false;
+    }
+}
+
+// Stores the changed value into the head word, or through the parent's own
+// path handler, which tells the parent's owner of the change as any
+// set-path does.
+void store_back(Cell head, const Cell& path, bool from_head, Cell* value, Cell* parent, const Cell& selector,
+                bool case_) {
+    if (from_head) {
+        word::set(&head, value);
+        return;
+    }
+    if (cell::is(parent, type::none)) return;
+    Cell* sel = stack::push(&selector);
+    Cell* st = stack::push(value);
+    auto handler = actions::path_handler(parent, &path, sel, -1);
+    Cell* top = sel;
+    handler(parent, sel, st, &path, nullptr, nullptr, -1, case_, false, true, false);
+    stack::top = top;
+}
+
 // A path of words through objects, the common shape, read or set by the
 // object handler straight away. Answers false, having changed nothing, for
 // any other shape (or a function at its end), which the general walk takes.
@@ -275,8 +308,9 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
     Cell* parent_slot = stack::push_slot();
     *parent_slot = head_parent(head);
     Place where{Place::copy, 0};
-    Cell previous;
+    Cell previous, previous_selector;
     cell::set_none(&previous);
+    cell::set_none(&previous_selector);
     for (uint32_t i = first + 1; i < series::cell_count(elements); ++i) {
         Cell element = at(elements, i);
         if (traced && tracer.on) report(event::fetch, &path, i, nullptr, &element);
@@ -323,6 +357,8 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
         Cell next = *found;
         Place next_place = place_of(found, *work);
         stack::top = parent_slot + 1;
+        if (set && last && changed_in_place(cell::type_of(work)))
+            store_back(head, path, i == first + 1, work, parent_slot, previous_selector, case_);
         if (!set && !get && call::callable(cell::type_of(&next))) {
             stack::top = kept_top;
             uint32_t pending = eval_code<traced>(next, code, pos, end, &element, false, &path, i + 1);
@@ -333,6 +369,7 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
         *work = next;
         where = next_place;
         previous = element;
+        previous_selector = selector;
     }
     Cell result = *work;
     if (traced && tracer.on) report(event::exit, &path, series::cell_count(elements), nullptr, &result);

@@ -10,7 +10,7 @@ namespace kel::system_object {
 namespace {
 
 struct Names {
-    uint32_t system, locale, currencies, list, options, money_digits;
+    uint32_t system, locale, currencies, list, options, money_digits, months;
 };
 Names names;
 
@@ -34,11 +34,14 @@ Cell field(std::initializer_list<uint32_t> path) {
 
 void init() {
     names = {symbol::make("system"),  symbol::make("locale"),  symbol::make("currencies"),
-             symbol::make("list"),    symbol::make("options"), symbol::make("money-digits")};
+             symbol::make("list"),    symbol::make("options"), symbol::make("money-digits"),
+             symbol::make("months")};
 }
 
 Cell currency_list() { return field({names.locale, names.currencies, names.list}); }
 
 Cell money_digits() { return field({names.options, names.money_digits}); }
+
+Cell months() { return field({names.locale, names.months}); }
 
 }  // namespace kel::system_object

@@ -139,7 +139,8 @@ TEST_F(Error, CodesOfTheIds) {
         {"e: make error! 906 reduce [e/type e/id]", "[internal too-deep]"},
         {"e: make error! 912 reduce [e/type e/id]", "[internal deprecated]"},
         {"make error! 205", "error: out-of-range"},
-        {"make error! 379", "error: out-of-range"},
+        {"e: make error! 379 reduce [e/type e/id]", "[script invalid-months]"},
+        {"make error! 380", "error: out-of-range"},
     });
 }
 

@@ -5,11 +5,13 @@
 #include "runtime/datatypes/integer.hpp"
 
 #include <climits>
+#include <utility>
 
 #include "runtime/actions.hpp"
 #include "runtime/alloc.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatype.hpp"
+#include "runtime/datatypes/date.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
@@ -106,10 +108,18 @@ Cell* convert(Cell* proto, Cell* spec, bool making) {
         case type::time: v = from_real(cell::real(spec) + 0.5); break;
         case type::binary: v = from_binary(spec); break;
         case type::issue: v = from_issue(spec); break;
-        // The money conversion and the date's day count belong to modules
-        // not built yet.
-        case type::money:
-        case type::date: error::fire_not_done();
+        // The money conversion belongs to a module not built yet.
+        case type::money: error::fire_not_done();
+        // Seconds since 1-Jan-1970/0:00 UTC, the inverse of to date!.
+        case type::date: {
+            int64_t seconds = date::to_epoch(spec);
+            if (seconds < INT32_MIN || seconds > INT32_MAX) {
+                Cell kind = datatype_of(type::integer);
+                error::fire(error::id::type_limit, &kind);
+            }
+            v = int32_t(seconds);
+            break;
+        }
         case type::string:
         case type::file:
         case type::url:
@@ -230,7 +240,9 @@ void math(int op) {
             error::fire_not_done();
         case type::date:
             if (op != op::add) fire_not_related(words::words.subtract);
-            error::fire_not_done();
+            std::swap(left[0], right[0]);
+            date::math(op::add);
+            return;
         default: {
             Cell kind = datatype_of(cell::type_of(right));
             error::fire(error::id::invalid_type, &kind);
