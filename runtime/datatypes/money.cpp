@@ -1,6 +1,7 @@
 #include "runtime/datatypes/money.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -90,6 +91,20 @@ bool make_from_parts(Cell* out, bool negative, const char* code, const char* sta
 
 namespace {
 
+// The byte of two decimal digits, for 0 .. 99.
+constexpr auto bcd_pairs = [] {
+    std::array<uint8_t, 100> t{};
+    for (int i = 0; i < 100; ++i) t[i] = uint8_t((i / 10) << 4 | i % 10);
+    return t;
+}();
+
+// The value of a byte of two decimal digits.
+constexpr auto bcd_values = [] {
+    std::array<uint8_t, 256> t{};
+    for (int i = 0; i < 256; ++i) t[i] = uint8_t((i >> 4) * 10 + (i & 15));
+    return t;
+}();
+
 // 10^22 units of 0.00001: the first amount money cannot hold.
 constexpr __int128 limit_units = __int128(100'000'000'000'000'000) * 100'000;
 
@@ -153,12 +168,14 @@ void negate(Cell* m) { m->header ^= sign_mask; }
 
 }  // namespace
 
-// The digits read in two halves of 11, each within 64 bits.
+// The digits two to a byte: bytes 1-5 hold digits 1-10, bytes 6-11 digits
+// 11-22, each group within 64 bits.
 __int128 units(const Cell* m) {
+    const uint8_t* b = reinterpret_cast<const uint8_t*>(m) + 5;
     uint64_t high = 0, low = 0;
-    for (int i = 1; i <= 11; ++i) high = high * 10 + digit(m, i);
-    for (int i = 12; i <= digits; ++i) low = low * 10 + digit(m, i);
-    __int128 v = __int128(high) * 100'000'000'000 + low;
+    for (int i = 0; i < 5; ++i) high = high * 100 + bcd_values[b[i]];
+    for (int i = 5; i < 11; ++i) low = low * 100 + bcd_values[b[i]];
+    __int128 v = __int128(high) * 1'000'000'000'000 + low;
     return m->header & sign_mask ? -v : v;
 }
 
@@ -170,19 +187,23 @@ Cell* box_units(Cell* out, __int128 amount, uint32_t currency) {
         error::fire(error::id::type_limit, &kind);
     }
     *out = Cell{uint32_t(type::money) | (negative ? sign_mask : 0), currency & 0xFF, 0, 0};
-    uint64_t high = uint64_t(amount / 100'000'000'000), low = uint64_t(amount % 100'000'000'000);
-    for (int i = digits; i >= 12; --i, low /= 10) set_digit(out, i, uint32_t(low % 10));
-    for (int i = 11; i >= 1; --i, high /= 10) set_digit(out, i, uint32_t(high % 10));
+    // Most amounts fit 64 bits, where the split needs no 128-bit division.
+    uint64_t high, low;
+    if (uint64_t(amount >> 64) == 0) {
+        uint64_t a = uint64_t(amount);
+        high = a / 1'000'000'000'000, low = a % 1'000'000'000'000;
+    } else {
+        high = uint64_t(amount / 1'000'000'000'000), low = uint64_t(amount % 1'000'000'000'000);
+    }
+    uint8_t* b = digit_bytes(out);
+    for (int i = 10; i >= 5; --i, low /= 100) b[i] = bcd_pairs[low % 100];
+    for (int i = 4; i >= 0; --i, high /= 100) b[i] = bcd_pairs[high % 100];
     return out;
 }
 
 int32_t sign(const Cell* m) { return zero_q(m) ? 0 : m->header & sign_mask ? -1 : 1; }
 
-bool zero_q(const Cell* m) {
-    for (int i = 1; i <= digits; ++i)
-        if (digit(m, i)) return false;
-    return true;
-}
+bool zero_q(const Cell* m) { return (m->payload1 & ~0xFFu) == 0 && m->payload2 == 0 && m->payload3 == 0; }
 
 Cell* from_integer(Cell* out, int32_t n) { return box_units(out, __int128(n) * 100'000, 0); }
 

@@ -57,9 +57,10 @@ Cell* flipped(Cell* m) {
 }  // namespace
 
 int significant_digits(const Cell* m) {
-    int i = 1;
-    while (i < digits && digit(m, i) == 0) ++i;
-    return digits + 1 - i;
+    const uint8_t* b = reinterpret_cast<const uint8_t*>(m) + 5;
+    for (int i = 0; i < 11; ++i)
+        if (b[i]) return digits - 2 * i - (b[i] >> 4 ? 0 : 1);
+    return 1;
 }
 
 Cell* core_add(Cell* a, Cell* b) {
