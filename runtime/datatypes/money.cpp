@@ -109,7 +109,7 @@ constexpr auto bcd_values = [] {
 constexpr __int128 limit_units = __int128(100'000'000'000'000'000) * 100'000;
 
 Cell datatype_cell(uint8_t t) {
-    Cell c;
+    Cell c{};
     cell::set_datatype(&c, t);
     return c;
 }
@@ -397,6 +397,7 @@ Cell* from_block(Cell* out, const Cell* spec) {
     if (whole) from_integer(&amount, cell::integer(v + i));
     else if (cell::is(v + i, type::float_)) from_float(&amount, cell::real(v + i), true);
     else fire_bad_make(spec);
+    Cell fraction;  // the sum may be this cell, when the amount is zero
     Cell* r = &amount;
     if (++i < n) {
         const Cell* f = v + i++;
@@ -404,7 +405,6 @@ Cell* from_block(Cell* out, const Cell* spec) {
         for (int k = 0; k < decimal_digits; ++k) max_fraction *= 10;
         if (!whole || !cell::is(f, type::integer) || cell::integer(f) < 0 || cell::integer(f) >= max_fraction)
             fire_bad_make(spec);
-        Cell fraction;
         int32_t u = cell::integer(f);
         box_units(&fraction, amount.header & sign_mask ? -__int128(u) : __int128(u), 0);
         r = core_add(&amount, &fraction);
