@@ -5,6 +5,7 @@
 // correctly rounded digits the way C's "%.Ng" would, then tidies them;
 // nothing here depends on the C library's printf.
 #include "runtime/datatypes/float.hpp"
+#include "runtime/datatypes/money.hpp"
 
 #include <bit>
 #include <cfloat>
@@ -320,8 +321,8 @@ void math(int op) {
     uint8_t tl = cell::type_of(left), tr = cell::type_of(right);
     switch (tr) {
         case type::vector: vector::scalar_first_op(op); return;
-        case type::tuple:
-        case type::money: error::fire_not_done();
+        case type::money: money::math(op); return;
+        case type::tuple: error::fire_not_done();
         case type::pair:
         case type::point2d:
         case type::point3d:
@@ -419,7 +420,7 @@ Cell* make(Cell* proto, Cell* spec, uint8_t t) {
         case type::ref:
             d = from_text(spec, t);
             break;
-        case type::money: error::fire_not_done();
+        case type::money: d = money::to_float(spec); break;
         default: error::fire_bad_to_arg(t, spec);
     }
     cell::set_real(proto, t, d);
@@ -465,7 +466,7 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
         case type::float_:
         case type::percent:
         case type::time: y = get(b); break;
-        case type::money: error::fire_not_done();
+        case type::money: return ta == type::time ? -2 : money::compare_number(a, b, op);
         default: return -2;
     }
     int32_t order = x < y ? -1 : x > y ? 1 : 0;

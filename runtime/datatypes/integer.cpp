@@ -3,6 +3,7 @@
 // path here relies on signed 32-bit overflow; the one quotient that does not
 // fit (-2147483648 / -1, and its remainder) is refused before dividing.
 #include "runtime/datatypes/integer.hpp"
+#include "runtime/datatypes/money.hpp"
 
 #include <climits>
 #include <utility>
@@ -108,8 +109,7 @@ Cell* convert(Cell* proto, Cell* spec, bool making) {
         case type::time: v = from_real(cell::real(spec) + 0.5); break;
         case type::binary: v = from_binary(spec); break;
         case type::issue: v = from_issue(spec); break;
-        // The money conversion belongs to a module not built yet.
-        case type::money: error::fire_not_done();
+        case type::money: v = money::to_integer(spec); break;
         // Seconds since 1-Jan-1970/0:00 UTC, the inverse of to date!.
         case type::date: {
             int64_t seconds = date::to_epoch(spec);
@@ -229,7 +229,7 @@ void math(int op) {
         case type::percent:
         case type::time: float_::math(op); return;
         case type::vector: vector::scalar_first_op(op); return;
-        case type::money: error::fire_not_done();
+        case type::money: money::math(op); return;
         case type::pair:
         case type::point2d:
         case type::point3d:
@@ -285,7 +285,7 @@ int32_t compare(const Cell* a, const Cell* b, int32_t op) {
             int32_t x = get(a), y = get(b);
             return x < y ? -1 : x > y ? 1 : 0;
         }
-        case type::money: error::fire_not_done();
+        case type::money: return money::compare_number(a, b, op);
         case type::float_:
         case type::percent:
         case type::time: {

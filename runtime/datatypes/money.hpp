@@ -43,6 +43,25 @@ __int128 units(const Cell* m);
 // an amount of 10^22 units (10^17) or more raises script type-limit.
 Cell* box_units(Cell* out, __int128 amount, uint32_t currency);
 inline uint32_t currency_of(const Cell* m) { return m->payload1 & 0xFF; }
+// The currency byte shares payload 1 with the first six digits.
+inline void set_currency(Cell* m, uint32_t index) { m->payload1 = (m->payload1 & ~0xFFu) | (index & 0xFF); }
+
+// The count of digits from the first nonzero one to the last decimal (1
+// for zero): $1 has 6, $0.01 has 4.
+int significant_digits(const Cell* m);
+
+// The arithmetic cores (op codes of integer::op: add, subtract, multiply,
+// divide, remainder). Each may change both operand cells and answers the
+// one holding the result, whose currency the caller sets.
+Cell* core_add(Cell* a, Cell* b);
+Cell* core_subtract(Cell* a, Cell* b);
+Cell* core_multiply(Cell* a, Cell* b);
+Cell* core_divide(Cell* a, Cell* b, bool remainder);
+Cell* core_dispatch(Cell* a, Cell* b, int op);
+
+// The action-level arithmetic on stack::args[0] and [1], one of them money
+// (an integer or float left operand comes from those types' rows).
+void math(int op);
 
 int32_t sign(const Cell* m);  // -1, 0, 1
 bool zero_q(const Cell* m);
@@ -53,11 +72,16 @@ Cell* from_integer(Cell* out, int32_t n);
 // bad-make-arg with money! and the value.
 Cell* from_float(Cell* out, double d, bool strict);
 double to_float(const Cell* m);
+// The integer part; outside 32 bits raises script type-limit with integer!.
+int32_t to_integer(const Cell* m);
 
 int32_t form(const Cell* value, Cell* out, const Cell* part, int32_t limit);
 int32_t mold(const Cell* value, Cell* out, bool only, bool all, bool flat, const Cell* part, int32_t limit,
              int32_t indent);
 int32_t compare(const Cell* a, const Cell* b, int32_t op);
+// A number of the integer or float row compared with money on the right:
+// the number becomes money in the right operand's currency.
+int32_t compare_number(const Cell* number, const Cell* m, int32_t op);
 
 void register_type();
 
