@@ -250,6 +250,5 @@ void register_type() {
 
 
 void word::fire_unbound(const Cell* word) { error::fire(error::id::not_defined, word); }
-Cell* word::set(Cell* word, const Cell* value) { return context::store_word(word, value, context_of(word), true); }
 
 }  // namespace kel

@@ -113,5 +113,20 @@ inline Cell* fetch_bound(const Cell* word) {
     if (!word->payload1) [[unlikely]] fire_unbound(word);
     return fetch(word);
 }
-Cell* set(Cell* word, const Cell* value);
+// Sets the word's value. A resolved word of a context that is not an
+// object's (whose field words record the write) stores in one step.
+inline Cell* set(Cell* word, const Cell* value) {
+    NodeId ctx = word->payload1;
+    int32_t index = int32_t(word->payload3);
+    if (ctx && index >= 0) [[likely]] {
+        const Cell* c = context::context_cell(ctx);
+        if (context::values_of(c) != 0 && ((c->header & cell::context_kind_mask) >> 11) != context::object_kind) {
+            Cell v = *value;
+            Cell* slot = context::value_address(ctx, uint32_t(index));
+            *slot = v;
+            return slot;
+        }
+    }
+    return context::store_word(word, value, ctx, true);
+}
 }  // namespace kel::word

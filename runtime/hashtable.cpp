@@ -429,7 +429,10 @@ bool word_family(uint8_t t) {
 }
 
 bool equal_keys(const Cell* a, const Cell* b, int32_t op) {
-    return cell::type_of(a) == cell::type_of(b) && actions::compare_raw(a, b, op) == 0;
+    if (cell::type_of(a) != cell::type_of(b)) return false;
+    // Integers are equal by value under every equality code: no dispatch.
+    if (cell::is(a, type::integer)) return a->payload2 == b->payload2;
+    return actions::compare_raw(a, b, op) == 0;
 }
 
 // A hash! bucket's positions: one, or a duplicate list.
@@ -586,6 +589,32 @@ Cell* get(NodeId table, const Cell* key, int32_t start, int32_t skip, int32_t op
     }
     return chosen < 0 ? nullptr : const_cast<Cell*>(cells) + chosen;
 }
+
+MapSlot find_map_key(NodeId table, const Cell* key, int32_t op) {
+    Record* r = record(table);
+    Cell k = *key;
+    if (word_family(cell::type_of(&k))) cell::set_type(&k, type::set_word);
+    const Cell* cells = cells_of(r->block);
+    MapSlot slot;
+    // The live key under op ends the walk; the strict match and the free
+    // bucket are the first ones met, as separate probes would find them.
+    // A live key that is not equal under op is not strictly equal either.
+    Probe p = probe(r, hash_cell(&k), [&](int32_t at) {
+        const Cell* c = cells + at;
+        if (c[1].header != 0) return equal_keys(c, &k, op);
+        if (slot.strict < 0 && equal_keys(c, &k, 2)) slot.strict = at;  // a removed pair
+        return false;
+    });
+    if (p.found >= 0) {
+        slot.live = keys_of(r)[p.found];
+        return slot;
+    }
+    slot.free = p.free;
+    slot.grows = r->occupied >= r->upper;
+    return slot;
+}
+
+void put_at(NodeId table, int64_t bucket, uint32_t position) { take_bucket(table, bucket, int32_t(position)); }
 
 void remove(NodeId table, uint32_t position) {
     Record* r = record(table);

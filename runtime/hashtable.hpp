@@ -94,6 +94,22 @@ Cell* put(NodeId table, uint32_t position);
 // distance from it is a multiple of `skip` (the last before it with
 // `reverse`, the last overall with `last`).
 Cell* get(NodeId table, const Cell* key, int32_t start, int32_t skip, int32_t op, bool last, bool reverse);
+// map!: one probe for a key (words taken as set-words) that finds, under
+// comparison code `op`, the live key, and also what an insertion needs: the
+// first indexed key strictly equal to it (a removed pair comes back there)
+// and the bucket a new key takes. `grows` tells that the table must grow
+// before a new key goes in: `free` is then not to be used.
+struct MapSlot {
+    int32_t live = -1;     // block position of the live key, or -1
+    int32_t strict = -1;   // block position of a strictly equal indexed key, or -1
+    int64_t free = -1;     // bucket for a new key
+    bool grows = false;
+};
+MapSlot find_map_key(NodeId table, const Cell* key, int32_t op);
+// Indexes the block cell at `position` (a new key, which find_map_key found
+// neither live nor strictly equal) in the bucket it answered; nothing that
+// changes the table ran in between.
+void put_at(NodeId table, int64_t bucket, uint32_t position);
 // Takes the block cell at `position` out of the index (a map! pair is kept
 // in the block with its value's header cleared).
 void remove(NodeId table, uint32_t position);

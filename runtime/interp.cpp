@@ -379,12 +379,17 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
 }
 
 // The op! value of the word at pos, if it names one.
+// Asked after every value: a bound, resolved word reaches its value cell
+// here in one step; the rest take word::fetch.
 bool next_is_op(NodeId code, uint32_t pos, uint32_t end, Cell* op) {
     if (pos >= end) return false;
     const Cell* w = series::cells_of(code) + pos;
-    if (!cell::is(w, type::word) || !word::context_of(w)) return false;
-    if (context::values_of(context::context_cell(word::context_of(w))) == 0) return false;
-    const Cell* v = word::fetch(w);
+    if (!cell::is(w, type::word)) return false;
+    NodeId ctx = word::context_of(w);
+    if (!ctx) return false;
+    if (context::values_of(context::context_cell(ctx)) == 0) return false;
+    int32_t index = word::index_of(w);
+    const Cell* v = index < 0 ? word::fetch(w) : context::value_address(ctx, uint32_t(index));
     if (!cell::is(v, type::op)) return false;
     *op = *v;
     return true;

@@ -92,13 +92,36 @@ void compact(const Cell* m) {
 // key comes back in its place, a new key is appended. m is a stack cell.
 Cell* set_value(Cell* m, const Cell* key, const Cell* value, bool case_) {
     const Cell v = *value;
-    int32_t at = find_key(m, key, case_);
-    if (at >= 0) return &(pairs_of(m)[at + 1] = v);
+    // One probe finds the key, or where a new one goes.
+    hashtable::MapSlot slot;
+    if (key_type_q(cell::type_of(key))) slot = hashtable::find_map_key(m->payload3, key, case_ ? 2 : 0);
+    if (slot.live >= 0) return &(pairs_of(m)[slot.live + 1] = v);
     Cell* held = stack::push(&v);
     Cell* k = stack::push_slot();
     *k = prepared_key(m, key);
     SeriesBuffer* b = alloc::buffer_of(m->payload2);
-    if (b->tail + 2 * sizeof(Cell) > b->size) {
+    // A table that must grow first drops removed pairs from its index: that
+    // case, and a full block, take the general path at the end.
+    bool room = b->tail + 2 * sizeof(Cell) <= b->size;
+    if (room && !slot.grows && slot.strict >= 0) {
+        // A removed pair of this key comes back in its place.
+        pairs_of(m)[slot.strict + 1] = *held;
+        ++hashtable::record(m->payload3)->count;
+        stack::pop(2);
+        return pairs_of(m) + slot.strict + 1;
+    }
+    if (room && !slot.grows && slot.free >= 0) {
+        uint32_t position = cells_in(m);
+        series::bump_tail(b);
+        series::bump_tail(b);
+        Cell* c = pairs_of(m);
+        c[position] = *k;
+        c[position + 1] = *held;
+        hashtable::put_at(m->payload3, slot.free, position);
+        stack::pop(2);
+        return pairs_of(m) + position + 1;
+    }
+    if (!room) {
         uint32_t pairs = cells_in(m) / 2, alive = count(m);
         if (pairs - alive > alive) {
             // A removed pair of this key comes back in its place before the
