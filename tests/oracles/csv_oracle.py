@@ -26,8 +26,10 @@ PIECES = ['a', 'B', '1', ' ', ',', '"', '""', '\n', '\r\n', '\r', "'", ';', 'é'
 KEL_SCRIPT = r'''Kel []
 hex: func [s] [enbase/base to binary! s 16]
 out: make string! 100000
+codec: select system/codecs 'csv
 foreach name transcode read %list.txt [
-	rows: load-csv read name
+	; The codec reads the file itself.
+	rows: codec/decode name
 	append out rejoin ["TABLE " name lf]
 	either error? rows [append out rejoin ["E " hex rows/arg1 lf]] [
 		foreach row rows [

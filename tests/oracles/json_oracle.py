@@ -102,8 +102,10 @@ dump: func [v out] [
 	]
 ]
 out: make string! 100000
+codec: select system/codecs 'json
 foreach name transcode read %list.txt [
-	v: load-json read name
+	; The codec reads the file itself.
+	v: codec/decode name
 	append out rejoin ["DOC " name lf]
 	dump :v out
 	append out rejoin ["C " hex to-json :v lf "X " hex to-json/ascii :v lf "P " hex to-json/pretty :v "  " lf]
