@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "environment/codecs.hpp"
+#include "environment/json.hpp"
 #include "environment/predicates.hpp"
 #include "environment/routines.hpp"
 #include "environment/script.hpp"
@@ -90,6 +91,7 @@ void boot() {
     make_external();
     make_predicates();
     make_environment_routines();
+    make_json_routines();
     make_quiet_setters();
     make_script_runner();
     // The image holds one block per source; each is evaluated in order.
