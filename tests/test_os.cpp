@@ -9,15 +9,15 @@
 #include <fstream>
 #include <string>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 #include "runtime/http.hpp"
 #include "runtime/platform/os_info.hpp"
 #include "tests/support/binary_hex.hpp"
 #include "tests/support/child.hpp"
 #include "tests/support/environment.hpp"
+
+#ifdef _WIN32
+#include <windows.h>  // last: it defines near and far
+#endif
 
 using namespace kel;
 using namespace kel::test;

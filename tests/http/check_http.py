@@ -31,6 +31,13 @@ def check(name, got, expected):
         print(f'FAIL {name}: got {got!r}, expected {expected!r}')
 
 
+def unquoted(molded):
+    """A molded string's text: a long one is molded in braces."""
+    if molded and molded[0] + molded[-1] in ('""', '{}'):
+        return molded[1:-1]
+    return molded
+
+
 def kel_mold(text):
     return '"' + text.replace('^', '^^').replace('"', '^"') + '"'
 
@@ -72,15 +79,16 @@ def main():
             lines[name] = value
 
     # The response side.
-    check('text', lines.get('text'), '"' + 'héllo\nwörld'.encode().hex().upper() + '"')
-    check('binary', lines.get('binary'), '"' + bytes(range(256)).hex().upper() + '"')
+    check('text', unquoted(lines.get('text')), 'héllo\nwörld'.encode().hex().upper())
+    check('binary', unquoted(lines.get('binary')), bytes(range(256)).hex().upper())
     check('lines', lines.get('lines'), '["a" "b" "" "c"]')
     check('info length', lines.get('info-length'), '3')
     check('info status', lines.get('info-status'), '200')
     check('info body', lines.get('info-body'), '"info"')
     reference = curl_headers(server.port, '/info')
     expected = {name: (kel_mold(v[0]) if len(v) == 1 else '[' + ' '.join(map(kel_mold, v)) + ']')
-                for name, v in reference.items()}
+                for name, v in reference.items() if name != 'Date'}  # a second may pass between the two
+    headers.pop('Date', None)
     check('info headers as curl reads them', headers, expected)
     check('X:abc kept whole', headers.get('X'), '"abc"')
     check('Set-Cookie twice', headers.get('Set-Cookie'), '["a=1" "b=2"]')
@@ -89,13 +97,13 @@ def main():
     check('refused', lines.get('refused'), '[access no-connect]')
     check('default post answer', lines.get('default-post'), '"a=1"')
     check('put answer', lines.get('put'), '"x^M^/y"')
-    check('text body', lines.get('text-body'), '"' + b'a\r\nb\r\n'.hex().upper() + '"')
-    check('binary body', lines.get('binary-body'), '"' + bytes(range(256)).hex().upper() + '"')
+    check('text body', unquoted(lines.get('text-body')), b'a\r\nb\r\n'.hex().upper())
+    check('binary body', unquoted(lines.get('binary-body')), bytes(range(256)).hex().upper())
     check('block body', lines.get('block-body'), '"a 1 b"')
     check('delete', lines.get('delete', '').startswith('[200 '), True)
 
     # The request side, in the order the script sent them.
-    log = [r for r in server.log]
+    log = server.log[:13]  # curl's request came after
     server.close()
     methods = [(r.method, r.path) for r in log]
     check('requests', methods, [
@@ -111,7 +119,8 @@ def main():
     check('get block: defaults, no body', ([k for k, _ in log[5].headers if k in dict(DEFAULTS)], log[5].body),
           ([k for k, _ in DEFAULTS], b''))
     put = dict(log[6].headers)
-    check('put headers', (put.get('Content-Type'), put.get('X-Kel'), 'Accept-Charset' in put, 'User-Agent' in put),
+    check('put headers: the block, no defaults',
+          (put.get('Content-Type'), put.get('X-Kel'), 'Accept-Charset' in put, put.get('User-Agent') == DEFAULTS[2][1]),
           ('text/plain', '7', False, False))
     check('put body', log[6].body, b'x\r\ny')
     check('text body with CR LF', log[7].body, b'a\r\nb\r\n')

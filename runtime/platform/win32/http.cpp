@@ -16,9 +16,9 @@ namespace kel::os {
 
 const bool http_available = true;
 
-namespace {
-
-// IWinHttpRequest, in the order of its vtable after IDispatch.
+// IWinHttpRequest, in the order of its vtable after IDispatch. Outside the
+// unnamed namespace: there the optimiser, seeing no class that implements
+// it, would take its calls for ones that cannot happen.
 struct WinHttpRequest : IDispatch {
     virtual HRESULT STDMETHODCALLTYPE SetProxy(LONG setting, VARIANT server, VARIANT bypass) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetCredentials(BSTR user, BSTR password, LONG flags) = 0;
@@ -32,6 +32,8 @@ struct WinHttpRequest : IDispatch {
     virtual HRESULT STDMETHODCALLTYPE get_ResponseText(BSTR* body) = 0;
     virtual HRESULT STDMETHODCALLTYPE get_ResponseBody(VARIANT* body) = 0;
 };
+
+namespace {
 
 // The id Wine's object answers to first, then the one of the class's
 // documentation.
