@@ -26,6 +26,8 @@ void make_environment_routines() {
                    R"(["Stops evaluation and exits the program with a given status"
                        status [integer!] "Process termination value to return"])",
                    quit_return);
+    make_value_routines();
+    make_os_routines();
 }
 
 Cell* push_routine(const char* spec, Entry entry, int32_t result_kind) {

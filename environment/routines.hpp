@@ -14,6 +14,9 @@ namespace kel::environment {
 // Makes each routine and sets its word; runs before the boot sources, whose
 // functions call them.
 void make_environment_routines();
+// Those over values and the evaluator's state, and those over the system.
+void make_value_routines();
+void make_os_routines();
 
 // Pushes the routine of the spec (the text of a spec block) and entry; its
 // result kind is type::logic, type::integer or -1 (the entry writes it).

@@ -38,6 +38,7 @@
 #include "runtime/datatypes/time.hpp"
 #include "runtime/datatypes/tuple.hpp"
 #include "runtime/datatypes/url.hpp"
+#include "runtime/http.hpp"
 #include "runtime/datatypes/vector.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/lexer/lexer.hpp"
@@ -117,6 +118,7 @@ void init_values() {
     alloc::init();
     slots::init();
     register_datatypes();
+    url::http_request = http::request;
     actions::init();
     natives::init();
     alloc::make_first_frames();

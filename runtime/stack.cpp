@@ -174,6 +174,19 @@ Cell get_call_word() {
     return *words::words.not_found;
 }
 
+std::vector<std::pair<Cell, int32_t>> active_calls() {
+    std::vector<std::pair<Cell, int32_t>> calls;
+    uint32_t base = uint32_t(args - cells);
+    for (const Frame* f = frame_top - 1; f > frames; --f) {
+        // a frame's own base is the one the frame opened above it recorded
+        uint32_t own = f == frame_top - 1 ? base : (f + 1)->prev;
+        if (!f->symbol || anonymous(f->symbol)) continue;
+        calls.push_back({Cell{type::word, f->function ? f->function : context::global, f->symbol, uint32_t(-1)},
+                         int32_t(own)});
+    }
+    return calls;
+}
+
 void trace_frames(Cell* block) {
     for (const Frame* f = frame_top - 1; f > frames; --f) {
         if (!f->symbol || anonymous(f->symbol)) continue;

@@ -10,6 +10,8 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "runtime/alloc.hpp"
 #include "runtime/cell.hpp"
@@ -140,5 +142,9 @@ extern Frame* throw_origin;
 Cell get_call_word();
 // Appends a word and the caller's argument position for every named frame.
 void trace_frames(Cell* block);
+// The named calls, innermost first: the called word (bound to the called
+// function's context, else the global one) and the call's own arguments
+// base in cells from the bottom.
+std::vector<std::pair<Cell, int32_t>> active_calls();
 
 }  // namespace kel::stack

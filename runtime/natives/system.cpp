@@ -301,3 +301,11 @@ uint32_t recycle(const Call& call) {
 }
 
 }  // namespace kel::natives
+
+namespace kel::os {
+
+void check_arg_type(const Cell* value, uint8_t t) {
+    if (cell::type_of(value) != t) error::fire(error::id::invalid_arg, value);
+}
+
+}  // namespace kel::os

@@ -17,3 +17,11 @@ extern bool last_lf;
 void print_to_stdout(const Cell* text, bool newline);
 
 }  // namespace kel::natives
+
+namespace kel::os {
+
+// Returns when the value is of the type; otherwise raises invalid-arg with
+// the value.
+void check_arg_type(const Cell* value, uint8_t t);
+
+}  // namespace kel::os

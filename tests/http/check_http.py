@@ -1,0 +1,137 @@
+#!/usr/bin/env python3
+"""Runs http/client.kel with kel.exe under Wine against the loopback server
+and checks both sides: what the script printed (the response side, compared
+with what curl -i reads from the same server) and what the server logged
+(the request side: methods, default headers in order, bodies).
+
+    check_http.py KEL_EXE
+Prints one line per failed check and ends with "N passed, N failed".
+"""
+import os
+import socket
+import subprocess
+import sys
+
+here = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(here), 'support'))
+from http_server import LoopbackServer  # noqa: E402
+
+DEFAULTS = [('Content-Type', 'application/x-www-form-urlencoded'), ('Accept-Charset', 'UTF-8'),
+            ('User-Agent', 'Mozilla/5.0 (Windows NT 6.1; Win64; x64)')]
+
+passed = failed = 0
+
+
+def check(name, got, expected):
+    global passed, failed
+    if got == expected:
+        passed += 1
+    else:
+        failed += 1
+        print(f'FAIL {name}: got {got!r}, expected {expected!r}')
+
+
+def unquoted(molded):
+    """A molded string's text: a long one is molded in braces."""
+    if molded and molded[0] + molded[-1] in ('""', '{}'):
+        return molded[1:-1]
+    return molded
+
+
+def kel_mold(text):
+    return '"' + text.replace('^', '^^').replace('"', '^"') + '"'
+
+
+def refused_port():
+    with socket.socket() as s:
+        s.bind(('127.0.0.1', 0))
+        return s.getsockname()[1]
+
+
+def curl_headers(port, path):
+    out = subprocess.run(['curl', '-si', f'http://127.0.0.1:{port}{path}'], capture_output=True, check=True).stdout
+    head = out.split(b'\r\n\r\n', 1)[0].decode().split('\r\n')[1:]
+    grouped = {}
+    for line in head:
+        name, value = line.split(':', 1)
+        grouped.setdefault(name, []).append(value.lstrip(' \t'))
+    return grouped
+
+
+def main():
+    kel = sys.argv[1]
+    root = os.path.dirname(os.path.dirname(here))
+    server = LoopbackServer()
+    env = dict(os.environ, KEL_HTTP_PORT=str(server.port), KEL_HTTP_REFUSED=str(refused_port()),
+               KEL_FATAL_TO_STDERR='1')
+    run = subprocess.run([os.path.join(root, 'tools', 'kel-wine'), kel, os.path.join(here, 'client.kel')],
+                         capture_output=True, env=env, timeout=300)
+    out = run.stdout.decode('utf-8', 'replace').replace('\r\n', '\n')
+    check('exit status', (run.returncode, run.stderr.decode('utf-8', 'replace')[-400:]), (0, ''))
+    lines = {}
+    headers = {}
+    for line in out.splitlines():
+        name, _, value = line.partition(' ')
+        if name == 'header':
+            key, _, value = value.partition(' ')
+            headers[key] = value
+        else:
+            lines[name] = value
+
+    # The response side.
+    check('text', unquoted(lines.get('text')), 'héllo\nwörld'.encode().hex().upper())
+    check('binary', unquoted(lines.get('binary')), bytes(range(256)).hex().upper())
+    check('lines', lines.get('lines'), '["a" "b" "" "c"]')
+    check('info length', lines.get('info-length'), '3')
+    check('info status', lines.get('info-status'), '200')
+    check('info body', lines.get('info-body'), '"info"')
+    reference = curl_headers(server.port, '/info')
+    expected = {name: (kel_mold(v[0]) if len(v) == 1 else '[' + ' '.join(map(kel_mold, v)) + ']')
+                for name, v in reference.items() if name != 'Date'}  # a second may pass between the two
+    headers.pop('Date', None)
+    check('info headers as curl reads them', headers, expected)
+    check('X:abc kept whole', headers.get('X'), '"abc"')
+    check('Set-Cookie twice', headers.get('Set-Cookie'), '["a=1" "b=2"]')
+    missing = lines.get('missing', '')
+    check('missing status and body', (missing.startswith('[404 '), missing.endswith(' "not here"]')), (True, True))
+    check('refused', lines.get('refused'), '[access no-connect]')
+    check('default post answer', lines.get('default-post'), '"a=1"')
+    check('put answer', lines.get('put'), '"x^M^/y"')
+    check('text body', unquoted(lines.get('text-body')), b'a\r\nb\r\n'.hex().upper())
+    check('binary body', unquoted(lines.get('binary-body')), bytes(range(256)).hex().upper())
+    check('block body', lines.get('block-body'), '"a 1 b"')
+    check('delete', lines.get('delete', '').startswith('[200 '), True)
+
+    # The request side, in the order the script sent them.
+    log = server.log[:13]  # curl's request came after
+    server.close()
+    methods = [(r.method, r.path) for r in log]
+    check('requests', methods, [
+        ('GET', '/text'), ('GET', '/binary'), ('GET', '/lines'), ('GET', '/info'), ('POST', '/echo'),
+        ('GET', '/echo'), ('PUT', '/echo'), ('POST', '/echo'), ('GET', '/binary'), ('POST', '/echo'),
+        ('POST', '/echo'), ('GET', '/missing'), ('DELETE', '/echo')])
+    if len(log) < 13:
+        return
+    post = log[4]
+    sent = [(k, v) for k, v in post.headers if k in dict(DEFAULTS)]
+    check('default headers in order', sent, DEFAULTS)
+    check('default post body', post.body, b'a=1')
+    check('get block: defaults, no body', ([k for k, _ in log[5].headers if k in dict(DEFAULTS)], log[5].body),
+          ([k for k, _ in DEFAULTS], b''))
+    put = dict(log[6].headers)
+    check('put headers: the block, no defaults',
+          (put.get('Content-Type'), put.get('X-Kel'), 'Accept-Charset' in put, put.get('User-Agent') == DEFAULTS[2][1]),
+          ('text/plain', '7', False, False))
+    check('put body', log[6].body, b'x\r\ny')
+    check('text body with CR LF', log[7].body, b'a\r\nb\r\n')
+    check('binary body byte-exact', log[9].body, bytes(range(256)))
+
+
+if __name__ == '__main__':
+    try:
+        main()
+    except Exception as e:  # a broken run is a failure, not a crash of the check
+        failed += 1
+        print(f'FAIL {type(e).__name__}: {e}')
+    print(f'{passed} passed, {failed} failed')
+    sys.exit(1 if failed else 0)
