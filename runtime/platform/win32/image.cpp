@@ -222,6 +222,9 @@ Status decode_frame(IWICBitmapDecoder* decoder_in, Decoded* out) {
 
 bool init() {
     if (factory) return true;
+    // COM on this thread, the interpreter's: already started by the platform
+    // start in the product (S_FALSE then), not in a test program.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     void* f = nullptr;
     if (FAILED(CoCreateInstance(factory_class, nullptr, CLSCTX_INPROC_SERVER, factory_interface, &f))) return false;
     factory = static_cast<IWICImagingFactory*>(f);
