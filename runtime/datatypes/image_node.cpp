@@ -302,9 +302,31 @@ bool declared_size(const uint8_t* p, size_t n, int32_t format, uint64_t* width, 
 
 namespace {
 
-// Refuses a header that declares more than an image can hold, before any
-// decoder sees it: a few bytes can declare gigabytes of pixels.
-void check_declared(const uint8_t* p, size_t n, int32_t format) {
+// Refuses, before any decoder sees them, bytes too short to hold their
+// format's header or whose header points past the end (some platform
+// decoders read there unchecked), and a header that declares more than an
+// image can hold: a few bytes can declare gigabytes of pixels.
+// The first n bytes are at p (n is at least 26 or the whole); total counts
+// them all.
+void check_declared(const uint8_t* p, size_t n, uint64_t total, int32_t format) {
+    using namespace image_wic;
+    bool whole;
+    switch (format) {
+        case png: whole = total >= 33; break;  // the signature and the IHDR chunk
+        case gif: whole = total >= 13; break;  // the header and the logical screen
+        case bmp: whole = n >= 26 && read_word(p + 10) <= total; break;
+        case tiff: {
+            if (n < 8) {
+                whole = false;
+                break;
+            }
+            uint32_t first = p[0] == 'I' ? read_word(p + 4) : big_endian(p + 4);  // the first directory
+            whole = first >= 8 && uint64_t(first) + 2 <= total;
+            break;
+        }
+        default: whole = total >= 4; break;
+    }
+    if (!whole) error::fire(error::id::bad_media);
     uint64_t w, h;
     if (!declared_size(p, n, format, &w, &h)) return;
     if (w > image_wic::max_side || h > image_wic::max_side || w * h > image_wic::max_pixels)
@@ -323,7 +345,7 @@ Cell* load_binary(const uint8_t* bytes, size_t n, Cell* out) {
         cell::set_none(out);
         return out;
     }
-    check_declared(bytes, n, format);
+    check_declared(bytes, n, n, format);
     image_wic::Decoded d;
     check(image_wic::decode_memory(bytes, n, &d));
     return box_decoded(out, d);
@@ -336,7 +358,8 @@ Cell* load_file(const Cell* file, Cell* out) {
     if (!head) error::fire(error::id::cannot_open, file);
     auto* p = reinterpret_cast<const uint8_t*>(head->data());
     int32_t format = signature_format(p, head->size());
-    if (format >= 0) check_declared(p, head->size(), format);
+    std::optional<int64_t> total = files::size(path);
+    if (format >= 0) check_declared(p, head->size(), total ? uint64_t(*total) : head->size(), format);
     image_wic::Decoded d;
     image_wic::Status s = image_wic::load_file(path, &d);
     if (s == image_wic::Status::unavailable) check(s);
