@@ -1,10 +1,12 @@
 // The in-memory imaging back end: a bitmap is its pixel rows and nothing
-// else. There are no codecs here; the decoders and the encoder answer
+// else, on the tracked heap (so the bitmaps of images alive at exit are
+// released with it). There are no codecs here; the decoders and the encoder answer
 // `unavailable`.
 #include "runtime/platform/image.hpp"
 
 #include <cstring>
-#include <new>
+
+#include "runtime/mem.hpp"
 
 namespace kel::image_wic {
 
@@ -23,11 +25,11 @@ Status allocate(uint32_t width, uint32_t height, Bitmap** out) {
     *out = nullptr;
     if (!width || !height || width > max_side || height > max_side) return Status::bad_media;
     if (uint64_t(width) * height > max_pixels) return Status::no_memory;
-    auto* b = new (std::nothrow) Bitmap{width, height, false, nullptr};
+    auto* b = static_cast<Bitmap*>(mem::resize_or_null(nullptr, sizeof(Bitmap)));
     if (!b) return Status::no_memory;
-    b->pixels = new (std::nothrow) uint8_t[byte_count(width, height)];
+    *b = Bitmap{width, height, false, static_cast<uint8_t*>(mem::resize_or_null(nullptr, byte_count(width, height)))};
     if (!b->pixels) {
-        delete b;
+        mem::release(b);
         return Status::no_memory;
     }
     *out = b;
@@ -113,8 +115,8 @@ Status encode(Bitmap*, int32_t, std::vector<uint8_t>& out) {
 void release_all(uintptr_t bitmap) {
     auto* b = reinterpret_cast<Bitmap*>(bitmap);
     if (!b) return;
-    delete[] b->pixels;
-    delete b;
+    mem::release(b->pixels);
+    mem::release(b);
 }
 
 void age_gui_cache(Bitmap*) {}
