@@ -23,6 +23,7 @@
 #include "runtime/datatypes/function.hpp"
 #include "runtime/datatypes/handle.hpp"
 #include "runtime/datatypes/hash.hpp"
+#include "runtime/datatypes/image.hpp"
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/integer.hpp"
 #include "runtime/datatypes/issue.hpp"
@@ -44,6 +45,7 @@
 #include "runtime/lexer/lexer.hpp"
 #include "runtime/output.hpp"
 #include "runtime/ownership.hpp"
+#include "runtime/platform/image.hpp"
 #include "runtime/platform/start.hpp"
 #include "runtime/slots.hpp"
 #include "runtime/stack.hpp"
@@ -66,7 +68,10 @@ void register_unbuilt(uint8_t t, const char* name) {
     datatype::register_type({t, 0, name, row.handlers});
 }
 void register_triple() { register_unbuilt(type::triple, "triple!"); }
-void register_image() { register_unbuilt(type::image, "image!"); }
+
+// The imaging factory comes up between the point types and image!; an
+// image operation that needs a missing factory raises bad-media then.
+void register_imaging() { image_wic::init(); }
 
 // Every datatype's module, in registration order: parents before their
 // children. Each module gives its type's name and parent.
@@ -83,7 +88,7 @@ constexpr void (*registrations[])() = {
     map::register_type, hash::register_type, pair::register_type, percent::register_type,
     tuple::register_type, time::register_type, tag::register_type, email::register_type,
     handle::register_type, date::register_type, port::register_type, money::register_type, ref::register_type,
-    point2d::register_type, point3d::register_type, register_image,
+    point2d::register_type, point3d::register_type, register_imaging, image::register_type,
 };
 
 void register_datatypes() {

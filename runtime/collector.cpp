@@ -7,6 +7,7 @@
 
 #include "runtime/context.hpp"
 #include "runtime/datatypes/function.hpp"
+#include "runtime/datatypes/image.hpp"
 #include "runtime/datatypes/native.hpp"
 #include "runtime/datatypes/object.hpp"
 #include "runtime/datatypes/series.hpp"
@@ -115,7 +116,7 @@ void mark_cell(const Cell* c) {
             return;
         }
         case type::image:
-            mark_buffer(series::node_of(c));
+            if (mark_buffer(series::node_of(c))) image::finalize_node(series::node_of(c));
             return;
         case type::handle:
             if (int32_t(c->payload3) >= 0) slots::mark(int32_t(c->payload3), 0);

@@ -16,6 +16,7 @@
 #include "runtime/cycles.hpp"
 #include "runtime/datatypes/binary.hpp"
 #include "runtime/datatypes/bitset.hpp"
+#include "runtime/datatypes/image.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/tuple.hpp"
@@ -145,6 +146,11 @@ Cell* to(Cell*, Cell* spec, uint8_t) {
             const uint8_t* p = alloc::buffer_of(spec->payload2)->data() + alloc::buffer_of(spec->payload2)->offset;
             bytes.assign(p, p + bitset::byte_count(spec));
             break;
+        }
+        case type::image: {
+            // The raw stored pixels, B, G, R, A each.
+            Cell* out = stack::push_slot();
+            return image::to_binary(spec, out, 2);
         }
         default:
             if (!series::is_text(cell::type_of(spec))) error::fire_bad_to_arg(type::binary, spec);

@@ -22,6 +22,7 @@
 #include "runtime/datatype.hpp"
 #include "runtime/datatypes/binary.hpp"
 #include "runtime/datatypes/bitset.hpp"
+#include "runtime/datatypes/image.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/date.hpp"
 #include "runtime/datatypes/error.hpp"
@@ -317,7 +318,8 @@ struct Decoder {
             h.f = w & fixed_money_negative;
         } else {
             // Series carry their head index always.
-            h.f = series::is_any_block(t) || series::is_text(t) || t == type::binary || t == type::vector;
+            h.f = series::is_any_block(t) || series::is_text(t) || t == type::binary || t == type::vector ||
+                  t == type::image;
         }
         return h;
     }
@@ -336,7 +338,7 @@ struct Decoder {
         }
         bool refable = series::is_any_block(t) || series::is_text(t) || t == type::binary || t == type::vector ||
                        t == type::bitset || t == type::map || t == type::object || t == type::function ||
-                       t == type::error || word_type(t);
+                       t == type::error || t == type::image || word_type(t);
         if (h.reference && !refable) fail(h.at);
         Cell v{};
         switch (t) {
@@ -442,6 +444,9 @@ struct Decoder {
             case type::tag: case type::email: case type::ref: case type::binary: case type::vector:
             case type::bitset: case type::map:
                 series(parent, h);
+                return;
+            case type::image:
+                image_record(parent, h);
                 return;
             case type::context: {
                 uint32_t i = append(parent);
@@ -813,6 +818,42 @@ struct Decoder {
             fill(v.payload2, content(n), n);
         }
         finish(parent, i, v, h.newline);
+    }
+
+    void image_record(Parent parent, const Head& h) {
+        uint32_t head = h.f ? num() : 0;
+        uint32_t i = append(parent);
+        if (h.reference) {
+            Cell r = resolve(read_path(true), h.at);
+            if (!cell::is(&r, type::image) || head > image::pixel_count(&r)) fail(h.at);
+            r.header = type::image;
+            r.payload1 = head;
+            finish(parent, i, r, h.newline);
+            return;
+        }
+        const uint8_t* size_at = pos;
+        uint32_t w, ht;
+        if (fixed) {
+            uint32_t size = raw();
+            w = size & 0xFFFF, ht = size >> 16;
+        } else {
+            w = varint(), ht = varint();
+            if (w > image_wic::max_side || ht > image_wic::max_side) fail(size_at);
+        }
+        uint64_t count = uint64_t(w) * ht;
+        if (count * 4 > left() || count > image_wic::max_pixels || head > count) fail(size_at);
+        collector::RootCell made;
+        if (!count) {
+            image::box(&made.cell, 0, w, ht);
+        } else {
+            image_wic::Bitmap* bitmap = nullptr;
+            image_wic::Status s = image_wic::from_memory(w, ht, 0, content(count * 4), &bitmap);
+            if (s == image_wic::Status::no_memory) error::fire(error::id::no_memory);
+            if (s != image_wic::Status::ok) error::fire(error::id::bad_media);
+            image::box_bitmap(&made.cell, bitmap, w, ht);
+        }
+        made.cell.payload1 = head;
+        finish(parent, i, made.cell, h.newline);
     }
 
     void fill(NodeId node, const uint8_t* data, uint64_t n) {

@@ -22,6 +22,7 @@
 #include "runtime/datatype.hpp"
 #include "runtime/datatypes/binary.hpp"
 #include "runtime/datatypes/bitset.hpp"
+#include "runtime/datatypes/image.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/date.hpp"
 #include "runtime/datatypes/error.hpp"
@@ -292,6 +293,7 @@ struct Encoder {
             case type::string: case type::file: case type::url: case type::tag: case type::email:
             case type::ref: case type::binary: case type::vector: case type::bitset: case type::map:
                 series(v, t); break;
+            case type::image: image_record(v); break;
             case type::object: case type::function: case type::error: {
                 NodeId ctx = v->payload1;
                 bool lookup = ctx != context::global;
@@ -439,6 +441,34 @@ struct Encoder {
         } else {  // binary!, bitset!
             num(size);
             data(bytes, size);
+        }
+        leave();
+    }
+
+    // An image: its index, its size, then its pixels as stored (B, G, R, A
+    // each). Compact: the index only when not 0, the sides as two varints;
+    // fixed: the index and the size word.
+    void image_record(const Cell* v) {
+        NodeId node = v->payload2;
+        const std::vector<uint32_t>* p = node ? seen(node) : nullptr;
+        bool f = v->payload1 != 0;
+        head(type::image, f, p);
+        if (f || fixed) num(v->payload1);
+        if (p) {
+            write_path(*p);
+            return;
+        }
+        enter(node);
+        uint32_t w = image::width_of(v), h = image::height_of(v);
+        if (fixed) {
+            raw(v->payload3);
+        } else {
+            varint(w);
+            varint(h);
+        }
+        if (node) {
+            image::PixelLock lock(v, false);
+            for (uint32_t y = 0; y < h; ++y) append_bytes(records, lock.row(y), size_t(w) * 4);
         }
         leave();
     }

@@ -26,9 +26,8 @@ constexpr uint32_t max_path = 65536;
 constexpr uint32_t money_negative = 0x4000;  // money! header: the sign
 
 inline bool no_codec_type(uint8_t t) {
-    // image! has no datatype module yet: nothing can make or take its pixels.
     return t == type::routine || t == type::triple || t == type::handle || t == type::port ||
-           t == type::event || t == type::image;
+           t == type::event;
 }
 
 // A context record's flags (the compact flags byte: kind in bits 0-1, values

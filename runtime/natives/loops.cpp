@@ -15,6 +15,7 @@
 #include "runtime/context.hpp"
 #include "runtime/datatype.hpp"
 #include "runtime/datatypes/block.hpp"
+#include "runtime/datatypes/image.hpp"
 #include "runtime/datatypes/function.hpp"
 #include "runtime/datatypes/map.hpp"
 #include "runtime/datatypes/native.hpp"
@@ -74,17 +75,29 @@ Cell loop_word(const Cell* words, int32_t i) {
 }
 
 // A map! gives a key and its value each step: it takes a block of exactly
-// two words. An image! (pixels) a loop cannot walk yet.
+// two words.
 void check_walkable(const Cell* words, const Cell* series) {
     if (cell::is(series, type::map) && (!cell::is(words, type::block) || series::length_from(words) != 2))
         error::fire(error::id::invalid_arg, words);
-    if (cell::is(series, type::image)) error::fire_not_done();
+}
+
+// The elements of a series whatever its index: an image! counts its pixels,
+// its node holds no elements.
+int32_t walk_length(const Cell* series) {
+    if (cell::is(series, type::image)) return int32_t(image::pixel_count(series));
+    return series::total_length(series);
+}
+
+// The index clamped to 0 .. walk_length.
+int32_t start_of(const Cell* series) {
+    int32_t i = int32_t(series->payload1), n = walk_length(series);
+    return i < 0 ? 0 : i > n ? n : i;
 }
 
 // The element at a position of the series, or none at and past the tail.
 Cell element(const Cell* series, int32_t pos) {
     Cell e;
-    if (pos >= series::total_length(series)) {
+    if (pos >= walk_length(series)) {
         cell::set_none(&e);
         return e;
     }
@@ -110,7 +123,7 @@ bool next_step(const Cell* words, int32_t n, const Cell* series, int32_t* pos) {
         Cell key = loop_word(words, 0), value = loop_word(words, 1);
         return map::set_words_from_pairs(series, pos, &key, &value);
     }
-    if (*pos >= series::total_length(series)) return false;
+    if (*pos >= walk_length(series)) return false;
     set_words(words, n, series, *pos);
     *pos += n;
     return true;
@@ -150,7 +163,7 @@ uint32_t foreach(const Call&) {
     int32_t n = check_words(base);
     check_walkable(base, base + 1);
     const Cell body = base[2];
-    int32_t pos = cell::is(base + 1, type::map) ? 0 : series::clamped_index(base + 1);
+    int32_t pos = cell::is(base + 1, type::map) ? 0 : start_of(base + 1);
     stack::top = base + 3;
     open_loop();
     while (next_step(base, n, base + 1, &pos)) {
@@ -173,12 +186,12 @@ uint32_t forall(const Call&) {
         cell::set_datatype(&kind, t);
         error::fire(error::id::expect_arg, &name, &kind, &argument);
     }
-    if (t == type::image) error::fire_not_done();
     const Cell body = base[1];
     open_loop();
     for (;;) {
         Cell current = *word::fetch(base);
-        if (series::ks_tail_q(&current)) break;
+        if (t == type::image ? int32_t(current.payload1) >= walk_length(&current) : series::ks_tail_q(&current))
+            break;
         uint32_t code = run_body(body);
         Step s = loop_step(code);
         if (s == Step::stop) break;
@@ -198,6 +211,7 @@ uint32_t remove_each(const Call&) {
     Cell* base = stack::args;  // words, data, body
     int32_t n = check_words(base);
     check_walkable(base, base + 1);
+    if (cell::is(base + 1, type::image)) error::fire_not_done();  // pixels cannot be removed
     const Cell body = base[2];
     int32_t pos = series::clamped_index(base + 1);
     stack::top = base + 3;
