@@ -36,6 +36,7 @@
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/typeset.hpp"
 #include "runtime/datatypes/time.hpp"
+#include "runtime/datatypes/triple.hpp"
 #include "runtime/datatypes/tuple.hpp"
 #include "runtime/datatypes/url.hpp"
 #include "runtime/datatypes/vector.hpp"
@@ -64,7 +65,6 @@ void register_unbuilt(uint8_t t, const char* name) {
     datatype::Row row(datatype::unsupported);
     datatype::register_type({t, 0, name, row.handlers});
 }
-void register_triple() { register_unbuilt(type::triple, "triple!"); }
 void register_image() { register_unbuilt(type::image, "image!"); }
 
 // Every datatype's module, in registration order: parents before their
@@ -77,7 +77,7 @@ constexpr void (*registrations[])() = {
     char_::register_type, native::register_type, action_::register_type, op::register_type,
     path::register_type, lit_path::register_type, set_path::register_type, get_path::register_type,
     function::register_type, routine::register_type, paren::register_type, issue::register_type,
-    url::register_type, file::register_type, object::register_type, bitset::register_type, register_triple,
+    url::register_type, file::register_type, object::register_type, bitset::register_type, triple::register_type,
     float_::register_type, typeset::register_type, error::register_type, vector::register_type,
     map::register_type, hash::register_type, pair::register_type, percent::register_type,
     tuple::register_type, time::register_type, tag::register_type, email::register_type,

@@ -214,6 +214,28 @@ Place place_of(const Cell* value, const Cell& parent) {
     return p;
 }
 
+// Values whose path set changes the cell itself (a pair's x, a tuple's
+// byte) rather than a series or context it refers to.
+bool held_in_cell(uint8_t t) {
+    return t == type::pair || t == type::point2d || t == type::point3d || t == type::tuple;
+}
+
+// A set-path changed such a value in the walk's copy: the copy goes back
+// where the value came from, the head word or the parent, through the
+// parent's own path set, which tells an owner about the change.
+void write_back(Cell* value, Cell* head, bool from_head, Cell* parent, const Cell* path, const Cell& selector,
+                int32_t step, bool case_) {
+    if (from_head) {
+        word::set(head, value);
+        return;
+    }
+    Cell* kept_top = stack::top;
+    Cell* sel = stack::push(&selector);
+    auto handler = actions::path_handler(parent, path, sel, step);
+    handler(parent, sel, value, path, nullptr, nullptr, step, case_, false, true, true);
+    stack::top = kept_top;
+}
+
 // A path of words through objects, the common shape, read or set by the
 // object handler straight away. Answers false, having changed nothing, for
 // any other shape (or a function at its end), which the general walk takes.
@@ -275,8 +297,9 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
     Cell* parent_slot = stack::push_slot();
     *parent_slot = head_parent(head);
     Place where{Place::copy, 0};
-    Cell previous;
+    Cell previous, previous_selector;
     cell::set_none(&previous);
+    cell::set_none(&previous_selector);
     for (uint32_t i = first + 1; i < series::cell_count(elements); ++i) {
         Cell element = at(elements, i);
         if (traced && tracer.on) report(event::fetch, &path, i, nullptr, &element);
@@ -321,6 +344,11 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
                               cell::is(&previous, type::none) ? nullptr : &previous, int32_t(i - first - 1), case_,
                               get, last, false);
         Cell next = *found;
+        if (set && last && held_in_cell(cell::type_of(work))) {
+            Cell head_word = head;
+            write_back(work, &head_word, i == first + 1, parent_slot, &path, previous_selector,
+                       int32_t(i - first - 2), case_);
+        }
         Place next_place = place_of(found, *work);
         stack::top = parent_slot + 1;
         if (!set && !get && call::callable(cell::type_of(&next))) {
@@ -333,6 +361,7 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
         *work = next;
         where = next_place;
         previous = element;
+        previous_selector = selector;
     }
     Cell result = *work;
     if (traced && tracer.on) report(event::exit, &path, series::cell_count(elements), nullptr, &result);

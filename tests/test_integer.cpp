@@ -111,8 +111,11 @@ TEST_F(IntegerType, SecondOperandChoosesTheCore) {
         {action::subtract, 1, bare(type::tuple), "error not-related"},
         {action::divide, 1, bare(type::tuple), "error not-related"},
         {action::multiply, 1, bare(type::date), "error not-related"},
+        // A pair, point or tuple on the right takes the operation to its own core.
+        {action::add, 1, bare(type::pair), "pair!"},
+        {action::subtract, 1, bare(type::point2d), "point2D!"},
+        {action::add, 1, bare(type::tuple), "tuple!"},
         // The cores of these types belong to modules still to come.
-        {action::add, 1, bare(type::pair), "error not-done"},
         {action::add, 1, bare(type::money), "error not-done"},
         {action::add, 1, bare(type::date), "error not-done"},
     };
