@@ -37,6 +37,7 @@
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/typeset.hpp"
 #include "runtime/datatypes/time.hpp"
+#include "runtime/datatypes/triple.hpp"
 #include "runtime/datatypes/tuple.hpp"
 #include "runtime/datatypes/url.hpp"
 #include "runtime/http.hpp"
@@ -67,8 +68,6 @@ void register_unbuilt(uint8_t t, const char* name) {
     datatype::Row row(datatype::unsupported);
     datatype::register_type({t, 0, name, row.handlers});
 }
-void register_triple() { register_unbuilt(type::triple, "triple!"); }
-
 // The imaging factory comes up between the point types and image!; an
 // image operation that needs a missing factory raises bad-media then.
 void register_imaging() { image_wic::init(); }
@@ -83,7 +82,7 @@ constexpr void (*registrations[])() = {
     char_::register_type, native::register_type, action_::register_type, op::register_type,
     path::register_type, lit_path::register_type, set_path::register_type, get_path::register_type,
     function::register_type, routine::register_type, paren::register_type, issue::register_type,
-    url::register_type, file::register_type, object::register_type, bitset::register_type, register_triple,
+    url::register_type, file::register_type, object::register_type, bitset::register_type, triple::register_type,
     float_::register_type, typeset::register_type, error::register_type, vector::register_type,
     map::register_type, hash::register_type, pair::register_type, percent::register_type,
     tuple::register_type, time::register_type, tag::register_type, email::register_type,

@@ -233,7 +233,7 @@ bool changed_in_place(uint8_t t) {
 // path handler, which tells the parent's owner of the change as any
 // set-path does.
 void store_back(Cell head, const Cell& path, bool from_head, Cell* value, Cell* parent, const Cell& selector,
-                bool case_) {
+                int32_t step, bool case_) {
     if (from_head) {
         word::set(&head, value);
         return;
@@ -241,9 +241,9 @@ void store_back(Cell head, const Cell& path, bool from_head, Cell* value, Cell* 
     if (cell::is(parent, type::none)) return;
     Cell* sel = stack::push(&selector);
     Cell* st = stack::push(value);
-    auto handler = actions::path_handler(parent, &path, sel, -1);
+    auto handler = actions::path_handler(parent, &path, sel, step);
     Cell* top = sel;
-    handler(parent, sel, st, &path, nullptr, nullptr, -1, case_, false, true, false);
+    handler(parent, sel, st, &path, nullptr, nullptr, step, case_, false, true, false);
     stack::top = top;
 }
 
@@ -358,7 +358,7 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
         Place next_place = place_of(found, *work);
         stack::top = parent_slot + 1;
         if (set && last && changed_in_place(cell::type_of(work)))
-            store_back(head, path, i == first + 1, work, parent_slot, previous_selector, case_);
+            store_back(head, path, i == first + 1, work, parent_slot, previous_selector, int32_t(i - first - 2), case_);
         if (!set && !get && call::callable(cell::type_of(&next))) {
             stack::top = kept_top;
             uint32_t pending = eval_code<traced>(next, code, pos, end, &element, false, &path, i + 1);

@@ -209,9 +209,10 @@ TEST_F(FloatType, ArithmeticAndResultTypes) {
         {action::add, real_v(1.0), bare(type::money), "money!"},
         {action::divide, real_v(1.0), bare(type::money), "error invalid-type"},
         {action::add, secs(1.0), bare(type::money), "error invalid-type"},
-        // The cores of these types belong to modules still to come.
-        {action::add, real_v(1.0), bare(type::pair), "error not-done"},
-        {action::add, real_v(1.0), bare(type::tuple), "error not-done"},
+        // A pair, point or tuple on the right takes the operation to its own core.
+        {action::add, real_v(1.0), bare(type::pair), "pair!"},
+        {action::multiply, real_v(2.0), bare(type::point3d), "point3D!"},
+        {action::add, real_v(1.0), bare(type::tuple), "tuple!"},
     };
     for (const Case& c : cases) EXPECT_EQ(run(c.op, {c.a, c.b}), c.want) << show(c.a) << " op " << show(c.b);
     EXPECT_EQ(run(action::and_, {real_v(1.0), int_v(1)}), "error expect-arg");  // not in the float! row

@@ -114,8 +114,10 @@ TEST_F(IntegerType, SecondOperandChoosesTheCore) {
         {action::multiply, 1, bare(type::date), "error not-related"},
         {action::add, 1, bare(type::money), "money!"},
         {action::divide, 1, bare(type::money), "error invalid-type"},
-        // The cores of these types belong to modules still to come.
-        {action::add, 1, bare(type::pair), "error not-done"},
+        // A pair, point or tuple on the right takes the operation to its own core.
+        {action::add, 1, bare(type::pair), "pair!"},
+        {action::subtract, 1, bare(type::point2d), "point2D!"},
+        {action::add, 1, bare(type::tuple), "tuple!"},
     };
     for (const Case& c : cases) EXPECT_EQ(run(c.op, {int_v(c.a), c.b}), c.want) << c.a << " op " << show(c.b);
 }

@@ -13,15 +13,18 @@
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <utility>
 
 #include "runtime/alloc.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatype.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/integer.hpp"
+#include "runtime/datatypes/pair.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/tokenizer.hpp"
+#include "runtime/datatypes/tuple.hpp"
 #include "runtime/datatypes/vector.hpp"
 #include "runtime/lexer/lexer.hpp"
 #include "runtime/error.hpp"
@@ -322,13 +325,16 @@ void math(int op) {
     switch (tr) {
         case type::vector: vector::scalar_first_op(op); return;
         case type::money: money::math(op); return;
-        case type::tuple: error::fire_not_done();
+        case type::tuple: tuple::math(op); return;
         case type::pair:
         case type::point2d:
         case type::point3d:
             if (tl == type::time) break;  // refused below
             if (op == integer::op::subtract || op == integer::op::divide) fire_with_type(error::id::not_related, tr);
-            error::fire_not_done();
+            std::swap(*left, *right);
+            if (tr == type::pair) pair::math(op);
+            else point::math(op);
+            return;
         default: break;
     }
     bool accepted = is_integer_like(tr) || is_family(tr);

@@ -15,8 +15,10 @@
 #include "runtime/datatypes/date.hpp"
 #include "runtime/datatypes/float.hpp"
 #include "runtime/datatypes/series.hpp"
+#include "runtime/datatypes/pair.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/datatypes/tokenizer.hpp"
+#include "runtime/datatypes/tuple.hpp"
 #include "runtime/datatypes/vector.hpp"
 #include "runtime/error.hpp"
 #include "runtime/random.hpp"
@@ -140,6 +142,22 @@ Cell* convert(Cell* proto, Cell* spec, bool making) {
 
 void set_result(Cell* c, int32_t v) { cell::set_integer(c, v); }
 
+// n op p for a pair or point p: the operands swap, and n - p becomes
+// (-p) + n. A pair holding -2147483648, whose negation 32 bits cannot hold,
+// is negated as a point2D!.
+void swapped_into_pair(int op) {
+    Cell* left = stack::args;
+    std::swap(*left, left[1]);
+    if (op == op::subtract) {
+        if (cell::is(left, type::pair) && (pair::x(left) == INT32_MIN || pair::y(left) == INT32_MIN))
+            pair::to_point2d(left);
+        actions::handler<actions::Negate>(cell::type_of(left), action::negate, left)(left);
+        op = op::add;
+    }
+    if (cell::is(left, type::pair)) pair::math(op);
+    else point::math(op);
+}
+
 }  // namespace
 
 // ---- cell writers and readers
@@ -234,10 +252,12 @@ void math(int op) {
         case type::point2d:
         case type::point3d:
             if (op == op::divide) fire_not_related(words::words.divide);
-            error::fire_not_done();
+            swapped_into_pair(op);
+            return;
         case type::tuple:
             if (op == op::subtract || op == op::divide) fire_not_related(word_of(op));
-            error::fire_not_done();
+            tuple::math(op);
+            return;
         case type::date:
             if (op != op::add) fire_not_related(words::words.subtract);
             std::swap(left[0], right[0]);
