@@ -2,6 +2,7 @@
 
 #include "environment/routines.hpp"
 #include "runtime/context.hpp"
+#include "runtime/error.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/kelbin/kelbin.hpp"
@@ -31,6 +32,43 @@ uint32_t kelbin_decode(const Call&) {
     return 0;
 }
 
+// ---- the image codecs
+
+// The image formats by the codes the image encoder takes.
+enum class ImageFormat { bmp = 0, png = 1, gif = 2, jpeg = 3, tiff = 4 };
+
+// The codec's name word, for the error that says the format is missing.
+[[noreturn]] void image_unavailable(ImageFormat format) {
+    static constexpr const char* names[] = {"BMP", "PNG", "GIF", "JPEG", "TIFF"};
+    Cell* name = stack::push_slot();
+    *name = Cell{type::word, context::global, symbol::make(names[int(format)]), uint32_t(-1)};
+    error::fire(error::id::not_available, name);
+}
+
+// encode img where: the image in the codec's format; where is passed on.
+// The image! datatype's encoder is not built in yet.
+template <ImageFormat F>
+uint32_t image_encode(const Call&) {
+    image_unavailable(F);
+}
+
+// decode data: the image! the data holds. The image! datatype's decoder
+// is not built in yet.
+template <ImageFormat F>
+uint32_t image_decode(const Call&) {
+    image_unavailable(F);
+}
+
+template <ImageFormat F>
+void give_image_routines(Cell codecs, const char* key) {
+    Cell word{type::word, context::global, symbol::make(key), uint32_t(-1)};
+    Cell* found = block::find_word(&codecs, &word, false);
+    if (!found || !cell::is(found, type::object)) return;
+    Cell codec = *found;
+    set_field_routine(codec, "encode", "[img [image!] where [any-type!]]", image_encode<F>);
+    set_field_routine(codec, "decode", "[data [any-type!]]", image_decode<F>);
+}
+
 }  // namespace
 
 void make_codec_routines() {
@@ -39,6 +77,11 @@ void make_codec_routines() {
     Cell* slot = field(system, "codecs");
     if (!slot || !cell::is(slot, type::block)) return;
     Cell codecs = *slot;
+    give_image_routines<ImageFormat::png>(codecs, "png");
+    give_image_routines<ImageFormat::jpeg>(codecs, "jpeg");
+    give_image_routines<ImageFormat::bmp>(codecs, "bmp");
+    give_image_routines<ImageFormat::gif>(codecs, "gif");
+    give_image_routines<ImageFormat::tiff>(codecs, "tiff");
     Cell codec = *block::find_word(&codecs, &key, false);
     if (!cell::is(&codec, type::object)) return;
     set_field_routine(codec, "encode*", "[data [any-type!] compact? [logic!]]", kelbin_encode);
