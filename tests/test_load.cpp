@@ -1,7 +1,11 @@
-// What load's helpers print: transcode-trace's lines of lexer events, five
-// padded columns each.
+// What load's helpers and the script runner print: transcode-trace's lines
+// of lexer events, five padded columns each, and "(halted)".
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+
+#include "tests/support/binary_hex.hpp"
 #include "tests/support/environment.hpp"
 #include "tests/support/printed.hpp"
 
@@ -35,4 +39,18 @@ TEST_F(Load, TranscodeTraceCutsAndStopsAtAnError) {
     EXPECT_NE(printed.find("LOAD     string!      \"a long stri 1    {\"a long string \n"), std::string::npos)
         << printed;
     EXPECT_NE(printed.find("ERROR    "), std::string::npos) << printed;
+}
+
+// A script that asks to halt: "(halted)" is printed, do gives no value, and
+// the directory the script ran in is left again.
+TEST_F(Load, HaltedScriptPrintsHalted) {
+    std::string file = temp_path("halt.kel");
+    {
+        std::ofstream out(file, std::ios::binary);
+        out << "Kel [] print \"before\" throw/name 'halt-request 'console print \"after\"";
+    }
+    EXPECT_EQ(eval("here: what-dir  set/any 'r do " + file_literal(file) + "  reduce [unset? get/any 'r here = what-dir]"),
+              "[true true]");
+    EXPECT_EQ(printed, "before\n(halted)\n");
+    std::remove(file.c_str());
 }
