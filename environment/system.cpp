@@ -204,7 +204,9 @@ void fill_system_object() {
     set_field_routine(gc, "nodes-cycles", "[return: [integer!]]", gc_nodes_cycles, type::integer);
     // The raw command line, for extract-boot-args to split.
     std::string line = os::command_line();
-    Cell* raw = string::make_from_utf8(stack::push_slot(), line.data(), line.size());
+    Cell* raw = stack::push_slot();
+    cell::set_none(raw);
+    string::make_from_utf8(raw, line.data(), line.size());
     store(field_value(system, "script"), "args", raw);
     Cell options = field_value(system, "options");
     store(options, "path", push_current_dir());
