@@ -93,7 +93,6 @@ void boot() {
     make_environment_routines();
     make_json_routines();
     make_quiet_setters();
-    make_script_runner();
     // The image holds one block per source; each is evaluated in order.
     collector::RootCell image;
     block::make_at(&image.cell, 8);
@@ -110,6 +109,8 @@ void boot() {
     // Natives first called during the boot met typeset words not yet made.
     call::settle_parsed_specs(context::global);
     natives::check_boot();
+    // The top level's last act: the command line split into system/options.
+    extract_boot_args();
 }
 
 }  // namespace kel::environment

@@ -18,6 +18,10 @@ void make_environment_routines();
 void make_value_routines();
 void make_os_routines();
 
+// Pushes the process's current directory as a file! in the language's
+// form, ending in "/".
+Cell* push_current_dir();
+
 // Pushes the routine of the spec (the text of a spec block) and entry; its
 // result kind is type::logic, type::integer or -1 (the entry writes it).
 Cell* push_routine(const char* spec, Entry entry, int32_t result_kind = -1);

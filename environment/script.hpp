@@ -1,13 +1,18 @@
-// Running a script named on the command line: its text is read, its header
-// found, and the code after the header evaluated. An error the script does
-// not catch ends the program with the uncaught-error report.
+// Start-up's part in running scripts: the command line split into
+// system/options by the boot environment's extract-boot-args, and the
+// script named on it run by do-file, the runner `do` of a file! calls too.
 #pragma once
 
 namespace kel::environment {
 
-void run_script(const char* path);
+// Calls extract-boot-args, which splits system/script/args (the raw
+// command line) into system/options/boot and system/options/args.
+void extract_boot_args();
 
-// Makes `do-file`, the runner that `do` of a file! calls.
-void make_script_runner();
+// Runs the script named by the first of system/options/args, when there is
+// one: it is taken out of the arguments, and system/script/args keeps the
+// text after its name. An error the script does not catch ends the program
+// with the uncaught-error report.
+void run_script();
 
 }  // namespace kel::environment

@@ -100,34 +100,6 @@ uint32_t gc_nodes_cycles(const Call&) {
 
 // ---- the routines of the options handlers
 
-// The process's current directory as a file! in the language's form,
-// ending in "/", pushed.
-Cell* push_current_dir() {
-    std::u32string text = file::kel_text(file::current_dir());
-    if (text.empty() || text.back() != '/') text += '/';
-    Cell* out = stack::push_slot();
-    cell::set_none(out);
-    string::make(out, uint32_t(text.size()));
-    cell::set_type(out, type::file);
-    string::append_text(out, text);
-    return out;
-}
-
-// get-current-dir: the process's current directory.
-uint32_t get_current_dir(const Call&) {
-    stack::set_result(push_current_dir());
-    return 0;
-}
-
-// set-current-dir path: makes the file the process's current directory;
-// failure raises access cannot-open with the path.
-uint32_t set_current_dir(const Call&) {
-    Cell* path = stack::args;
-    if (!sysrt::set_current_dir(file::to_local_path(path))) error::fire(error::id::cannot_open, path);
-    stack::set_result(path);
-    return 0;
-}
-
 // set-float-flag word value: the float text switch that options/float's
 // field names (pretty? or full?) is on when the value is truthy.
 uint32_t set_float_flag(const Call&) {
@@ -139,17 +111,15 @@ uint32_t set_float_flag(const Call&) {
     return 0;
 }
 
-// The handlers of system/options and system/options/float call these by
-// name; the words of their bodies are bound to a context of these routines,
-// so the global words stay free.
+// The handler of system/options/float calls this by name; the words of its
+// body are bound to a context of this routine, so the global word stays
+// free.
 struct Service {
     const char* name;
     const char* spec;
     Entry entry;
 };
 constexpr Service services[] = {
-    {"get-current-dir", "[]", get_current_dir},
-    {"set-current-dir", "[path [file!]]", set_current_dir},
     {"set-float-flag", "[word [word!] value [any-type!]]", set_float_flag},
 };
 
@@ -170,8 +140,6 @@ void give_services(Cell options) {
         Cell word{type::word, 0, symbol::make(s.name), uint32_t(-1)};
         context::put_value(ctx, &word, made);
     }
-    bind_to_services(options, "on-change*", ctx);
-    bind_to_services(options, "on-deep-change*", ctx);
     if (Cell* float_options = field(options, "float")) bind_to_services(*float_options, "on-change*", ctx);
     stack::top = top;
 }
@@ -234,6 +202,12 @@ void fill_system_object() {
     set_field_routine(gc, "active?", "[return: [logic!]]", gc_active, type::logic);
     set_field_routine(gc, "series-cycles", "[return: [integer!]]", gc_series_cycles, type::integer);
     set_field_routine(gc, "nodes-cycles", "[return: [integer!]]", gc_nodes_cycles, type::integer);
+    // The raw command line, for extract-boot-args to split.
+    std::string line = os::command_line();
+    Cell* raw = stack::push_slot();
+    cell::set_none(raw);
+    string::make_from_utf8(raw, line.data(), line.size());
+    store(field_value(system, "script"), "args", raw);
     Cell options = field_value(system, "options");
     store(options, "path", push_current_dir());
     give_services(options);

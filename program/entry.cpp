@@ -47,7 +47,7 @@ void boot() {
     // output; the console window that would take it instead is not built.
     if (record.argc > 1) {
         output::register_print_hooks(natives::print_to_stdout, nullptr);
-        environment::run_script(record.argv[1]);
+        environment::run_script();
     }
 }
 }  // namespace

@@ -18,3 +18,13 @@ std::optional<std::string> get_env(const char* name);
 std::vector<std::pair<std::string, std::string>> list_env();
 
 }  // namespace kel::sysrt
+
+namespace kel::os {
+
+// The process's whole command line as one text (UTF-8), unsplit: on Windows
+// what GetCommandLineW gives; on POSIX the arguments joined by spaces, an
+// argument holding a space or a tab wrapped in double quotes. An argument
+// that holds a double quote cannot be told apart there.
+std::string command_line();
+
+}  // namespace kel::os

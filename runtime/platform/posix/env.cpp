@@ -7,6 +7,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
+
+#include "runtime/system.hpp"
 
 namespace kel::sysrt {
 
@@ -43,3 +46,20 @@ std::vector<std::pair<std::string, std::string>> list_env() {
 }
 
 }  // namespace kel::sysrt
+
+namespace kel::os {
+
+std::string command_line() {
+    std::string line;
+    for (int i = 0; i < sys::record.argc; ++i) {
+        std::string_view arg = sys::record.argv[i];
+        if (i) line += ' ';
+        bool quote = arg.find_first_of(" \t") != std::string_view::npos;
+        if (quote) line += '"';
+        line += arg;
+        if (quote) line += '"';
+    }
+    return line;
+}
+
+}  // namespace kel::os

@@ -60,3 +60,13 @@ std::vector<std::pair<std::string, std::string>> list_env() {
 }
 
 }  // namespace kel::sysrt
+
+namespace kel::os {
+
+std::string command_line() {
+    const wchar_t* line = GetCommandLineW();
+    if (!line) return {};
+    return unicode::utf16_to_utf8(std::u16string_view(reinterpret_cast<const char16_t*>(line), size_t(lstrlenW(line))));
+}
+
+}  // namespace kel::os
