@@ -390,12 +390,7 @@ double from_text(const Cell* spec, uint8_t t) {
         if (error || text.count == 0) error::fire_bad_to_arg(t, spec);
         return d;
     }
-    Cell* loaded = stack::push_slot();
-    cell::set_none(loaded);
-    lexer::load(spec, -1, lexer::ScanOptions{}, loaded);
-    Cell first{type::none, 0, 0, 0};
-    if (series::length_from(loaded) > 0) first = series::cells_of(loaded->payload2)[series::clamped_index(loaded)];
-    stack::pop(1);
+    Cell first = lexer::load_first(spec);
     switch (cell::type_of(&first)) {
         case type::integer: return double(integer::get(&first));
         case type::float_:

@@ -244,13 +244,9 @@ void register_row(const char* name) {
 }  // namespace
 
 Cell load_as(const Cell* text, uint8_t t) {
-    Cell* loaded = stack::push_slot();
-    cell::set_none(loaded);
-    lexer::load(text, -1, lexer::ScanOptions{}, loaded);
-    Cell v{type::none, 0, 0, 0};
-    if (series::length_from(loaded) == 1) v = series::cells_of(loaded->payload2)[series::clamped_index(loaded)];
-    stack::pop(1);
-    if (!cell::is(&v, t)) error::fire_bad_to_arg(t, text);
+    uint32_t count = 0;
+    Cell v = lexer::load_first(text, &count);
+    if (count != 1 || !cell::is(&v, t)) error::fire_bad_to_arg(t, text);
     cell::clear_newline(&v);
     return v;
 }

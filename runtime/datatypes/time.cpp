@@ -101,12 +101,7 @@ double from_block(const Cell* spec) {
 
 // Text loaded with the lexer: its first value must be a time.
 double from_text(const Cell* spec) {
-    Cell* loaded = stack::push_slot();
-    cell::set_none(loaded);
-    lexer::load(spec, -1, lexer::ScanOptions{}, loaded);
-    Cell first{type::none, 0, 0, 0};
-    if (series::length_from(loaded) > 0) first = series::cells_of(loaded->payload2)[series::clamped_index(loaded)];
-    stack::pop(1);
+    Cell first = lexer::load_first(spec);
     if (!cell::is(&first, type::time)) error::fire_bad_to_arg(type::time, spec);
     return cell::real(&first);
 }

@@ -47,6 +47,11 @@ int32_t scan(Cell* result, const uint8_t* text, uint32_t size, const ScanOptions
 // the conversion buffer. Options as for scan.
 int32_t load(const Cell* source, int32_t length, const ScanOptions& options, Cell* result);
 
+// The first value the text of a string value loads to (none when it holds
+// none), and in *count how many values it holds: the text conversions of
+// the scalar types read their value this way.
+Cell load_first(const Cell* text, uint32_t* count = nullptr);
+
 // Loads UTF-8 text held in C++ storage (copied first, so it may live anywhere).
 int32_t load_utf8(const char* text, size_t size, const ScanOptions& options, Cell* result);
 

@@ -599,6 +599,18 @@ int32_t load_utf8(const char* text, size_t size, const ScanOptions& options, Cel
     return scan(result, copy, uint32_t(size), options);
 }
 
+Cell load_first(const Cell* text, uint32_t* count) {
+    Cell* loaded = stack::push_slot();
+    cell::set_none(loaded);
+    load(text, -1, ScanOptions{}, loaded);
+    Cell first{type::none, 0, 0, 0};
+    uint32_t n = series::length_from(loaded);
+    if (n > 0) first = series::cells_of(loaded->payload2)[series::clamped_index(loaded)];
+    stack::pop(1);
+    if (count) *count = n;
+    return first;
+}
+
 int32_t load(const Cell* source, int32_t length, const ScanOptions& options, Cell* result) {
     SeriesBuffer* b = alloc::buffer_of(source->payload2);
     uint32_t unit = cell::is(source, type::binary) ? 1 : b->unit();
