@@ -8,6 +8,7 @@
 #include "runtime/context.hpp"
 #include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/file.hpp"
+#include "runtime/datatypes/image.hpp"
 #include "runtime/datatypes/object.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/string.hpp"
@@ -88,12 +89,18 @@ uint32_t read_clipboard(const Call&) {
         *stack::args = *files;
         break;
     }
+    case os::ClipboardData::Kind::encoded: image::load_binary(data.bytes.data(), data.bytes.size(), out); break;
+    case os::ClipboardData::Kind::bitmap:
+        if (data.bitmap) image::box_bitmap(out, data.bitmap, data.width, data.height);
+        else cell::set_none(out);
+        break;
     }
     return 0;
 }
 
-// A string, a block of files (or strings naming them) or none, which only
-// empties the clipboard; any other value raises invalid-arg.
+// A string, a block of files (or strings naming them), an image (one with
+// no pixels only empties the clipboard) or none, which only empties it; any
+// other value raises invalid-arg.
 uint32_t write_clipboard(const Call&) {
     const Cell* value = stack::args;
     os::ClipboardData data;
@@ -113,6 +120,13 @@ uint32_t write_clipboard(const Call&) {
         }
         break;
     }
+    case type::image:
+        if (image::pixel_count(value) > 0) {
+            data.kind = os::ClipboardData::Kind::bitmap;
+            data.bitmap = image::bitmap_of(value);
+            data.width = image::width_of(value), data.height = image::height_of(value);
+        }
+        break;
     default: error::fire(error::id::invalid_arg, value);
     }
     cell::set_logic(stack::args, error::heap_guarded([&] { return os::clipboard_write(data); }));

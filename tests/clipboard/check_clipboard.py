@@ -1,15 +1,19 @@
 #!/usr/bin/env python3
 """Runs clipboard/client.kel with kel.exe under Wine on an Xvfb display of
 its own, shared with xclip: text written by Kel is read by xclip, text
-placed by xclip is read by Kel, none empties, a file list comes back.
+placed by xclip is read by Kel, none empties, a file list comes back, an
+image makes the round trip, and images placed by xclip (a PNG, a 32-bit
+DIB, a DIB declaring more rows than it holds) are read or refused.
 
     check_clipboard.py KEL_EXE
 Ends with "N passed, N failed".
 """
 import os
+import struct
 import subprocess
 import sys
 import time
+import zlib
 
 here = os.path.dirname(os.path.abspath(__file__))
 root = os.path.dirname(os.path.dirname(here))
@@ -45,6 +49,33 @@ def xclip_out(env):
     return r.stdout.decode('utf-8', 'replace') if r.returncode == 0 else None
 
 
+def png_2x1():
+    """Opaque red, then blue at alpha 0x80."""
+    def chunk(kind, data):
+        return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+    rows = b'\0' + bytes([255, 0, 0, 255, 0, 0, 255, 0x80])
+    return (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', 2, 1, 8, 6, 0, 0, 0))
+            + chunk(b'IDAT', zlib.compress(rows)) + chunk(b'IEND', b''))
+
+
+def bmp_v5(width, height, pixels):
+    """A BMP file of a 124-byte header, 32 bpp with the BGRA masks; height
+    positive (bottom-up rows)."""
+    head = struct.pack('<IiiHHIIiiII4I', 124, width, height, 1, 32, 3, len(pixels), 2835, 2835, 0, 0,
+                       0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000)
+    head += struct.pack('<I', 0x57696E20) + bytes(36) + struct.pack('<4I', 4, 0, 0, 0)
+    return b'BM' + struct.pack('<IHHI', 14 + len(head) + len(pixels), 0, 0, 14 + len(head)) + head + pixels
+
+
+# What xclip offers after each "images"/"next" line of the client.
+image_offers = [
+    ('image/png', png_2x1()),
+    # bottom row first: the top row is green, the bottom row white at alpha 0x40
+    ('image/bmp', bmp_v5(1, 2, bytes([255, 255, 255, 0x40, 0, 255, 0, 255]))),
+    ('image/bmp', bmp_v5(1, 40000, bytes([0, 255, 0, 255]) * 2)),
+]
+
+
 def main():
     kel = sys.argv[1]
     xvfb, display = start_display()
@@ -52,12 +83,22 @@ def main():
     xclip_in = None
     lines = {}
     try:
-        kel_run = subprocess.Popen([os.path.join(root, 'tools', 'kel-wine'), kel, os.path.join(here, 'client.kel')],
-                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+        kel_run = subprocess.Popen([os.path.join(root, 'tools', 'kel-wine'), os.path.abspath(kel), 'client.kel'],
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, cwd=here)
         for raw in kel_run.stdout:
             line = raw.decode('utf-8', 'replace').rstrip('\r\n')
             name, _, value = line.partition(' ')
-            lines[name] = value
+            lines.setdefault(name, []).append(value)
+            if line in ('images', 'next') and image_offers:
+                if xclip_in:
+                    xclip_in.kill()
+                    xclip_in.wait()
+                target, data = image_offers.pop(0)
+                xclip_in = subprocess.Popen(['xclip', '-i', '-quiet', '-selection', 'clipboard', '-t', target],
+                                            stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                            stderr=subprocess.DEVNULL, env=env)
+                xclip_in.stdin.write(data)
+                xclip_in.stdin.close()
             if line != 'waiting':
                 continue
             seen, deadline = None, time.time() + 20
@@ -79,6 +120,7 @@ def main():
             xclip_in.wait()
         xvfb.kill()
         xvfb.wait()
+    lines = {k: v[0] if len(v) == 1 else v for k, v in lines.items()}
     check('write text', lines.get('write-text'), 'true')
     check('read own text', lines.get('read-own'), '"héllo^/wörld ✓"')
     check('read text from X', lines.get('read-x'), '"from X ✓^/line 2"')
@@ -86,6 +128,14 @@ def main():
     check('files', (lines.get('write-files'), lines.get('read-files')),
           ('true', '[%/c/windows/win.ini %"/c/a b/c.txt"]'))
     check('bad value', lines.get('write-bad'), 'none')
+    check('image round trip', (lines.get('write-image'), lines.get('read-image')), ('true', '[true 2x2 true]'))
+    check('empty image empties', (lines.get('write-empty-image'), lines.get('after-empty-image')), ('true', 'none'))
+    # Wine offers the BMP as a DIB whose pixels come through CF_BITMAP:
+    # opaque. The DIB declaring 40000 rows must be read without a crash.
+    got = lines.get('read-x-image') or [None] * 3
+    check('PNG from X', got[0], '[2x1 255.0.0.0 0.0.255.127]')
+    check('DIB from X, top row first', got[1], '[1x2 0.255.0.0 255.255.255.0]')
+    check('oversized DIB read', got[2] is not None, True)
 
 
 if __name__ == '__main__':

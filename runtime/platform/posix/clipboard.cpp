@@ -3,7 +3,7 @@
 
 namespace kel::os {
 
-ClipboardData clipboard_read() { return {ClipboardData::Kind::failed, {}, {}}; }
+ClipboardData clipboard_read() { return {ClipboardData::Kind::failed}; }
 
 bool clipboard_write(const ClipboardData&) { return false; }
 
