@@ -64,8 +64,9 @@ def main():
     server = LoopbackServer()
     env = dict(os.environ, KEL_HTTP_PORT=str(server.port), KEL_HTTP_REFUSED=str(refused_port()),
                KEL_FATAL_TO_STDERR='1')
-    run = subprocess.run([os.path.join(root, 'tools', 'kel-wine'), kel, os.path.join(here, 'client.kel')],
-                         capture_output=True, env=env, timeout=300)
+    # The script by a relative name: an absolute Linux path is no Windows path.
+    run = subprocess.run([os.path.join(root, 'tools', 'kel-wine'), os.path.abspath(kel), 'client.kel'],
+                         capture_output=True, env=env, timeout=300, cwd=here)
     out = run.stdout.decode('utf-8', 'replace').replace('\r\n', '\n')
     check('exit status', (run.returncode, run.stderr.decode('utf-8', 'replace')[-400:]), (0, ''))
     lines = {}
