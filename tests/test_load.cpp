@@ -49,7 +49,9 @@ TEST_F(Load, HaltedScriptPrintsHalted) {
         std::ofstream out(file, std::ios::binary);
         out << "Kel [] print \"before\" throw/name 'halt-request 'console print \"after\"";
     }
-    EXPECT_EQ(eval("here: what-dir  set/any 'r do " + file_literal(file) + "  reduce [unset? get/any 'r here = what-dir]"),
+    // The script named in its Kel form, as a user would name it (%/C/... for C:\...).
+    EXPECT_EQ(eval("here: what-dir  set/any 'r do to-kel-file " + string_literal(file) +
+                   "  reduce [unset? get/any 'r here = what-dir]"),
               "[true true]");
     EXPECT_EQ(printed, "before\n(halted)\n");
     std::remove(file.c_str());

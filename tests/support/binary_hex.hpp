@@ -36,4 +36,15 @@ inline std::string file_literal(std::string path) {
     return "%\"" + path + "\"";
 }
 
+// A string! literal of an OS path: backslashes are plain characters in Kel
+// text, so only quotes and carets need escaping.
+inline std::string string_literal(const std::string& path) {
+    std::string out = "\"";
+    for (char c : path) {
+        if (c == '"' || c == '^') out += '^';
+        out += c;
+    }
+    return out + "\"";
+}
+
 }  // namespace kel::test
