@@ -113,6 +113,12 @@ inline void set_datatype(Cell* c, uint8_t t) {
     c->header = type::datatype;
     c->payload1 = t;
 }
+// A datatype! cell for the type id: what type errors name.
+inline Cell datatype_value(uint8_t t) {
+    Cell c{};
+    set_datatype(&c, t);
+    return c;
+}
 // The type id a datatype! cell denotes.
 inline uint8_t datatype(const Cell* c) {
     KEL_CHECK(type_of(c) == type::datatype);

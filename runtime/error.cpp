@@ -106,9 +106,13 @@ void fire_expect_arg(const Cell* value, const char* argument) {
 }
 
 void fire_bad_to_arg(uint8_t target, const Cell* value) {
-    Cell kind;
-    cell::set_datatype(&kind, target);
+    Cell kind = cell::datatype_value(target);
     fire(id::bad_to_arg, &kind, value);
+}
+
+void fire_invalid_type(uint8_t t) {
+    Cell kind = cell::datatype_value(t);
+    fire(id::invalid_type, &kind);
 }
 
 }  // namespace kel::error

@@ -72,6 +72,8 @@ void make_value(Id id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr, c
 [[noreturn]] void fire_expect_arg(const Cell* value, const char* argument);
 // bad-to-arg: the target datatype and the value.
 [[noreturn]] void fire_bad_to_arg(uint8_t target, const Cell* value);
+// invalid-type: the datatype of the type id.
+[[noreturn]] void fire_invalid_type(uint8_t t);
 
 // Runs the work and answers what it answers; the C++ heap running out inside
 // it (std::bad_alloc) raises no-memory, where it would end the process.

@@ -33,9 +33,7 @@ int32_t operand(const Cell* right) {
             return int32_t(std::trunc(d));
         }
         default: {
-            Cell kind;
-            cell::set_datatype(&kind, cell::type_of(right));
-            error::fire(error::id::invalid_type, &kind);
+            error::fire_invalid_type(cell::type_of(right));
         }
     }
 }

@@ -221,9 +221,7 @@ void math(int op) {
             return;
         }
         default: {
-            Cell kind{};
-            cell::set_datatype(&kind, cell::type_of(b));
-            error::fire(error::id::invalid_type, &kind);
+            error::fire_invalid_type(cell::type_of(b));
         }
     }
     // A date without a time keeps none: only the day count moves.

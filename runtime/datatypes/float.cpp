@@ -44,14 +44,8 @@ constexpr double epsilon = 2.220446049250313e-16;
 constexpr double below_half = 0.49999999999999994;  // the largest double below 0.5
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
-Cell datatype_of(uint8_t t) {
-    Cell c{};
-    cell::set_datatype(&c, t);
-    return c;
-}
-
 [[noreturn]] void fire_with_type(error::Id id, uint8_t t) {
-    Cell kind = datatype_of(t);
+    Cell kind = cell::datatype_value(t);
     error::fire(id, &kind);
 }
 
@@ -312,7 +306,7 @@ double do_math(double a, double b, int op) {
             return nan;
         default: {
             Cell word{type::word, context::global, symbol::make(op_name(op)), uint32_t(-1)};
-            Cell kind = datatype_of(type::float_);
+            Cell kind = cell::datatype_value(type::float_);
             error::fire(error::id::cannot_use, &word, &kind);
         }
     }
@@ -499,7 +493,7 @@ void power() {
     Cell* exponent = base + 1;
     uint8_t te = cell::type_of(exponent);
     if (te != type::integer && te != type::float_) {
-        Cell where = stack::get_call_word(), kind = datatype_of(te);
+        Cell where = stack::get_call_word(), kind = cell::datatype_value(te);
         Cell argument{type::word, context::global, symbol::make("exponent"), uint32_t(-1)};
         error::fire(error::id::expect_arg, &where, &kind, &argument);
     }

@@ -330,9 +330,7 @@ void change(Cell* series, Cell* value, int32_t count, bool, int32_t dup) {
         return;
     }
     if (!cell::is(value, type::image)) {
-        Cell kind;
-        cell::set_datatype(&kind, cell::type_of(value));
-        error::fire(error::id::invalid_type, &kind);
+        error::fire_invalid_type(cell::type_of(value));
     }
     if (index >= total || !value->payload2) return;
     uint32_t w = width_of(&img), h = height_of(&img);

@@ -31,16 +31,10 @@
 namespace kel::integer {
 namespace {
 
-Cell datatype_of(uint8_t t) {
-    Cell c{};
-    cell::set_datatype(&c, t);
-    return c;
-}
-
 Cell global_word(const char* name) { return Cell{type::word, context::global, symbol::make(name), uint32_t(-1)}; }
 
 [[noreturn]] void fire_not_related(const Cell* action_word) {
-    Cell kind = datatype_of(type::integer);
+    Cell kind = cell::datatype_value(type::integer);
     error::fire(error::id::not_related, action_word, &kind);
 }
 
@@ -89,7 +83,7 @@ int32_t from_issue(const Cell* issue) {
 
 int32_t from_real(double d) {
     if (float_overflow_q(d)) {
-        Cell kind = datatype_of(type::integer);
+        Cell kind = cell::datatype_value(type::integer);
         error::fire(error::id::type_limit, &kind);
     }
     return int32_t(d);
@@ -116,7 +110,7 @@ Cell* convert(Cell* proto, Cell* spec, bool making) {
         case type::date: {
             int64_t seconds = date::to_epoch(spec);
             if (seconds < INT32_MIN || seconds > INT32_MAX) {
-                Cell kind = datatype_of(type::integer);
+                Cell kind = cell::datatype_value(type::integer);
                 error::fire(error::id::type_limit, &kind);
             }
             v = int32_t(seconds);
@@ -264,8 +258,7 @@ void math(int op) {
             date::math(op::add);
             return;
         default: {
-            Cell kind = datatype_of(cell::type_of(right));
-            error::fire(error::id::invalid_type, &kind);
+            error::fire_invalid_type(cell::type_of(right));
         }
     }
 }
@@ -348,7 +341,7 @@ void power() {
     Cell* exponent = base + 1;
     uint8_t te = cell::type_of(exponent);
     if (te != type::integer && te != type::float_) {
-        Cell where = stack::get_call_word(), kind = datatype_of(te), argument = global_word("exponent");
+        Cell where = stack::get_call_word(), kind = cell::datatype_value(te), argument = global_word("exponent");
         error::fire(error::id::expect_arg, &where, &kind, &argument);
     }
     if (te == type::integer && get(exponent) >= 0) {
@@ -375,7 +368,7 @@ void power() {
 void round(Cell* value, const Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
            bool half_ceiling) {
     if (scale && cell::is(scale, type::money)) {
-        Cell kind = datatype_of(type::money);
+        Cell kind = cell::datatype_value(type::money);
         error::fire(error::id::not_related, &kind);
     }
     int32_t n = get(value);

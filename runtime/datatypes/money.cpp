@@ -108,12 +108,6 @@ constexpr auto bcd_values = [] {
 // 10^22 units of 0.00001: the first amount money cannot hold.
 constexpr __int128 limit_units = __int128(100'000'000'000'000'000) * 100'000;
 
-Cell datatype_cell(uint8_t t) {
-    Cell c{};
-    cell::set_datatype(&c, t);
-    return c;
-}
-
 // Decimals written by form and mold: system/options/money-digits, 2 when
 // it holds no integer.
 int option_digits() {
@@ -152,8 +146,7 @@ Cell as_money(const Cell* v) {
         case type::float_:
         case type::percent: return *from_float(&m, cell::real(v), false);
         default: {
-            Cell kind = datatype_cell(cell::type_of(v));
-            error::fire(error::id::invalid_type, &kind);
+            error::fire_invalid_type(cell::type_of(v));
         }
     }
 }
@@ -183,7 +176,7 @@ Cell* box_units(Cell* out, __int128 amount, uint32_t currency) {
     bool negative = amount < 0;
     if (negative) amount = -amount;
     if (amount >= limit_units) {
-        Cell kind = datatype_cell(type::money);
+        Cell kind = cell::datatype_value(type::money);
         error::fire(error::id::type_limit, &kind);
     }
     *out = Cell{uint32_t(type::money) | (negative ? sign_mask : 0), currency & 0xFF, 0, 0};
@@ -217,7 +210,7 @@ Cell* from_float(Cell* out, double d, bool strict) {
         if (strict && len - decpt > decimal_digits) ok = false;
     }
     if (!ok) {
-        Cell kind = datatype_cell(type::money), value;
+        Cell kind = cell::datatype_value(type::money), value;
         cell::set_real(&value, type::float_, d);
         error::fire_bad_make_arg(&kind, &value);
     }
@@ -255,7 +248,7 @@ int32_t mold(const Cell* value, Cell* out, bool, bool all, bool, const Cell*, in
 int32_t to_integer(const Cell* m) {
     __int128 whole = units(m) / 100'000;
     if (whole < INT32_MIN || whole > INT32_MAX) {
-        Cell kind = datatype_cell(type::integer);
+        Cell kind = cell::datatype_value(type::integer);
         error::fire(error::id::type_limit, &kind);
     }
     return int32_t(whole);
@@ -339,12 +332,10 @@ void math(int op) {
     Cell* b = a + 1;
     uint8_t ta = cell::type_of(a), tb = cell::type_of(b);
     if (op == integer::op::multiply && ta == type::money && tb == type::money) {
-        Cell kind = datatype_cell(type::money);
-        error::fire(error::id::invalid_type, &kind);
+        error::fire_invalid_type(type::money);
     }
     if ((op == integer::op::divide || op == integer::op::remainder) && tb == type::money && ta != type::money) {
-        Cell kind = datatype_cell(ta);
-        error::fire(error::id::invalid_type, &kind);
+        error::fire_invalid_type(ta);
     }
     Cell x = as_money(a), y = as_money(b);
     if (!same_currency_q(&x, &y, false)) error::fire(error::id::wrong_denom, a, b);
@@ -367,7 +358,7 @@ void divide() { math(integer::op::divide); }
 void remainder() { math(integer::op::remainder); }
 
 [[noreturn]] void fire_bad_make(const Cell* spec) {
-    Cell kind = datatype_cell(type::money);
+    Cell kind = cell::datatype_value(type::money);
     error::fire_bad_make_arg(&kind, spec);
 }
 
@@ -469,7 +460,7 @@ void round(Cell* value, const Cell* scale, bool even, bool down, bool half_down,
             case type::integer: from_integer(&step, cell::integer(scale)); break;
             case type::float_: from_float(&step, cell::real(scale), false); break;
             default: {
-                Cell kind = datatype_cell(cell::type_of(scale));
+                Cell kind = cell::datatype_value(cell::type_of(scale));
                 error::fire(error::id::not_related, &kind);
             }
         }

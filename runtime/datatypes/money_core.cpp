@@ -111,9 +111,7 @@ Cell* core_dispatch(Cell* a, Cell* b, int op) {
         case integer::op::divide: return core_divide(a, b, false);
         case integer::op::remainder: return core_divide(a, b, true);
         default: {
-            Cell kind;
-            cell::set_datatype(&kind, cell::type_of(a));
-            error::fire(error::id::invalid_type, &kind);
+            error::fire_invalid_type(cell::type_of(a));
         }
     }
 }

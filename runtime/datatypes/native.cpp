@@ -179,9 +179,7 @@ Cell* make(Cell* proto, Cell* source, uint8_t) {
     const Cell src = *source;
     uint8_t t = cell::type_of(&src);
     if (t != type::native && t != type::action && t != type::function && t != type::routine) {
-        Cell kind{};
-        cell::set_datatype(&kind, t);
-        error::fire(error::id::invalid_type, &kind);
+        error::fire_invalid_type(t);
     }
     if (!op_spec_ok(function::spec_node(&src))) error::fire(error::id::bad_op_spec);
     if (t == type::function || t == type::routine) *function::more(&src, function::More::op_copy) = src;

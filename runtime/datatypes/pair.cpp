@@ -27,12 +27,6 @@ namespace kel {
 namespace pair {
 namespace {
 
-Cell datatype_of(uint8_t t) {
-    Cell c{};
-    cell::set_datatype(&c, t);
-    return c;
-}
-
 // A float as a coordinate: truncated toward zero, refused when it has no
 // 32-bit integer part.
 int32_t truncated(double d, const Cell* value) {
@@ -127,8 +121,7 @@ Cell* eval_path(Cell* value, const Cell* element, const Cell* store, const Cell*
         return &answer;
     }
     if (!cell::is(store, type::integer)) {
-        Cell kind = datatype_of(cell::type_of(store));
-        error::fire(error::id::invalid_type, &kind);
+        error::fire_invalid_type(cell::type_of(store));
     }
     (i == 1 ? value->payload2 : value->payload3) = store->payload2;
     return const_cast<Cell*>(store);
@@ -183,7 +176,7 @@ int32_t round_one(int32_t n, const Cell* scale, bool even, bool down, bool half_
 void round(Cell* p, const Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
            bool half_ceiling) {
     if (scale && cell::is(scale, type::money)) {
-        Cell kind = datatype_of(type::money), where = stack::get_call_word();
+        Cell kind = cell::datatype_value(type::money), where = stack::get_call_word();
         error::fire(error::id::not_related, &kind, &where);
     }
     Cell sx, sy;
@@ -265,8 +258,7 @@ void math(int op) {
             point::math(op);
             return;
         default: {
-            Cell kind = datatype_of(cell::type_of(right));
-            error::fire(error::id::invalid_type, &kind);
+            error::fire_invalid_type(cell::type_of(right));
         }
     }
     // A coordinate whose result leaves the integers (an overflow, an inexact

@@ -22,17 +22,6 @@
 namespace kel::point {
 namespace {
 
-Cell datatype_of(uint8_t t) {
-    Cell c{};
-    cell::set_datatype(&c, t);
-    return c;
-}
-
-[[noreturn]] void fire_invalid_type(const Cell* v) {
-    Cell kind = datatype_of(cell::type_of(v));
-    error::fire(error::id::invalid_type, &kind);
-}
-
 int count_of(const Cell* p) { return cell::is(p, type::point3d) ? 3 : 2; }
 
 void store(Cell* p, const double* c) {
@@ -123,7 +112,7 @@ Cell* eval_path(Cell* value, const Cell* element, const Cell* store_value, const
         error::fire(error::id::invalid_path, &p, &e);
     }
     if (!store_value) return answer_float(coordinate(value, i - 1));
-    if (!cell::is(store_value, type::integer) && !cell::is(store_value, type::float_)) fire_invalid_type(store_value);
+    if (!cell::is(store_value, type::integer) && !cell::is(store_value, type::float_)) error::fire_invalid_type(cell::type_of(store_value));
     double c[3];
     coordinates(value, c);
     c[i - 1] = number(store_value);
@@ -181,7 +170,7 @@ void remainder() { math(integer::op::remainder); }
 void round(Cell* p, const Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
            bool half_ceiling) {
     if (scale && cell::is(scale, type::money)) {
-        Cell kind = datatype_of(type::money), where = stack::get_call_word();
+        Cell kind = cell::datatype_value(type::money), where = stack::get_call_word();
         error::fire(error::id::not_related, &kind, &where);
     }
     int n = count_of(p);
@@ -268,16 +257,16 @@ void math(int op) {
         case type::float_:
         case type::percent: b[0] = b[1] = b[2] = cell::real(right); break;
         case type::pair:
-            if (n == 3) fire_invalid_type(right);
+            if (n == 3) error::fire_invalid_type(cell::type_of(right));
             b[0] = pair::x(right);
             b[1] = pair::y(right);
             break;
         case type::point2d:
         case type::point3d:
-            if (count_of(right) != n) fire_invalid_type(right);
+            if (count_of(right) != n) error::fire_invalid_type(cell::type_of(right));
             coordinates(right, b);
             break;
-        default: fire_invalid_type(right);
+        default: error::fire_invalid_type(cell::type_of(right));
     }
     for (int i = 0; i < n; ++i) a[i] = float_::do_math(a[i], b[i], op);
     store(left, a);

@@ -27,19 +27,13 @@ namespace {
 
 constexpr double tolerance = 1e-06;
 
-Cell datatype_of(uint8_t t) {
-    Cell c{};
-    cell::set_datatype(&c, t);
-    return c;
-}
-
 [[noreturn]] void fire_type_limit(uint8_t t) {
-    Cell kind = datatype_of(t);
+    Cell kind = cell::datatype_value(t);
     error::fire(error::id::type_limit, &kind);
 }
 
 [[noreturn]] void fire_not_related(const Cell* action_word) {
-    Cell kind = datatype_of(type::time);
+    Cell kind = cell::datatype_value(type::time);
     error::fire(error::id::not_related, action_word, &kind);
 }
 
@@ -160,7 +154,7 @@ void time_divide() {
 void time_round(Cell* value, const Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
                 bool half_ceiling) {
     if (scale && cell::is(scale, type::money)) {
-        Cell kind = datatype_of(type::money);
+        Cell kind = cell::datatype_value(type::money);
         error::fire(error::id::not_related, &kind);
     }
     float_::round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);

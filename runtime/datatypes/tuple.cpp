@@ -50,17 +50,6 @@ bool zero_q(const Cell* t) {
 
 namespace {
 
-Cell datatype_of(uint8_t t) {
-    Cell c{};
-    cell::set_datatype(&c, t);
-    return c;
-}
-
-[[noreturn]] void fire_invalid_type(const Cell* v) {
-    Cell kind = datatype_of(cell::type_of(v));
-    error::fire(error::id::invalid_type, &kind);
-}
-
 [[noreturn]] void fire_out_of_range(const Cell* v) {
     Cell c = *v;
     error::fire(error::id::out_of_range, &c);
@@ -195,14 +184,14 @@ Cell* pick(Cell* t, int32_t index, const Cell* index_cell) {
 
 Cell* eval_path(Cell* t, const Cell* element, const Cell* store, const Cell*, const Cell*, const Cell*, int32_t,
                 bool, bool, bool, bool) {
-    if (!cell::is(element, type::integer)) fire_invalid_type(element);
+    if (!cell::is(element, type::integer)) error::fire_invalid_type(cell::type_of(element));
     int32_t n = integer::get(element);
     if (!store) {
         static Cell answer;
         answer = *t;
         return pick(&answer, n, element);
     }
-    if (!cell::is(store, type::integer) && !cell::is(store, type::none)) fire_invalid_type(store);
+    if (!cell::is(store, type::integer) && !cell::is(store, type::none)) error::fire_invalid_type(cell::type_of(store));
     if (n < 1 || uint32_t(n) > length(t)) fire_out_of_range(element);
     if (cell::is(store, type::integer)) {
         bytes(t)[n - 1] = clamp(integer::get(store));
@@ -280,7 +269,7 @@ void math(int op) {
     Cell* right = left + 1;
     if (!cell::is(left, type::tuple)) {
         if (op == integer::op::subtract || op == integer::op::divide) {
-            Cell w = *word_of(op), kind = datatype_of(cell::type_of(left));
+            Cell w = *word_of(op), kind = cell::datatype_value(cell::type_of(left));
             error::fire(error::id::not_related, &w, &kind);
         }
         std::swap(*left, *right);
@@ -309,7 +298,7 @@ void math(int op) {
             set_length(&t, n);
             break;
         }
-        default: fire_invalid_type(right);
+        default: error::fire_invalid_type(cell::type_of(right));
     }
     *left = t;
 }

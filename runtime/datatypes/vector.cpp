@@ -166,9 +166,7 @@ Cell* make(Cell*, Cell* spec, uint8_t) {
             if (n > 0) {
                 t = cell::type_of(c);
                 if (t != type::integer && t != type::char_ && !floating(t)) {
-                    Cell kind;
-                    cell::set_datatype(&kind, t);
-                    error::fire(error::id::invalid_type, &kind);
+                    error::fire_invalid_type(t);
                 }
             }
             width = default_width(t);

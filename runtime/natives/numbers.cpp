@@ -26,12 +26,6 @@ namespace {
 
 constexpr double epsilon = 2.220446049250313e-16;
 
-Cell datatype_cell(uint8_t t) {
-    Cell c;
-    cell::set_datatype(&c, t);
-    return c;
-}
-
 uint32_t answer_logic(bool v) {
     cell::set_logic(stack::args, v);
     stack::keep();
@@ -167,7 +161,7 @@ bool max_min_composite(Cell* a, Cell* b, bool greater) {
             } else {
                 double d = cell::real(b);
                 if (!(d > -2147483649.0 && d < 2147483648.0)) {
-                    Cell kind = datatype_cell(type::integer);
+                    Cell kind = cell::datatype_value(type::integer);
                     error::fire(error::id::type_limit, &kind);
                 }
                 s = int32_t(d);

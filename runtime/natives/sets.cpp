@@ -29,12 +29,6 @@ namespace {
 
 Cell* arg_of(const Call& call, int i) { return call.refs[i] >= 0 ? stack::args + call.refs[i] : nullptr; }
 
-Cell datatype_cell(uint8_t t) {
-    Cell c;
-    cell::set_datatype(&c, t);
-    return c;
-}
-
 // ---- sets
 
 bool block_family(uint8_t t) { return t == type::block || t == type::hash; }
@@ -49,7 +43,7 @@ uint32_t set_op(const Call& call, int32_t op) {
     if (b) {
         uint8_t tb = cell::type_of(b);
         if (tb != ta && !(block_family(ta) && block_family(tb))) {
-            Cell want = datatype_cell(tb), got = datatype_cell(ta);
+            Cell want = cell::datatype_value(tb), got = cell::datatype_value(ta);
             error::fire(error::id::expect_val, &want, &got);
         }
     }
@@ -263,7 +257,7 @@ uint32_t as(const Call&) {
     uint8_t target = cell::is(a, type::datatype) ? uint8_t(a->payload1) : cell::type_of(a);
     uint8_t source = cell::type_of(&spec);
     if (!(list_family(target) && list_family(source)) && !(series::is_text(target) && series::is_text(source))) {
-        Cell from = datatype_cell(source), to = datatype_cell(target);
+        Cell from = cell::datatype_value(source), to = cell::datatype_value(target);
         error::fire(error::id::not_same_class, &from, &to);
     }
     cell::set_type(&spec, target);
