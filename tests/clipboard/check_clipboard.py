@@ -3,9 +3,11 @@
 its own, shared with xclip: text written by Kel is read by xclip, text
 placed by xclip is read by Kel, none empties, a file list comes back, an
 image makes the round trip, and images placed by xclip (a PNG, a 32-bit
-DIB, a DIB declaring more rows than it holds) are read or refused.
+DIB, a DIB declaring more rows than it holds) are read or refused, and
+DIB blocks placed by a Windows test program are refused or read through the
+bitmap Windows makes of them.
 
-    check_clipboard.py KEL_EXE
+    check_clipboard.py KEL_EXE PLACE_DIB_EXE
 Ends with "N passed, N failed".
 """
 import os
@@ -76,6 +78,23 @@ image_offers = [
 ]
 
 
+def placed_dibs(kel, place, env):
+    """What read.kel prints while place_dib holds each of its blocks."""
+    seen = {}
+    for mode in ('rows', 'header', 'masks'):
+        placer = subprocess.Popen([os.path.join(root, 'tools', 'kel-wine'), os.path.abspath(place), mode],
+                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
+        try:
+            if placer.stdout.readline().strip() == b'placed':
+                run = subprocess.run([os.path.join(root, 'tools', 'kel-wine'), os.path.abspath(kel), 'read.kel'],
+                                     capture_output=True, env=env, cwd=here, timeout=120)
+                seen[mode] = (run.returncode, run.stdout.decode('utf-8', 'replace').strip())
+        finally:
+            placer.stdin.close()
+            placer.wait(timeout=60)
+    return seen
+
+
 def main():
     kel = sys.argv[1]
     # Wine's clipboard lives in the desktop process of the prefix's server,
@@ -117,6 +136,11 @@ def main():
             xclip_in.stdin.close()
         err = kel_run.stderr.read().decode('utf-8', 'replace')
         check('exit status', (kel_run.wait(timeout=60), err[-400:]), (0, ''))
+        if xclip_in:
+            xclip_in.kill()
+            xclip_in.wait()
+            xclip_in = None
+        placed = placed_dibs(kel, sys.argv[2], env)
     finally:
         if xclip_in:
             xclip_in.kill()
@@ -140,6 +164,11 @@ def main():
     check('PNG from X', got[0], '[2x1 255.0.0.0 0.0.255.127]')
     check('DIB from X, top row first', got[1], '[1x2 0.255.0.0 255.255.255.0]')
     check('oversized DIB read', got[2] is not None, True)
+    # Blocks whose declared size does not fit are refused; a DIB with other
+    # masks is read through the bitmap Windows makes of it.
+    check('DIB declaring more rows than it holds', placed.get('rows'), (0, 'none'))
+    check('DIB header larger than its block', placed.get('header'), (0, 'none'))
+    check('DIB with other masks', placed.get('masks'), (0, '[image 1x1]'))
 
 
 if __name__ == '__main__':

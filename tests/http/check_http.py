@@ -102,6 +102,10 @@ def main():
     check('binary body', unquoted(lines.get('binary-body')), bytes(range(256)).hex().upper())
     check('block body', lines.get('block-body'), '"a 1 b"')
     check('delete', lines.get('delete', '').startswith('[200 '), True)
+    check('load of Kel text', lines.get('load-kel'), '[x: 1 "two"]')
+    check('load of JSON by its type', lines.get('load-json'), '#[k: [1 2]]')
+    check('load of a PNG by its type', lines.get('load-png'), '[true 1x1 255.0.0.0]')
+    check('load of a 404', lines.get('load-missing'), 'none')
 
     # The request side, in the order the script sent them.
     log = server.log[:13]  # curl's request came after

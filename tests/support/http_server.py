@@ -17,6 +17,9 @@ Routes (any method):
     /lines     "a\\r\\nb\\n\\nc"
     /info      two Set-Cookie headers and a header written "X:abc"
     /missing   404 with the body "not here"
+    /data.kel  Kel source as text/plain
+    /data.json a JSON object as application/json
+    /red.png   a 1x1 red PNG as image/png
     /echo      the request body
 """
 import http.server
@@ -40,6 +43,11 @@ FIXED = {
     '/lines': (200, [('Content-Type', 'text/plain')], b'a\r\nb\n\nc'),
     '/info': (200, [('Content-Type', 'text/plain'), ('Set-Cookie', 'a=1'), ('Set-Cookie', 'b=2')], b'info'),
     '/missing': (404, [('Content-Type', 'text/plain')], b'not here'),
+    '/data.kel': (200, [('Content-Type', 'text/plain')], b'x: 1 "two"'),
+    '/data.json': (200, [('Content-Type', 'application/json; charset=utf-8')], b'{"k": [1, 2]}'),
+    '/red.png': (200, [('Content-Type', 'image/png')], bytes.fromhex(
+        '89504E470D0A1A0A0000000D49484452000000010000000108060000001F15C489'
+        '0000000D49444154789C63F8CFC0F01F00050001FF89993D1D0000000049454E44AE426082')),
 }
 
 
