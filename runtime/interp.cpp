@@ -1,6 +1,7 @@
 #include "runtime/interp.hpp"
 
 #include <climits>
+#include <vector>
 
 #include "runtime/actions.hpp"
 #include "runtime/call.hpp"
@@ -229,23 +230,56 @@ bool changed_in_place(uint8_t t) {
     }
 }
 
-// Stores the changed value into the head word, or through the parent's own
-// path handler, which tells the parent's owner of the change as any
-// set-path does.
-void store_back(Cell head, const Cell& path, bool from_head, Cell* value, Cell* parent, const Cell& selector,
-                int32_t step, bool case_) {
-    if (from_head) {
-        word::set(&head, value);
-        return;
-    }
-    if (cell::is(parent, type::none)) return;
+// Stores value into parent at selector through the parent's own path
+// handler, which tells the parent's owner of the change as any set-path does.
+void store_into(Cell* parent, const Cell& path, const Cell& selector, const Cell& value, int32_t step, bool case_) {
+    Cell* top = stack::top;
+    Cell* held = stack::push(parent);
     Cell* sel = stack::push(&selector);
-    Cell* st = stack::push(value);
-    auto handler = actions::path_handler(parent, &path, sel, step);
-    Cell* top = sel;
-    handler(parent, sel, st, &path, nullptr, nullptr, step, case_, false, true, false);
+    Cell* st = stack::push(&value);
+    auto handler = actions::path_handler(held, &path, sel, step);
+    handler(held, sel, st, &path, nullptr, nullptr, step, case_, false, true, false);
+    *parent = *held;
     stack::top = top;
 }
+
+// What a set-path walked through since the last value that is not changed
+// in place: a set that changes such a value changes the walk's copy, so the
+// copy is stored back where it was read, and on up while that place is a
+// copy too (d/time/hour: 5 stores the time into the date, the date into d).
+// The values kept are scalars, which hold no series the collector must see.
+class Lineage {
+  public:
+    void descend(const Cell& value, const Cell& selector, int32_t step) {
+        if (changed_in_place(cell::type_of(&value))) {
+            copies_.push_back({value, selector, step});
+            return;
+        }
+        copies_.clear();
+        holder_ = {value, selector, step};
+        held_ = true;
+    }
+
+    void store_back(Cell head, const Cell& path, const Cell& changed, bool case_) {
+        Cell value = changed;
+        for (auto it = copies_.rbegin(); it != copies_.rend(); ++it) {
+            store_into(&it->value, path, it->selector, value, it->step, case_);
+            value = it->value;
+        }
+        if (held_) store_into(&holder_.value, path, holder_.selector, value, holder_.step, case_);
+        else word::set(&head, &value);
+    }
+
+  private:
+    struct Step {
+        Cell value;
+        Cell selector;
+        int32_t step;
+    };
+    std::vector<Step> copies_;
+    Step holder_{};
+    bool held_ = false;
+};
 
 // A path of words through objects, the common shape, read or set by the
 // object handler straight away. Answers false, having changed nothing, for
@@ -308,9 +342,9 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
     Cell* parent_slot = stack::push_slot();
     *parent_slot = head_parent(head);
     Place where{Place::copy, 0};
-    Cell previous, previous_selector;
+    Cell previous;
     cell::set_none(&previous);
-    cell::set_none(&previous_selector);
+    Lineage lineage;
     for (uint32_t i = first + 1; i < series::cell_count(elements); ++i) {
         Cell element = at(elements, i);
         if (traced && tracer.on) report(event::fetch, &path, i, nullptr, &element);
@@ -357,8 +391,8 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
         Cell next = *found;
         Place next_place = place_of(found, *work);
         stack::top = parent_slot + 1;
-        if (set && last && changed_in_place(cell::type_of(work)))
-            store_back(head, path, i == first + 1, work, parent_slot, previous_selector, int32_t(i - first - 2), case_);
+        if (set && last && changed_in_place(cell::type_of(work))) lineage.store_back(head, path, *work, case_);
+        if (set && !last) lineage.descend(*work, selector, int32_t(i - first - 1));
         if (!set && !get && call::callable(cell::type_of(&next))) {
             stack::top = kept_top;
             uint32_t pending = eval_code<traced>(next, code, pos, end, &element, false, &path, i + 1);
@@ -369,7 +403,6 @@ uint32_t eval_path(const Cell& path, NodeId code, uint32_t& pos, uint32_t end, b
         *work = next;
         where = next_place;
         previous = element;
-        previous_selector = selector;
     }
     Cell result = *work;
     if (traced && tracer.on) report(event::exit, &path, series::cell_count(elements), nullptr, &result);
