@@ -23,6 +23,16 @@ Cell number(double v) {
     return c;
 }
 
+// The bytes taken from the system and from the C heap, as the integer! the
+// report expects. A 64-bit process can hold more than the largest 32-bit
+// integer; the totals then stay at that largest integer (2147483647)
+// rather than turn into float!, so their type does not depend on the size.
+Cell saturated(double v) {
+    Cell c;
+    cell::set_integer(&c, v < 2147483647.0 ? int32_t(v) : 2147483647);
+    return c;
+}
+
 // Appends a value on a line of its own.
 void append_line(Cell* block, const Cell& value) {
     Cell* c = block::ks_append(block, &value);
@@ -74,7 +84,7 @@ double stats_block(Cell* block, int level) {
         double heap = 0;
         for (auto* b = sys::record.heap_list->head; b; b = b->next) heap += double(b->size + sizeof(*b));
         total += heap;
-        for (const Cell& part : {nodes, series, bigs, number(total), number(heap)}) block::ks_append(block, &part);
+        for (const Cell& part : {nodes, series, bigs, saturated(total), saturated(heap)}) block::ks_append(block, &part);
     }
     return describe ? 0 : used;
 }

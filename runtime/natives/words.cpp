@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "runtime/actions.hpp"
+#include "runtime/call.hpp"
 #include "runtime/context.hpp"
 #include "runtime/datatype.hpp"
 #include "runtime/datatypes/block.hpp"
@@ -176,15 +177,24 @@ uint32_t type_q(const Call& call) {
     return answer(d);
 }
 
+// stats/show hands the detailed block to the boot environment's
+// show-memory-stats, which prints the report.
 uint32_t stats(const Call& call) {
     enum { show, info };
-    if (used(call, show)) error::fire_not_done();  // printed by a boot function not built yet
     Cell* out = stack::push_slot();
     cell::set_none(out);
-    if (used(call, info)) {
+    if (used(call, show) || used(call, info)) {
         block::make_at(out, 5);
         alloc::stats_block(out, 2);
-        return answer(*out);
+        if (!used(call, show)) return answer(*out);
+        Cell name = *context::find_or_add_global(symbol::make("show-memory-stats"));
+        Cell fn = *word::fetch(&name);
+        if (!cell::is(&fn, type::function)) error::fire(error::id::no_value, &name);
+        Cell data = *out;
+        if (uint32_t pending = call::with_values(fn, name, &data, 1)) return pending;
+        Cell nothing;
+        cell::set_unset(&nothing);
+        return answer(nothing);
     }
     double bytes = alloc::stats_block(nullptr, 1);
     Cell r;
