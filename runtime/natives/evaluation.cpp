@@ -7,6 +7,10 @@
 // walking a one-cell block made for it; values that stand for themselves
 // skip that.
 //
+// do/expand hands a block to the boot environment's preprocessor (its
+// object's `expand`, with none as job) before evaluating it; files and urls
+// are expanded by do-file itself.
+//
 // apply makes the call the interpreter would make, through the same call
 // path, but takes the arguments from its block by its modes: in spec order
 // with every refinement given as a truth value (/all), or the mandatory
@@ -18,7 +22,9 @@
 
 #include "runtime/actions.hpp"
 #include "runtime/datatypes/block.hpp"
+#include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/native.hpp"
+#include "runtime/datatypes/object.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/context.hpp"
@@ -84,19 +90,34 @@ void put_into(Cell* out, Cell* values, bool only) {
     stack::pop(2);
 }
 
+// Runs preprocessor/expand over the code, which it changes in place; the
+// stack's top is left as it was.
+uint32_t expand_directives(const Cell& code) {
+    Cell pre_word = *context::find_or_add_global(symbol::make("preprocessor"));
+    const Cell* pre = word::fetch(&pre_word);
+    if (!cell::is(pre, type::object)) error::fire(error::id::no_value, &pre_word);
+    Cell name{type::word, context::global, symbol::make("expand"), uint32_t(-1)};
+    Cell fn = *object::get_word_value(pre, &name);
+    Cell values[2] = {code, *shared::none()};
+    Cell* top = stack::top;
+    if (uint32_t pending = guarded([&] { return call::with_values(fn, name, values, 2); })) return pending;
+    stack::top = top;
+    return 0;
+}
+
 }  // namespace
 
 uint32_t do_(const Call& call) {
     enum { expand, args, next, trace };
-    // /expand runs the preprocessor, which is not built yet. /args only
-    // matters for scripts.
-    if (used(call, expand)) error::fire_not_done();
+    // /args only matters for scripts.
     Cell* base = stack::args;
     const Cell value = base[0];
     switch (cell::type_of(&value)) {
         case type::block:
         case type::paren:
         case type::hash: {
+            if (used(call, expand))
+                if (uint32_t pending = expand_directives(value)) return pending;
             if (used(call, trace) && !used(call, next)) {
                 Cell block = value;
                 cell::set_type(&block, type::block);
@@ -131,6 +152,8 @@ uint32_t do_(const Call& call) {
             cell::set_none(code);
             lexer::load(&value, -1, lexer::ScanOptions{}, code);
             Cell block = *code;
+            if (used(call, expand))
+                if (uint32_t pending = expand_directives(block)) return pending;
             return eval_into_result(&block);
         }
         case type::file:
