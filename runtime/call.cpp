@@ -534,7 +534,9 @@ uint32_t refine_all(Frame& f, Block& source) { return refine_in_order(f, source)
 uint32_t refine_all(Frame& f, Values& source) { return refine_in_order(f, source); }
 
 uint32_t run(Frame& f) {
-    if (tracer.on) report(event::call, NodeId(0), -1, &f.name, nullptr);
+    // The call carries the function; one with no name is named by itself.
+    if (tracer.on)
+        report(event::call, NodeId(0), -1, f.name.payload2 == words::words.anon->payload2 ? &f.fn : &f.name, &f.fn);
     Entry entry = nullptr;
     uint32_t index = native::entry_index(&f.fn);
     switch (cell::type_of(&f.fn)) {
