@@ -401,7 +401,10 @@ uint32_t run_function(const Frame& f) {
         pending = entry(Call{false, nullptr});
     } else {
         stack::set_body_flag(true);
+        // A function marked for tracing or not sets the flag for its body
+        // only; any other leaves what its body set (trace on and off).
         bool kept_on = tracer.on;
+        bool marked = fn.header & (function::no_trace_flag | function::trace_flag);
         if (fn.header & function::no_trace_flag) tracer.on = false;
         else if (fn.header & function::trace_flag) tracer.on = tracer.installed;
         if (tracer.on) {
@@ -419,7 +422,7 @@ uint32_t run_function(const Frame& f) {
             Cell name = stack::get_call_word();
             report(event::epilog, NodeId(0), -1, &name, stack::args);
         }
-        tracer.on = kept_on;
+        if (marked) tracer.on = kept_on;
     }
     if (pending == throws::return_ || pending == throws::exit_) {
         exits::consume();

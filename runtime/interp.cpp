@@ -481,7 +481,10 @@ template <bool traced>
 uint32_t expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix, bool statement, bool keep_callables,
                     uint32_t* next) {
     const Cell* at_pos = series::cells_of(code) + pos++;
-    if (traced && tracer.on) report(event::fetch, code, int32_t(pos - 1), nullptr, at_pos);
+    if (traced && tracer.on) {
+        report(event::fetch, code, int32_t(pos - 1), nullptr, at_pos);
+        at_pos = series::cells_of(code) + pos - 1;  // the callback may have moved the buffer
+    }
     uint8_t t = cell::type_of(at_pos);
     uint32_t pending = 0;
     if (stands_for_itself(t)) {
