@@ -100,6 +100,14 @@ uint32_t tracing(const Call&) {
     return 0;
 }
 
+// Suspends or resumes the reports of an open tracing run; without one,
+// tracing stays off.
+uint32_t set_tracing(const Call&) {
+    interp::tracer.on = cell::is(stack::args, type::logic) && stack::args->payload1 && interp::tracer.installed;
+    cell::set_logic(stack::args, interp::tracer.on);
+    return 0;
+}
+
 uint32_t last_lf(const Call&) {
     cell::set_logic(stack::args, natives::last_lf);
     return 0;
@@ -131,6 +139,7 @@ void make_value_routines() {
     define_routine("frame-index?", "[return: [integer!]]", frame_index, type::integer);
     define_routine("collect-calls", "[blk [block!]]", collect_calls);
     define_routine("tracing?", "[]", tracing);
+    define_routine("set-tracing", R"~(["Internal Use Only" on? [logic!]])~", set_tracing);
 }
 
 }  // namespace kel::environment

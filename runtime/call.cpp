@@ -401,7 +401,10 @@ uint32_t run_function(const Frame& f) {
         pending = entry(Call{false, nullptr});
     } else {
         stack::set_body_flag(true);
+        // A function marked for tracing or not sets the flag for its body
+        // only; any other leaves what its body set (trace on and off).
         bool kept_on = tracer.on;
+        bool marked = fn.header & (function::no_trace_flag | function::trace_flag);
         if (fn.header & function::no_trace_flag) tracer.on = false;
         else if (fn.header & function::trace_flag) tracer.on = tracer.installed;
         if (tracer.on) {
@@ -419,7 +422,7 @@ uint32_t run_function(const Frame& f) {
             Cell name = stack::get_call_word();
             report(event::epilog, NodeId(0), -1, &name, stack::args);
         }
-        tracer.on = kept_on;
+        if (marked) tracer.on = kept_on;
     }
     if (pending == throws::return_ || pending == throws::exit_) {
         exits::consume();
@@ -534,7 +537,9 @@ uint32_t refine_all(Frame& f, Block& source) { return refine_in_order(f, source)
 uint32_t refine_all(Frame& f, Values& source) { return refine_in_order(f, source); }
 
 uint32_t run(Frame& f) {
-    if (tracer.on) report(event::call, NodeId(0), -1, &f.name, nullptr);
+    // The call carries the function; one with no name is named by itself.
+    if (tracer.on)
+        report(event::call, NodeId(0), -1, f.name.payload2 == words::words.anon->payload2 ? &f.fn : &f.name, &f.fn);
     Entry entry = nullptr;
     uint32_t index = native::entry_index(&f.fn);
     switch (cell::type_of(&f.fn)) {

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "runtime/actions.hpp"
 #include "runtime/collector.hpp"
@@ -12,6 +13,7 @@
 #include "runtime/datatypes/string.hpp"
 #include "runtime/error.hpp"
 #include "runtime/interp.hpp"
+#include "runtime/interp_trace.hpp"
 #include "runtime/platform/fatal.hpp"
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
@@ -58,6 +60,30 @@ uint32_t deliver(Frame* target, const Cell& value, uint32_t code) {
     return sys::record.throw_code = code;
 }
 
+// Tells the tracer of the error about to unwind, its frames still in
+// place. The callback may raise and catch errors of its own: the pending
+// record is kept aside meanwhile.
+[[gnu::noinline]] void report_error() {
+    static std::string id_text;
+    error::Pending kept = error::pending;
+    std::string id = kept.id ? kept.id : "";
+    collector::RootCell value, a0, a1, a2;
+    value.cell = kept.value;
+    a0.cell = kept.args[0];
+    a1.cell = kept.args[1];
+    a2.cell = kept.args[2];
+    Cell* kept_top = top;
+    interp::trace_error(&value.cell);
+    top = kept_top;
+    error::pending = kept;
+    id_text = id;
+    error::pending.id = kept.id ? id_text.c_str() : nullptr;
+    error::pending.value = value.cell;
+    error::pending.args[0] = a0.cell;
+    error::pending.args[1] = a1.cell;
+    error::pending.args[2] = a2.cell;
+}
+
 }  // namespace
 
 void throw_error() {
@@ -73,6 +99,7 @@ void throw_error() {
         Cell* trace = error::field_of(e, error::field::stack);
         if (!cell::is(trace, type::block)) cell::set_integer(trace, int32_t(frame_top - frames));
     }
+    if (interp::tracer.on) report_error();
     for (;;) {
         if (frame_top - 1 == frames) break;  // only the bottom record: nothing catches
         Frame* f = frame_top - 1;

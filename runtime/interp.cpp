@@ -147,8 +147,10 @@ uint32_t path_refinements(call::Frame& f, const Cell* path, uint32_t from, call:
 template <bool traced>
 uint32_t eval_code(const Cell& fn, NodeId code, uint32_t& pos, uint32_t end, const Cell* name_word,
                    bool infix, const Cell* path = nullptr, uint32_t from = 0) {
-    Cell name = name_word && cell::is(name_word, type::word) ? *name_word : *words::words.anon;
-    if (traced && tracer.on) report(event::open, code, int32_t(pos), &name, &fn);
+    bool named = name_word && cell::is(name_word, type::word);
+    Cell name = named ? *name_word : *words::words.anon;
+    // A call opens with the word that names it, else with the function.
+    if (traced && tracer.on) report(event::open, code, int32_t(pos), &name, named ? &name : &fn);
     call::Frame f;
     if (infix) call::open_infix(f, fn, name);
     else call::open(f, fn, name);
@@ -439,6 +441,7 @@ uint32_t expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix, bool
 template <bool traced>
 [[gnu::noinline]] uint32_t set_expression(Cell target, NodeId code, uint32_t& pos, uint32_t end) {
     bool path = cell::is(&target, type::set_path);
+    if (traced && tracer.on) report(event::push, code, int32_t(pos - 1), nullptr, &target);
     stack::mark_interp_call(path ? words::words.set_path : &target);
     if (!path) stack::push(&target);
     if (pos >= end) error::fire(error::id::need_value, &target);
@@ -468,10 +471,12 @@ template <bool traced>
             return eval_block(&value, false);
         case type::get_word:
             stack::push(word::fetch_bound(&value));
+            if (traced && tracer.on) report(event::push, code, int32_t(pos - 1), nullptr, stack::last());
             return 0;
         case type::lit_word:
             cell::set_type(&value, type::word);
             stack::push(&value);
+            if (traced && tracer.on) report(event::push, code, int32_t(pos - 1), nullptr, stack::last());
             return 0;
         case type::path:
         case type::get_path:
@@ -509,12 +514,16 @@ template <bool traced>
 uint32_t expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix, bool statement, bool keep_callables,
                     uint32_t* next) {
     const Cell* at_pos = series::cells_of(code) + pos++;
-    if (traced && tracer.on) report(event::fetch, code, int32_t(pos - 1), nullptr, at_pos);
+    if (traced && tracer.on) {
+        report(event::fetch, code, int32_t(pos - 1), nullptr, at_pos);
+        at_pos = series::cells_of(code) + pos - 1;  // the callback may have moved the buffer
+    }
     uint8_t t = cell::type_of(at_pos);
     uint32_t pending = 0;
     if (stands_for_itself(t)) {
         if (t == type::issue) [[unlikely]] refuse_system_code(code, pos, end, at_pos);
         stack::push(at_pos);
+        if (traced && tracer.on) report(event::push, code, int32_t(pos - 1), nullptr, stack::last());
     } else if (t == type::word) {
         Cell word = *at_pos;
         const Cell* v = word::fetch_bound(&word);
@@ -526,6 +535,7 @@ uint32_t expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix, bool
             if (vt == type::unset) error::fire(error::id::no_value, &word);
             if (vt == type::op) error::fire(error::id::no_op_arg, &word);
             stack::push(v);
+            if (traced && tracer.on) report(event::push, code, int32_t(pos - 1), nullptr, stack::last());
         }
     } else if (t == type::set_word) {
         if ((pending = set_expression<traced>(*at_pos, code, pos, end))) return pending;
@@ -537,6 +547,7 @@ uint32_t expression(NodeId code, uint32_t pos, uint32_t end, bool no_infix, bool
     Cell op;
     while (!no_infix && !infix_taken && next_is_op(code, pos, end, &op)) {
         ++pos;
+        if (traced && tracer.on) report(event::fetch, code, int32_t(pos - 1), nullptr, series::cells_of(code) + pos - 1);
         if (integer_infix<traced>(op, code, pos, end)) continue;
         Cell name = at(code, pos - 1);
         Cell fn = op::callable_of(&op);

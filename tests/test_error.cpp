@@ -140,7 +140,8 @@ TEST_F(Error, CodesOfTheIds) {
         {"e: make error! 912 reduce [e/type e/id]", "[internal deprecated]"},
         {"make error! 205", "error: out-of-range"},
         {"e: make error! 379 reduce [e/type e/id]", "[script invalid-months]"},
-        {"make error! 380", "error: out-of-range"},
+        {"e: make error! 383 reduce [e/type e/id]", "[script react-bad-obj]"},
+        {"make error! 384", "error: out-of-range"},
     });
 }
 

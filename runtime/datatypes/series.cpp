@@ -12,6 +12,7 @@
 
 #include "runtime/actions.hpp"
 #include "runtime/datatype.hpp"
+#include "runtime/datatypes/block.hpp"
 #include "runtime/datatypes/hash.hpp"
 #include "runtime/datatypes/logic.hpp"
 #include "runtime/datatypes/string.hpp"
@@ -572,6 +573,34 @@ void random(Cell* s, bool seed, bool secure, bool only) {
     if (told) notify(s, words::words.randomized, int32_t(index), int32_t(length));
 }
 
+// The owner reflection: only the field owned is known, giving the owner
+// object recorded for the series, or none.
+void reflect(Cell* value, uint32_t field) {
+    if (symbol::resolve(field) != symbol::resolve(words::symbols.owned)) error::fire_not_done();
+    Cell* owner = ownership::owner_of(value->payload2);
+    if (!owner) cell::set_none(value);
+    else *value = *owner;
+}
+
+// Setting the owner: none releases the series, a block of an object and a
+// field word makes that object its owner. Other fields are left alone.
+void modify(Cell* target, Cell* field, Cell* value, bool) {
+    if (!cell::is(field, type::word) && !cell::is(field, type::lit_word)) error::fire(error::id::invalid_arg, field);
+    if (symbol::resolve(field->payload2) == symbol::resolve(words::symbols.owned)) {
+        if (cell::is(value, type::none)) {
+            ownership::unbind(target);
+        } else if (cell::is(value, type::block) && series::length_from(value) >= 2 &&
+                   cell::is(block::ks_abs_at(value, series::clamped_index(value)), type::object)) {
+            Cell owner = *block::ks_abs_at(value, series::clamped_index(value));
+            Cell word = *block::ks_abs_at(value, series::clamped_index(value) + 1);
+            ownership::bind(target, &owner, &word);
+        } else {
+            error::fire(error::id::invalid_arg, value);
+        }
+    }
+    *target = *value;
+}
+
 void register_type() {
     datatype::Row row(datatype::unsupported);
     row.set(action::at, &at)
@@ -584,6 +613,8 @@ void register_type() {
         .set(action::length_q, &length_q)
         .set(action::move, &move)
         .set(action::random, &random)
+        .set(action::reflect, &reflect)
+        .set(action::modify, &modify)
         .set(action::remove, &remove)
         .set(action::reverse, &reverse)
         .set(action::take, &take)
