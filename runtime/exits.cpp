@@ -152,7 +152,11 @@ uint32_t throw_user(uint32_t code) {
 
 namespace exits {
 
-void consume() { sys::record.throw_code = 0; }
+// A throw that was caught has no origin left to report.
+void consume() {
+    sys::record.throw_code = 0;
+    stack::throw_origin = nullptr;
+}
 
 void raise_pending() { throws::throw_code(sys::record.throw_code); }
 
