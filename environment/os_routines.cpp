@@ -50,26 +50,6 @@ uint32_t os_info(const Call&) {
     return 0;
 }
 
-// A host path as a file!: through the environment's to-kel-file when it
-// is there, else by the file module's own conversion. Pushed.
-void push_kel_file(const std::string& path) {
-    Cell* text = stack::push_slot();
-    string::make_from_utf8(text, path.data(), path.size());
-    Cell name = *context::find_or_add_global(symbol::make("to-kel-file"));
-    Cell fn = *word::fetch(&name);
-    if (cell::is(&fn, type::function)) {
-        Cell arg = *text;
-        if (call::with_values(fn, name, &arg, 1)) exits::raise_pending();
-        *text = *stack::last();
-        stack::top = text + 1;
-        return;
-    }
-    std::u32string kel = file::kel_text(string::text_of(text));
-    string::make(text, uint32_t(kel.size() + 1));
-    string::append_text(text, kel);
-    cell::set_type(text, type::file);
-}
-
 uint32_t read_clipboard(const Call&) {
     os::ClipboardData data = error::heap_guarded([] { return os::clipboard_read(); });
     Cell* out = stack::args;
@@ -141,6 +121,24 @@ uint32_t write_stdout(const Call&) {
 }
 
 }  // namespace
+
+void push_kel_file(const std::string& path) {
+    Cell* text = stack::push_slot();
+    string::make_from_utf8(text, path.data(), path.size());
+    Cell name = *context::find_or_add_global(symbol::make("to-kel-file"));
+    Cell fn = *word::fetch(&name);
+    if (cell::is(&fn, type::function)) {
+        Cell arg = *text;
+        if (call::with_values(fn, name, &arg, 1)) exits::raise_pending();
+        *text = *stack::last();
+        stack::top = text + 1;
+        return;
+    }
+    std::u32string kel = file::kel_text(string::text_of(text));
+    string::make(text, uint32_t(kel.size() + 1));
+    string::append_text(text, kel);
+    cell::set_type(text, type::file);
+}
 
 void make_os_routines() {
     define_routine("os-info", R"~(["Returns detailed operating system version information"])~", os_info);

@@ -5,6 +5,7 @@
 // process services directly.
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "runtime/actions.hpp"
 #include "runtime/cell.hpp"
@@ -21,6 +22,10 @@ void make_os_routines();
 // Pushes the process's current directory as a file! in the language's
 // form, ending in "/".
 Cell* push_current_dir();
+
+// Pushes a host path as a file!: through the environment's to-kel-file
+// when it is there, else by the file module's own conversion.
+void push_kel_file(const std::string& path);
 
 // Pushes the routine of the spec (the text of a spec block) and entry; its
 // result kind is type::logic, type::integer or -1 (the entry writes it).

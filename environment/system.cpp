@@ -173,6 +173,23 @@ Cell build_date() {
     return date;
 }
 
+// The base of the download cache: the user's folder (APPDATA on Windows,
+// HOME elsewhere) in Kel's form, then Kel/ (.kel/ elsewhere). Without that
+// variable, or with it empty, the folder is %./ (%/tmp elsewhere).
+Cell* push_cache_dir() {
+    std::optional<std::string> home = sysrt::get_env(os::windows ? "APPDATA" : "HOME");
+    if (home && !home->empty()) push_kel_file(*home);
+    else push_kel_file(os::windows ? "./" : "/tmp");
+    std::u32string text = string::text_of(stack::last());
+    if (text.empty() || text.back() != '/') text += '/';
+    text += os::windows ? U"Kel/" : U".kel/";
+    Cell* out = stack::last();
+    string::make(out, uint32_t(text.size()));
+    cell::set_type(out, type::file);
+    string::append_text(out, text);
+    return out;
+}
+
 }  // namespace
 
 void make_quiet_setters() {
@@ -210,6 +227,7 @@ void fill_system_object() {
     store(field_value(system, "script"), "args", raw);
     Cell options = field_value(system, "options");
     store(options, "path", push_current_dir());
+    store(options, "cache", push_cache_dir());
     give_services(options);
     stack::top = top;
 }

@@ -253,8 +253,10 @@ Cell* eval_path(Cell* value, const Cell* element, const Cell* store, const Cell*
 }
 
 Cell* to_port(Cell* u, bool open, bool new_, bool read_, bool write_, bool seek, const Cell* allow) {
-    Cell name = *context::find_or_add_global(symbol::make("parse-url"));
-    Cell fn = *word::fetch(&name);
+    // The boot environment's url-parser/parse-url, without /throw-error.
+    Cell parser = *word::fetch(context::find_or_add_global(symbol::make("url-parser")));
+    Cell name{type::word, context::global, symbol::make("parse-url"), uint32_t(-1)};
+    Cell fn = cell::is(&parser, type::object) ? *object::get_word_value(&parser, &name) : *shared::none();
     if (!cell::is(&fn, type::function)) error::fire(error::id::no_value, &name);
     Cell arg = *u;
     if (uint32_t pending = call::with_values(fn, name, &arg, 1)) {

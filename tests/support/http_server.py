@@ -21,6 +21,12 @@ Routes (any method):
     /data.json a JSON object as application/json
     /red.png   a 1x1 red PNG as image/png
     /echo      the request body
+    /flaky...  404 with "not yet" the first time a path is asked for, then
+               200 with "ready"
+    /bytes     "A", FF, "B" and "é": not valid UTF-8
+    /script    the Kel code "6 * 7"
+
+server.count(path) is the number of requests for the path so far.
 """
 import http.server
 import json
@@ -48,6 +54,8 @@ FIXED = {
     '/red.png': (200, [('Content-Type', 'image/png')], bytes.fromhex(
         '89504E470D0A1A0A0000000D49484452000000010000000108060000001F15C489'
         '0000000D49444154789C63F8CFC0F01F00050001FF89993D1D0000000049454E44AE426082')),
+    '/bytes': (200, [('Content-Type', 'application/octet-stream')], b'A\xffB\xc3\xa9'),
+    '/script': (200, [('Content-Type', 'text/plain')], b'6 * 7'),
 }
 
 
@@ -67,7 +75,10 @@ def make_handler(log, on_request=None):
             if on_request:
                 on_request(entry)
             status, headers, payload = FIXED.get(path, (200, [('Content-Type', 'application/octet-stream')], body))
-            if path not in FIXED and path != '/echo':
+            if path.startswith('/flaky'):
+                first = sum(1 for r in log if r.path == path) == 1
+                status, payload = (404, b'not yet') if first else (200, b'ready')
+            elif path not in FIXED and path != '/echo':
                 status, payload = 404, b'unknown route'
             self.send_response(status)
             for name, value in headers:
@@ -91,6 +102,9 @@ class LoopbackServer:
         self.port = self.server.server_address[1]
         self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
         self.thread.start()
+
+    def count(self, path):
+        return sum(1 for r in self.log if r.path == path)
 
     def close(self):
         self.server.shutdown()
