@@ -101,14 +101,14 @@ def main():
             check('the cache file holds the bytes as they came', f.read(), raw)
         check('requests for /bytes', server.count('/bytes'), 1)
 
-        check('load-thru', up.get('load'), '[6 * 7]')
+        check('load-thru', up.get('load'), '[Kel [Title: "remote"] 6 * 7]')
         check('do-thru', up.get('do'), '42')
         check('requests for /script', server.count('/script'), 1)
 
         check('server stopped: read-thru', unquoted(down.get('text')), hello)
         check('server stopped: read-thru/binary', unquoted(down.get('bytes')), raw.hex().upper())
         check('server stopped: do-thru', down.get('do'), '42')
-        check('server stopped: load-thru', down.get('load'), '[6 * 7]')
+        check('server stopped: load-thru', down.get('load'), '[Kel [Title: "remote"] 6 * 7]')
 
 
 if __name__ == '__main__':

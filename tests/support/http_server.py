@@ -24,7 +24,7 @@ Routes (any method):
     /flaky...  404 with "not yet" the first time a path is asked for, then
                200 with "ready"
     /bytes     "A", FF, "B" and "é": not valid UTF-8
-    /script    the Kel code "6 * 7"
+    /script    a Kel script: a header, then "6 * 7"
 
 server.count(path) is the number of requests for the path so far.
 """
@@ -55,7 +55,7 @@ FIXED = {
         '89504E470D0A1A0A0000000D49484452000000010000000108060000001F15C489'
         '0000000D49444154789C63F8CFC0F01F00050001FF89993D1D0000000049454E44AE426082')),
     '/bytes': (200, [('Content-Type', 'application/octet-stream')], b'A\xffB\xc3\xa9'),
-    '/script': (200, [('Content-Type', 'text/plain')], b'6 * 7'),
+    '/script': (200, [('Content-Type', 'text/plain')], b'Kel [Title: "remote"]\n6 * 7'),
 }
 
 
