@@ -13,6 +13,7 @@
 #include "program/init.hpp"
 #include "runtime/system.hpp"
 #include "runtime/throws.hpp"
+#include "view/start.hpp"
 
 #if defined(__x86_64__) || defined(_M_X64)
 #include <xmmintrin.h>
@@ -43,6 +44,8 @@ void boot() {
     record.root_recording = false;
     // 9. The boot environment.
     environment::boot();
+    // The GUI: event! and its routines.
+    view::start();
     // A script named on the command line runs with its output on standard
     // output; the console window that would take it instead is not built.
     if (record.argc > 1) {

@@ -1,0 +1,9 @@
+// The GUI's start-up, run after the boot environment: event! is registered
+// and the routines bound to global words are made.
+#pragma once
+
+namespace kel::view {
+
+void start();
+
+}  // namespace kel::view
