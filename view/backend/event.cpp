@@ -322,23 +322,31 @@ int32_t compare(const Cell*, const Cell* b, int32_t op) {
     }
 }
 
-[[noreturn]] void fire_with_path(error::Id id, const Cell* first, const Cell* path) {
-    Cell p, w = *first;
+// The path itself, or none when the walk gave none.
+Cell path_of(const Cell* path) {
+    Cell p;
     if (path) p = *path;
     else cell::set_none(&p);
-    if (id.name == error::id::invalid_path.name) error::fire(id, &p, &w);
-    error::fire(id, &w, &p);
+    return p;
 }
 
 Cell* eval_path(Cell* value, const Cell* element, const Cell* store, const Cell* path, const Cell*, const Cell*,
                 int32_t, bool, bool, bool, bool) {
+    Cell w = *element;
     int32_t f = field_of(element);
-    if (!f) fire_with_path(error::id::invalid_path, element, path);
+    if (!f) {
+        Cell p = path_of(path);
+        error::fire(error::id::invalid_path, &p, &w);
+    }
     if (!store) {
         const Cell e = *value;
-        return get_field(&e, f, value), value;
+        get_field(&e, f, value);
+        return value;
     }
-    if (f != field::type || !cell::is(store, type::word)) fire_with_path(error::id::bad_path_set, element, path);
+    if (f != field::type || !cell::is(store, type::word)) {
+        Cell p = path_of(path);
+        error::fire(error::id::bad_path_set, &w, &p);
+    }
     uint32_t c = code_of(store);
     if (!c) {
         Cell v = *store;
