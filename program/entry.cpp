@@ -42,9 +42,9 @@ void boot() {
     record.collector_enabled = true;
     alloc::stress = sysrt::get_env("KEL_GC_STRESS") == "1";
     record.root_recording = false;
-    // 9. The boot environment.
+    // 9. The boot environment, with the GUI's sources: event! comes first.
+    view::register_types();
     environment::boot();
-    // The GUI: event! and its routines.
     view::start();
     // A script named on the command line runs with its output on standard
     // output; the console window that would take it instead is not built.

@@ -9,7 +9,6 @@
 #include "view/backend/snapshot.hpp"
 #include "view/backend/units.hpp"
 #include "view/backend/windows.hpp"
-#include "view/start.hpp"
 
 using namespace kel;
 using namespace kel::test;
@@ -18,10 +17,6 @@ using view::snapshot::Snapshot;
 namespace {
 
 struct Event : WithEnvironment<> {
-    void SetUp() override {
-        WithEnvironment<>::SetUp();
-        view::start();
-    }
     void TearDown() override {
         view::units::scale = 1.0;
         view::windows::lookup = saved;

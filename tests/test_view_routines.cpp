@@ -165,3 +165,19 @@ TEST_F(ViewRoutines, ClosingTheLastWindowEndsOneLoop) {
     EXPECT_EQ(eval("reduce [gui/do-event-loop true n gui/do-event-loop true gui/do-event-loop true]"),
               "[true 2 true false]");
 }
+
+// do-events runs the back end's loop for the last window of the first
+// screen that has a realised one; a blocking loop marks that window as the
+// one whose closing ends it, unless it is marked already.
+TEST_F(ViewRoutines, DoEventsMarksTheWindowAndRunsTheLoop) {
+    use(&view::record::backend);
+    EXPECT_EQ(eval("system/view/screens: reduce [make object! [pane: reduce [win]]] unset? do-events"), "true");
+    EXPECT_EQ(eval("win/state: reduce [gui/make-view win gui/make-null-handle 0 none none] do-events/no-wait"),
+              "false");
+    EXPECT_EQ(eval("win/state/4"), "false");
+    view::record::clear_log();
+    view::record::queue_quit();
+    EXPECT_EQ(eval("win/state/4: true do-events reduce [win/state/4 do-events/no-wait]"), "[true false]");
+    eval("stop-events");
+    EXPECT_EQ(joined_log(), "do-event-loop false|do-event-loop true|exit-event-loop");
+}

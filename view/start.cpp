@@ -1,6 +1,10 @@
 #include "view/start.hpp"
 
+#include "environment/routines.hpp"
+#include "runtime/context.hpp"
+#include "runtime/datatypes/word.hpp"
 #include "runtime/platform/env.hpp"
+#include "runtime/symbol.hpp"
 #include "view/backend/event.hpp"
 #include "view/backend/loop.hpp"
 #include "view/backend/record/record.hpp"
@@ -10,12 +14,15 @@
 
 namespace kel::view {
 
-void start() {
+void register_types() {
     snapshot::reset();
     loop::reset();
     units::scale = 1.0;
     event::register_type();
     event::make_routines();
+}
+
+void start() {
     // KEL_VIEW=record: the display kept in memory; otherwise there is no
     // back end on this platform yet.
     if (sysrt::get_env("KEL_VIEW") == "record") {
@@ -25,6 +32,9 @@ void start() {
     } else {
         routines::make(nullptr);
     }
+    Cell system = *word::fetch(context::find_or_add_global(symbol::make("system")));
+    if (const Cell* view = environment::field(system, "view"))
+        if (Cell* platform = environment::field(*view, "platform")) *platform = routines::object();
 }
 
 }  // namespace kel::view
