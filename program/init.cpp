@@ -91,6 +91,7 @@ constexpr void (*registrations[])() = {
 };
 
 void register_datatypes() {
+    datatype::reset();
     for (auto register_fn : registrations) register_fn();
 }
 

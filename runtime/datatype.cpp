@@ -18,6 +18,13 @@ uint8_t highest = 0;
 
 void inherit_marker() {}
 
+void reset() {
+    for (TypeName& n : names) n = {};
+    for (auto& row : actions)
+        for (Handler& h : row) h = unsupported;
+    highest = 0;
+}
+
 void register_type(const Registration& r) {
     if (r.type > highest) highest = r.type;
     TypeName& n = names[r.type];
