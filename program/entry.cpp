@@ -13,6 +13,7 @@
 #include "program/init.hpp"
 #include "runtime/system.hpp"
 #include "runtime/throws.hpp"
+#include "view/start.hpp"
 
 #if defined(__x86_64__) || defined(_M_X64)
 #include <xmmintrin.h>
@@ -41,8 +42,10 @@ void boot() {
     record.collector_enabled = true;
     alloc::stress = sysrt::get_env("KEL_GC_STRESS") == "1";
     record.root_recording = false;
-    // 9. The boot environment.
+    // 9. The boot environment, with the GUI's sources: event! comes first.
+    view::register_types();
     environment::boot();
+    view::start();
     // A script named on the command line runs with its output on standard
     // output; the console window that would take it instead is not built.
     if (record.argc > 1) {

@@ -91,6 +91,7 @@ constexpr void (*registrations[])() = {
 };
 
 void register_datatypes() {
+    datatype::reset();
     for (auto register_fn : registrations) register_fn();
 }
 
@@ -98,13 +99,7 @@ void register_datatypes() {
 // datatype! value, as the boot environment finds them.
 void init_type_names() {
     for (int t = 1; t <= datatype::highest; ++t)
-        if (const char* name = datatype::names[t].name) {
-            datatype::names[t].word = context::find_or_add_global(symbol::make(name));
-            Cell value;
-            cell::set_datatype(&value, uint8_t(t));
-            Cell word = *datatype::names[t].word;
-            word::set(&word, &value);
-        }
+        if (datatype::names[t].name) datatype::make_name_word(uint8_t(t));
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 #include <cstring>
 
 #include "runtime/actions.hpp"
+#include "runtime/context.hpp"
+#include "runtime/datatypes/word.hpp"
+#include "runtime/symbol.hpp"
 #include "runtime/datatypes/string.hpp"
 #include "runtime/output.hpp"
 #include "runtime/system.hpp"
@@ -14,6 +17,13 @@ Handler actions[type::count][action::count];
 uint8_t highest = 0;
 
 void inherit_marker() {}
+
+void reset() {
+    for (TypeName& n : names) n = {};
+    for (auto& row : actions)
+        for (Handler& h : row) h = unsupported;
+    highest = 0;
+}
 
 void register_type(const Registration& r) {
     if (r.type > highest) highest = r.type;
@@ -34,6 +44,14 @@ void register_type(const Registration& r) {
         row[s] = h == inherit ? (parent ? parent[s] : unsupported) : h;
         ++s;
     }
+}
+
+void make_name_word(uint8_t t) {
+    names[t].word = context::find_or_add_global(symbol::make(names[t].name));
+    Cell value;
+    cell::set_datatype(&value, t);
+    Cell word = *names[t].word;
+    word::set(&word, &value);
 }
 
 // datatype! values: a cell whose payload 1 is the type id it denotes.

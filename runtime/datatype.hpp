@@ -79,6 +79,14 @@ extern uint8_t highest;  // largest type id registered so far
 // without exactly 62 handlers is reported and ends the process.
 void register_type(const Registration& r);
 
+// Empties the registry: no type has a name or a handler (start-up, before
+// the registrations; a type registered later, as event! is, goes again).
+void reset();
+
+// The registered type's name as a global word holding its datatype! value
+// (start-up; and a type registered later, such as event!).
+void make_name_word(uint8_t t);
+
 inline Handler handler(uint8_t t, action::Slot s) { return actions[t][s - 1]; }
 
 // The datatype! type itself.

@@ -227,7 +227,8 @@ bool changed_in_place(uint8_t t) {
         case type::pair:
         case type::point2d:
         case type::point3d:
-        case type::tuple: return true;
+        case type::tuple:
+        case type::event: return true;
         default: return false;
     }
 }

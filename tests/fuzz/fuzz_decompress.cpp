@@ -24,6 +24,7 @@
 #include "runtime/stack.hpp"
 #include "runtime/system.hpp"
 #include "runtime/throws.hpp"
+#include "view/start.hpp"
 
 using namespace kel;
 
@@ -32,7 +33,10 @@ namespace {
 const char* const methods[] = {"zlib", "deflate", "gzip", "zstd"};
 
 void start() {
-    if (fuzz::start_runtime()) environment::boot();
+    if (fuzz::start_runtime()) {
+        view::register_types();
+        environment::boot();
+    }
 }
 
 struct Outcome {

@@ -17,6 +17,7 @@
 #include "runtime/lexer/lexer.hpp"
 #include "tests/support/runtime.hpp"
 #include "tests/support/values.hpp"
+#include "view/start.hpp"
 
 namespace kel::test {
 
@@ -24,7 +25,9 @@ template <class Base = WithRuntime>
 struct WithEnvironment : Base {
     void SetUp() override {
         Base::SetUp();
+        view::register_types();
         environment::boot();
+        view::start();
     }
 };
 
