@@ -19,18 +19,8 @@ import zlib
 
 here = os.path.dirname(os.path.abspath(__file__))
 root = os.path.dirname(os.path.dirname(here))
-passed = failed = 0
-
-
-def check(name, got, expected):
-    global passed, failed
-    if got == expected:
-        passed += 1
-    else:
-        failed += 1
-        print(f'FAIL {name}: got {got!r}, expected {expected!r}')
-
-
+sys.path.insert(0, os.path.join(root, 'tests', 'support'))
+from tally import tally  # noqa: E402
 def start_display():
     read, write = os.pipe()
     xvfb = subprocess.Popen(['Xvfb', '-displayfd', str(write), '-screen', '0', '640x480x24', '-nolisten', 'tcp'],
@@ -129,13 +119,13 @@ def main():
                 if seen and 'héllo' in seen:
                     break
                 time.sleep(0.2)
-            check('xclip reads what Kel wrote', seen.replace('\r\n', '\n') if seen else seen, 'héllo\nwörld ✓')
+            tally.check('xclip reads what Kel wrote', seen.replace('\r\n', '\n') if seen else seen, 'héllo\nwörld ✓')
             xclip_in = subprocess.Popen(['xclip', '-i', '-quiet', '-selection', 'clipboard'], stdin=subprocess.PIPE,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
             xclip_in.stdin.write('from X ✓\nline 2'.encode())
             xclip_in.stdin.close()
         err = kel_run.stderr.read().decode('utf-8', 'replace')
-        check('exit status', (kel_run.wait(timeout=60), err[-400:]), (0, ''))
+        tally.check('exit status', (kel_run.wait(timeout=60), err[-400:]), (0, ''))
         if xclip_in:
             xclip_in.kill()
             xclip_in.wait()
@@ -149,41 +139,29 @@ def main():
             xvfb.kill()
             xvfb.wait()
     lines = {k: v[0] if len(v) == 1 else v for k, v in lines.items()}
-    check('write text', lines.get('write-text'), 'true')
-    check('read own text', lines.get('read-own'), '"héllo^/wörld ✓"')
-    check('read text from X', lines.get('read-x'), '"from X ✓^/line 2"')
-    check('none empties', (lines.get('write-none'), lines.get('after-none')), ('true', 'none'))
-    check('files', (lines.get('write-files'), lines.get('read-files')),
+    tally.check('write text', lines.get('write-text'), 'true')
+    tally.check('read own text', lines.get('read-own'), '"héllo^/wörld ✓"')
+    tally.check('read text from X', lines.get('read-x'), '"from X ✓^/line 2"')
+    tally.check('none empties', (lines.get('write-none'), lines.get('after-none')), ('true', 'none'))
+    tally.check('files', (lines.get('write-files'), lines.get('read-files')),
           ('true', '[%/c/windows/win.ini %"/c/a b/c.txt"]'))
-    check('bad value', lines.get('write-bad'), 'none')
-    check('image round trip', (lines.get('write-image'), lines.get('read-image')), ('true', '[true 2x2 true]'))
-    check('empty image empties', (lines.get('write-empty-image'), lines.get('after-empty-image')), ('true', 'none'))
+    tally.check('bad value', lines.get('write-bad'), 'none')
+    tally.check('image round trip', (lines.get('write-image'), lines.get('read-image')), ('true', '[true 2x2 true]'))
+    tally.check('empty image empties', (lines.get('write-empty-image'), lines.get('after-empty-image')), ('true', 'none'))
     # Wine offers the BMP as a DIB whose pixels come through CF_BITMAP:
     # opaque. The DIB declaring 40000 rows must be read without a crash.
     got = lines.get('read-x-image') or [None] * 3
-    check('PNG from X', got[0], '[2x1 255.0.0.0 0.0.255.127]')
-    check('DIB from X, top row first', got[1], '[1x2 0.255.0.0 255.255.255.0]')
-    check('oversized DIB read', got[2] is not None, True)
+    tally.check('PNG from X', got[0], '[2x1 255.0.0.0 0.0.255.127]')
+    tally.check('DIB from X, top row first', got[1], '[1x2 0.255.0.0 255.255.255.0]')
+    tally.check('oversized DIB read', got[2] is not None, True)
     # Blocks whose declared size does not fit are refused; a DIB with other
     # masks is read through the bitmap Windows makes of it.
-    check('DIB declaring more rows than it holds', placed.get('rows'), (0, 'none'))
-    check('DIB header larger than its block', placed.get('header'), (0, 'none'))
-    check('DIB with other masks', placed.get('masks'), (0, '[image 1x1]'))
+    tally.check('DIB declaring more rows than it holds', placed.get('rows'), (0, 'none'))
+    tally.check('DIB header larger than its block', placed.get('header'), (0, 'none'))
+    tally.check('DIB with other masks', placed.get('masks'), (0, '[image 1x1]'))
 
 
 if __name__ == '__main__':
     # The X selection is served by xclip in the background, and Wine's copy
     # of it can lag behind: a failed round gets one more before it counts.
-    for attempt in range(2):
-        if attempt:
-            print('-- once more')
-        passed = failed = 0
-        try:
-            main()
-        except Exception as e:
-            failed += 1
-            print(f'FAIL {type(e).__name__}: {e}')
-        if not failed:
-            break
-    print(f'{passed} passed, {failed} failed')
-    sys.exit(1 if failed else 0)
+    tally.run(main, rounds=2)

@@ -16,30 +16,13 @@ import tempfile
 here = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(here), 'support'))
 from http_server import LoopbackServer  # noqa: E402
-
-passed = failed = 0
-
-
-def check(name, got, expected):
-    global passed, failed
-    if got == expected:
-        passed += 1
-    else:
-        failed += 1
-        print(f'FAIL {name}: got {got!r}, expected {expected!r}')
-
-
-def unquoted(molded):
-    if molded and molded[0] + molded[-1] in ('""', '{}'):
-        return molded[1:-1]
-    return molded
-
+from tally import tally, unquoted  # noqa: E402
 
 def key_of(url):
     """The cache key by Python's MD5 and by md5sum, which must agree."""
     key = hashlib.md5(url.encode()).hexdigest().upper()
     summed = subprocess.run(['md5sum'], input=url.encode(), capture_output=True, check=True).stdout.split()[0]
-    check('md5sum of ' + url, summed.decode().upper(), key)
+    tally.check('md5sum of ' + url, summed.decode().upper(), key)
     return key
 
 
@@ -55,7 +38,7 @@ def run_kel(kel, appdata, port, phase):
     line = f'set APPDATA={windows_path(appdata)}&& {windows_path(kel)} cache.kel'
     run = subprocess.run([os.path.join(os.path.dirname(os.path.dirname(here)), 'tools', 'kel-wine'), 'cmd', '/c', line],
                          capture_output=True, env=env, timeout=300, cwd=here)
-    check(phase + ' exit status', (run.returncode, run.stderr.decode('utf-8', 'replace')[-400:]), (0, ''))
+    tally.check(phase + ' exit status', (run.returncode, run.stderr.decode('utf-8', 'replace')[-400:]), (0, ''))
     lines = {}
     for line in run.stdout.decode('utf-8', 'replace').replace('\r\n', '\n').splitlines():
         name, _, value = line.partition(' ')
@@ -74,48 +57,42 @@ def main():
         server.close()
         down = run_kel(kel, appdata, server.port, 'down')
 
-        check('system/options/cache', up.get('cache'), '%/Z' + appdata + '/Kel/')
+        tally.check('system/options/cache', up.get('cache'), '%/Z' + appdata + '/Kel/')
         text_url = unquoted(up.get('text-url', ''))
         key = key_of(text_url)
-        check('path-thru', up.get('text-file'), f'%/Z{cache}/{key[:2]}/{key}')
-        check('cache file of the text', os.path.isfile(os.path.join(cache, key[:2], key)), True)
+        tally.check('path-thru', up.get('text-file'), f'%/Z{cache}/{key[:2]}/{key}')
+        tally.check('cache file of the text', os.path.isfile(os.path.join(cache, key[:2], key)), True)
 
-        check('read-thru', unquoted(up.get('text')), hello)
-        check('read-thru again', unquoted(up.get('text-again')), hello)
-        check('read-thru/update', unquoted(up.get('text-update')), hello)
-        check('requests for /text: one, then one more for /update', server.count('/text'), 2)
+        tally.check('read-thru', unquoted(up.get('text')), hello)
+        tally.check('read-thru again', unquoted(up.get('text-again')), hello)
+        tally.check('read-thru/update', unquoted(up.get('text-update')), hello)
+        tally.check('requests for /text: one, then one more for /update', server.count('/text'), 2)
 
-        check('read-thru of a 404 answers its body', up.get('flaky-read'), '"not yet"')
-        check('a 404 is not kept', up.get('flaky-read-kept'), 'false')
-        check('after a 404 read-thru asks again', up.get('flaky-read-again'), '"ready"')
-        check('the 200 is kept', up.get('flaky-read-kept-again'), 'true')
-        check('load-thru of a 404', up.get('flaky-load'), 'none')
-        check('a 404 load is not kept', up.get('flaky-load-kept'), 'false')
-        check('after a 404 load-thru asks again', up.get('flaky-load-again'), 'ready')
-        check('requests for the flaky paths', (server.count('/flaky-read'), server.count('/flaky-load')), (2, 2))
+        tally.check('read-thru of a 404 answers its body', up.get('flaky-read'), '"not yet"')
+        tally.check('a 404 is not kept', up.get('flaky-read-kept'), 'false')
+        tally.check('after a 404 read-thru asks again', up.get('flaky-read-again'), '"ready"')
+        tally.check('the 200 is kept', up.get('flaky-read-kept-again'), 'true')
+        tally.check('load-thru of a 404', up.get('flaky-load'), 'none')
+        tally.check('a 404 load is not kept', up.get('flaky-load-kept'), 'false')
+        tally.check('after a 404 load-thru asks again', up.get('flaky-load-again'), 'ready')
+        tally.check('requests for the flaky paths', (server.count('/flaky-read'), server.count('/flaky-load')), (2, 2))
 
         bytes_key = key_of(unquoted(up.get('bytes-url', '')))
-        check('text of bytes that are not UTF-8', unquoted(up.get('bytes-text')), 'A\ufffdBé'.encode().hex().upper())
-        check('read-thru/binary after a text read-thru', unquoted(up.get('bytes')), raw.hex().upper())
+        tally.check('text of bytes that are not UTF-8', unquoted(up.get('bytes-text')), 'A\ufffdBé'.encode().hex().upper())
+        tally.check('read-thru/binary after a text read-thru', unquoted(up.get('bytes')), raw.hex().upper())
         with open(os.path.join(cache, bytes_key[:2], bytes_key), 'rb') as f:
-            check('the cache file holds the bytes as they came', f.read(), raw)
-        check('requests for /bytes', server.count('/bytes'), 1)
+            tally.check('the cache file holds the bytes as they came', f.read(), raw)
+        tally.check('requests for /bytes', server.count('/bytes'), 1)
 
-        check('load-thru', up.get('load'), '[Kel [Title: "remote"] 6 * 7]')
-        check('do-thru', up.get('do'), '42')
-        check('requests for /script', server.count('/script'), 1)
+        tally.check('load-thru', up.get('load'), '[Kel [Title: "remote"] 6 * 7]')
+        tally.check('do-thru', up.get('do'), '42')
+        tally.check('requests for /script', server.count('/script'), 1)
 
-        check('server stopped: read-thru', unquoted(down.get('text')), hello)
-        check('server stopped: read-thru/binary', unquoted(down.get('bytes')), raw.hex().upper())
-        check('server stopped: do-thru', down.get('do'), '42')
-        check('server stopped: load-thru', down.get('load'), '[Kel [Title: "remote"] 6 * 7]')
+        tally.check('server stopped: read-thru', unquoted(down.get('text')), hello)
+        tally.check('server stopped: read-thru/binary', unquoted(down.get('bytes')), raw.hex().upper())
+        tally.check('server stopped: do-thru', down.get('do'), '42')
+        tally.check('server stopped: load-thru', down.get('load'), '[Kel [Title: "remote"] 6 * 7]')
 
 
 if __name__ == '__main__':
-    try:
-        main()
-    except Exception as e:  # a broken run is a failure, not a crash of the check
-        failed += 1
-        print(f'FAIL {type(e).__name__}: {e}')
-    print(f'{passed} passed, {failed} failed')
-    sys.exit(1 if failed else 0)
+    tally.run(main)

@@ -15,28 +15,10 @@ import sys
 here = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(here), 'support'))
 from http_server import LoopbackServer  # noqa: E402
+from tally import tally, unquoted  # noqa: E402
 
 DEFAULTS = [('Content-Type', 'application/x-www-form-urlencoded'), ('Accept-Charset', 'UTF-8'),
             ('User-Agent', 'Mozilla/5.0 (Windows NT 6.1; Win64; x64)')]
-
-passed = failed = 0
-
-
-def check(name, got, expected):
-    global passed, failed
-    if got == expected:
-        passed += 1
-    else:
-        failed += 1
-        print(f'FAIL {name}: got {got!r}, expected {expected!r}')
-
-
-def unquoted(molded):
-    """A molded string's text: a long one is molded in braces."""
-    if molded and molded[0] + molded[-1] in ('""', '{}'):
-        return molded[1:-1]
-    return molded
-
 
 def kel_mold(text):
     return '"' + text.replace('^', '^^').replace('"', '^"') + '"'
@@ -68,7 +50,7 @@ def main():
     run = subprocess.run([os.path.join(root, 'tools', 'kel-wine'), os.path.abspath(kel), 'client.kel'],
                          capture_output=True, env=env, timeout=300, cwd=here)
     out = run.stdout.decode('utf-8', 'replace').replace('\r\n', '\n')
-    check('exit status', (run.returncode, run.stderr.decode('utf-8', 'replace')[-400:]), (0, ''))
+    tally.check('exit status', (run.returncode, run.stderr.decode('utf-8', 'replace')[-400:]), (0, ''))
     lines = {}
     headers = {}
     for line in out.splitlines():
@@ -80,38 +62,38 @@ def main():
             lines[name] = value
 
     # The response side.
-    check('text', unquoted(lines.get('text')), 'héllo\nwörld'.encode().hex().upper())
-    check('binary', unquoted(lines.get('binary')), bytes(range(256)).hex().upper())
-    check('lines', lines.get('lines'), '["a" "b" "" "c"]')
-    check('info length', lines.get('info-length'), '3')
-    check('info status', lines.get('info-status'), '200')
-    check('info body', lines.get('info-body'), '"info"')
+    tally.check('text', unquoted(lines.get('text')), 'héllo\nwörld'.encode().hex().upper())
+    tally.check('binary', unquoted(lines.get('binary')), bytes(range(256)).hex().upper())
+    tally.check('lines', lines.get('lines'), '["a" "b" "" "c"]')
+    tally.check('info length', lines.get('info-length'), '3')
+    tally.check('info status', lines.get('info-status'), '200')
+    tally.check('info body', lines.get('info-body'), '"info"')
     reference = curl_headers(server.port, '/info')
     expected = {name: (kel_mold(v[0]) if len(v) == 1 else '[' + ' '.join(map(kel_mold, v)) + ']')
                 for name, v in reference.items() if name != 'Date'}  # a second may pass between the two
     headers.pop('Date', None)
-    check('info headers as curl reads them', headers, expected)
-    check('X:abc kept whole', headers.get('X'), '"abc"')
-    check('Set-Cookie twice', headers.get('Set-Cookie'), '["a=1" "b=2"]')
+    tally.check('info headers as curl reads them', headers, expected)
+    tally.check('X:abc kept whole', headers.get('X'), '"abc"')
+    tally.check('Set-Cookie twice', headers.get('Set-Cookie'), '["a=1" "b=2"]')
     missing = lines.get('missing', '')
-    check('missing status and body', (missing.startswith('[404 '), missing.endswith(' "not here"]')), (True, True))
-    check('refused', lines.get('refused'), '[access no-connect]')
-    check('default post answer', lines.get('default-post'), '"a=1"')
-    check('put answer', lines.get('put'), '"x^M^/y"')
-    check('text body', unquoted(lines.get('text-body')), b'a\r\nb\r\n'.hex().upper())
-    check('binary body', unquoted(lines.get('binary-body')), bytes(range(256)).hex().upper())
-    check('block body', lines.get('block-body'), '"a 1 b"')
-    check('delete', lines.get('delete', '').startswith('[200 '), True)
-    check('load of Kel text', lines.get('load-kel'), '[x: 1 "two"]')
-    check('load of JSON by its type', lines.get('load-json'), '#[k: [1 2]]')
-    check('load of a PNG by its type', lines.get('load-png'), '[true 1x1 255.0.0.0]')
-    check('load of a 404', lines.get('load-missing'), 'none')
+    tally.check('missing status and body', (missing.startswith('[404 '), missing.endswith(' "not here"]')), (True, True))
+    tally.check('refused', lines.get('refused'), '[access no-connect]')
+    tally.check('default post answer', lines.get('default-post'), '"a=1"')
+    tally.check('put answer', lines.get('put'), '"x^M^/y"')
+    tally.check('text body', unquoted(lines.get('text-body')), b'a\r\nb\r\n'.hex().upper())
+    tally.check('binary body', unquoted(lines.get('binary-body')), bytes(range(256)).hex().upper())
+    tally.check('block body', lines.get('block-body'), '"a 1 b"')
+    tally.check('delete', lines.get('delete', '').startswith('[200 '), True)
+    tally.check('load of Kel text', lines.get('load-kel'), '[x: 1 "two"]')
+    tally.check('load of JSON by its type', lines.get('load-json'), '#[k: [1 2]]')
+    tally.check('load of a PNG by its type', lines.get('load-png'), '[true 1x1 255.0.0.0]')
+    tally.check('load of a 404', lines.get('load-missing'), 'none')
 
     # The request side, in the order the script sent them.
     log = server.log[:13]  # curl's request came after
     server.close()
     methods = [(r.method, r.path) for r in log]
-    check('requests', methods, [
+    tally.check('requests', methods, [
         ('GET', '/text'), ('GET', '/binary'), ('GET', '/lines'), ('GET', '/info'), ('POST', '/echo'),
         ('GET', '/echo'), ('PUT', '/echo'), ('POST', '/echo'), ('GET', '/binary'), ('POST', '/echo'),
         ('POST', '/echo'), ('GET', '/missing'), ('DELETE', '/echo')])
@@ -119,24 +101,18 @@ def main():
         return
     post = log[4]
     sent = [(k, v) for k, v in post.headers if k in dict(DEFAULTS)]
-    check('default headers in order', sent, DEFAULTS)
-    check('default post body', post.body, b'a=1')
-    check('get block: defaults, no body', ([k for k, _ in log[5].headers if k in dict(DEFAULTS)], log[5].body),
+    tally.check('default headers in order', sent, DEFAULTS)
+    tally.check('default post body', post.body, b'a=1')
+    tally.check('get block: defaults, no body', ([k for k, _ in log[5].headers if k in dict(DEFAULTS)], log[5].body),
           ([k for k, _ in DEFAULTS], b''))
     put = dict(log[6].headers)
-    check('put headers: the block, no defaults',
+    tally.check('put headers: the block, no defaults',
           (put.get('Content-Type'), put.get('X-Kel'), 'Accept-Charset' in put, put.get('User-Agent') == DEFAULTS[2][1]),
           ('text/plain', '7', False, False))
-    check('put body', log[6].body, b'x\r\ny')
-    check('text body with CR LF', log[7].body, b'a\r\nb\r\n')
-    check('binary body byte-exact', log[9].body, bytes(range(256)))
+    tally.check('put body', log[6].body, b'x\r\ny')
+    tally.check('text body with CR LF', log[7].body, b'a\r\nb\r\n')
+    tally.check('binary body byte-exact', log[9].body, bytes(range(256)))
 
 
 if __name__ == '__main__':
-    try:
-        main()
-    except Exception as e:  # a broken run is a failure, not a crash of the check
-        failed += 1
-        print(f'FAIL {type(e).__name__}: {e}')
-    print(f'{passed} passed, {failed} failed')
-    sys.exit(1 if failed else 0)
+    tally.run(main)
