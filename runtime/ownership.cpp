@@ -4,7 +4,10 @@
 #include "runtime/context.hpp"
 #include "runtime/cycles.hpp"
 #include "runtime/datatypes/object.hpp"
+#include "runtime/error.hpp"
 #include "runtime/hashtable.hpp"
+#include "runtime/symbol.hpp"
+#include "runtime/words.hpp"
 
 namespace kel::ownership {
 
@@ -160,6 +163,13 @@ bool check(const Cell* value, const Cell* action, const Cell* new_value, int32_t
 
 void sweep() {
     if (table) hashtable::sweep_pointers(table, collector::marked, 1);
+}
+
+void reflect_owner(Cell* value, uint32_t field) {
+    if (symbol::resolve(field) != symbol::resolve(words::symbols.owned)) error::fire_not_done();
+    Cell* owner = owner_of(value->payload2);
+    if (!owner) cell::set_none(value);
+    else *value = *owner;
 }
 
 }  // namespace kel::ownership

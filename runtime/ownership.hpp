@@ -35,6 +35,9 @@ void unbind(const Cell* value);
 void unbind_range(const Cell* block, int32_t position, int32_t count);
 // The owner object and field word recorded for the series (two cells), or null.
 Cell* owner_of(NodeId series);
+// The reflect action of owned values (series, bitsets): only the field owned
+// is known, replacing the value by its owner object, or none.
+void reflect_owner(Cell* value, uint32_t field);
 
 // Tells the owner of the value (if any, and if it has change handlers) about
 // a change: the action word, the new value (null: none), the index and the

@@ -398,13 +398,6 @@ void and_() { do_bitwise(6); }
 void or_() { do_bitwise(5); }
 void xor_() { do_bitwise(7); }
 
-void reflect(Cell* value, uint32_t field) {
-    if (symbol::resolve(field) != symbol::resolve(words::symbols.owned)) error::fire_not_done();
-    Cell* owner = ownership::owner_of(value->payload2);
-    if (!owner) cell::set_none(value);
-    else *value = *owner;
-}
-
 void modify(Cell* target, Cell* field, Cell* value, bool) {
     if (!cell::is(field, type::word) && !cell::is(field, type::lit_word)) error::fire(error::id::invalid_arg, field);
     if (symbol::resolve(field->payload2) != symbol::resolve(words::symbols.owned)) error::fire_not_done();
@@ -443,7 +436,7 @@ void register_type() {
     datatype::Row row(datatype::unsupported);
     row.set(action::make, &make)
         .set(action::to, &to)
-        .set(action::reflect, &reflect)
+        .set(action::reflect, &ownership::reflect_owner)
         .set(action::form, &form)
         .set(action::mold, &mold)
         .set(action::eval_path, &eval_path)

@@ -573,15 +573,6 @@ void random(Cell* s, bool seed, bool secure, bool only) {
     if (told) notify(s, words::words.randomized, int32_t(index), int32_t(length));
 }
 
-// The owner reflection: only the field owned is known, giving the owner
-// object recorded for the series, or none.
-void reflect(Cell* value, uint32_t field) {
-    if (symbol::resolve(field) != symbol::resolve(words::symbols.owned)) error::fire_not_done();
-    Cell* owner = ownership::owner_of(value->payload2);
-    if (!owner) cell::set_none(value);
-    else *value = *owner;
-}
-
 // Setting the owner: none releases the series, a block of an object and a
 // field word makes that object its owner. Other fields are left alone.
 void modify(Cell* target, Cell* field, Cell* value, bool) {
@@ -613,7 +604,7 @@ void register_type() {
         .set(action::length_q, &length_q)
         .set(action::move, &move)
         .set(action::random, &random)
-        .set(action::reflect, &reflect)
+        .set(action::reflect, &ownership::reflect_owner)
         .set(action::modify, &modify)
         .set(action::remove, &remove)
         .set(action::reverse, &reverse)
