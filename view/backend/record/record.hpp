@@ -31,6 +31,8 @@ void install();
 
 const std::vector<std::string>& log();
 void clear_log();
+// Adds a line to the log (the recording draw back end's calls).
+void append_log(std::string line);
 void set_screens(std::vector<Screen> screens);
 
 // The queue of the event loop. A typed text gives key-down then key for
