@@ -182,3 +182,29 @@ TEST_F(Draw, FailedBeginAndFailedPush) {
               "draw begin window|draw push-state failed|draw box 0x0 1x1|draw pop-clips|draw push-state|"
               "draw pen off|draw pop-state|draw end");
 }
+
+// The colour word: R in the low byte, a three-component tuple opaque, a
+// fourth component the transparency; all bits set is fully transparent.
+TEST_F(Draw, ColoursAsDevicesTakeThem) {
+    struct {
+        const char* tuple;
+        view::draw::Color word;
+        view::draw::ColorF f;
+    } cases[] = {
+        {"255.0.0", 0x0000FF, {1, 0, 0, 1}},
+        {"0.128.255", 0xFF8000, {0, 128 / 255.0f, 1, 1}},
+        {"1.2.3.255", 0xFF030201, {1 / 255.0f, 2 / 255.0f, 3 / 255.0f, 0}},
+        {"0.0.0.51", 0x33000000, {0, 0, 0, 204 / 255.0f}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(eval(std::string("t: ") + c.tuple), c.tuple);
+        view::draw::Color w = view::draw::color_of_tuple(global("t"));
+        EXPECT_EQ(w, c.word) << c.tuple;
+        view::draw::ColorF f = view::draw::to_float(w);
+        EXPECT_FLOAT_EQ(f.r, c.f.r) << c.tuple;
+        EXPECT_FLOAT_EQ(f.g, c.f.g) << c.tuple;
+        EXPECT_FLOAT_EQ(f.b, c.f.b) << c.tuple;
+        EXPECT_FLOAT_EQ(f.a, c.f.a) << c.tuple;
+    }
+    EXPECT_FLOAT_EQ(view::draw::to_float(~view::draw::Color(0)).a, 0.0f);
+}

@@ -22,6 +22,16 @@ using Color = uint32_t;
 // The colour of a tuple!: a three-component tuple is opaque.
 Color color_of_tuple(const Cell& tuple);
 
+// The colour as the graphics devices take it: components and opacity from
+// 0.0 to 1.0.
+struct ColorF {
+    float r, g, b, a;
+};
+inline ColorF to_float(Color c) {
+    return {float(c & 0xFF) / 255.0f, float(c >> 8 & 0xFF) / 255.0f, float(c >> 16 & 0xFF) / 255.0f,
+            float(255 - (c >> 24)) / 255.0f};
+}
+
 struct Point {
     double x = 0, y = 0;
 };
