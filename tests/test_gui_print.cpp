@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/output.hpp"
+#include "runtime/platform/host.hpp"
 #include "tests/support/environment.hpp"
 #include "view/backend/console.hpp"
 
@@ -58,4 +59,18 @@ TEST_F(GuiPrint, ErrorsOfTheTerminalReachThePrinter) {
               "stack-overflow");
     // Without a terminal nothing is printed, and nothing fails.
     EXPECT_EQ(eval("unset 'gui-console-ctx print 1 2"), "2");
+}
+
+// init titles the host's text console; without one (as here) it says so
+// and answers false, and the program goes on.
+TEST_F(GuiPrint, ConsoleRoutines) {
+    eval("make-console-engine");
+    view::console::install();
+    EXPECT_EQ(eval("system/console/init {Kel}"), "false");
+    EXPECT_EQ(eval("find/only gui-console-ctx/terminal/log {SetConsoleTitle failed!}"),
+              "[\"SetConsoleTitle failed!\" false \"^/\" false]");
+    // POSIX hosts have no caret setting; Windows answers its own.
+    EXPECT_EQ(eval("integer? get-caret-blink-time"), "true");
+    if (!os::windows) EXPECT_EQ(eval("get-caret-blink-time"), "500");
+    eval("system/console: none halt: :quit");
 }
