@@ -49,8 +49,9 @@ bool console_program() {
     return found;
 }
 
-// 14. The console: the engine is made, then the window's launch runs the
-// script or the read-evaluate-print loop; when it returns the program ends.
+// 14. The console: the engine is made (with its init routine), then the
+// window's launch runs the script or the read-evaluate-print loop; when it
+// returns the program ends.
 void launch_console() {
     static const char make[] = "make-console-engine";
     static const char launch[] = "gui-console-ctx/launch";
@@ -77,6 +78,7 @@ void boot() {
     view::console::make_routines();
     environment::boot();
     view::start();
+    view::console::install();
     if (console_program()) {
         launch_console();
         return;

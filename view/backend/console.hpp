@@ -13,8 +13,9 @@ namespace kel::view::console {
 // add-gui-print and get-caret-blink-time as global routines; before the
 // boot sources, whose console code calls them.
 void make_routines();
-// The engine's init routine into system/console, and add-gui-print into
-// gui-console-ctx when that object has a field for it.
+// add-gui-print into gui-console-ctx and the engine's init routine into
+// system/console, where those objects exist and have the field; after the
+// boot sources, and again once the console has made its engine.
 void install();
 
 // The two hooks.
