@@ -3,12 +3,16 @@
 // made again and the window repainted, WARP on request, text families that
 // fall back, and line metrics of many lines.
 #include <gtest/gtest.h>
-#include <windows.h>
 
+// The runtime's headers come before windows.h, whose macros (near, far)
+// clash with their names.
 #include "runtime/context.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/symbol.hpp"
 #include "tests/support/environment.hpp"
+
+#include <windows.h>
+
 #include "view/backend/win32/d2d.hpp"
 #include "view/backend/win32/d2d_text.hpp"
 
