@@ -3,12 +3,12 @@
 // made again and the window repainted, WARP on request, text families that
 // fall back, and line metrics of many lines.
 #include <gtest/gtest.h>
-#include <windows.h>
 
 #include "runtime/context.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/symbol.hpp"
 #include "tests/support/environment.hpp"
+// windows.h last: its near and far macros would break the runtime's headers.
 #include "view/backend/win32/d2d.hpp"
 #include "view/backend/win32/d2d_text.hpp"
 
@@ -93,8 +93,8 @@ TEST_F(Direct2D, TextFallsBackToAFamilyThatExists) {
     std::wstring family = d2d::family_for(L"No Such Family Here");
     EXPECT_NE(family, L"No Such Family Here");
     EXPECT_FALSE(family.empty());
-    eval("face/size: 64x32 face/color: 0.0.0 face/draw: [pen 255.255.255 font make object! [name: "
-         "\"No Such Family Here\" size: 20 style: 'bold color: none state: none] text 0x0 \"MMMM\"]");
+    eval("fnt: make object! [name: \"No Such Family Here\" size: 20 style: 'bold color: none state: none] "
+         "face/color: 0.0.0 face/draw: [pen 255.255.255 font fnt text 0x0 \"MMMM\"]");
     d2d::paint_window(window, face(), true);
     HDC dc = d2d::update_layered(window);
     ASSERT_NE(dc, nullptr);

@@ -139,6 +139,10 @@ public:
         saved.block->Release();
         release_state(s_);
         s_ = saved.state;
+        // The brushes are shared with the block's commands, which recolour
+        // them in place: they take back the saved colours.
+        s_.pen->SetColor(color_f(s_.pen_color));
+        s_.fill->SetColor(color_f(s_.fill_color));
     }
 
     void pen(draw::Color c, bool off) override {
