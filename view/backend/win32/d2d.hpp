@@ -21,6 +21,7 @@
 #pragma once
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #include "runtime/cell.hpp"
@@ -66,5 +67,7 @@ const wchar_t* user_locale();
 void inject_device_removed();
 // How many times the device was made (tests see a device loss re-create it).
 int32_t device_generation();
+// How many brushes the window's record keeps for coloured text ranges.
+size_t text_brush_count(HWND window);
 
 }  // namespace kel::view::d2d
