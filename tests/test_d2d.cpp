@@ -145,3 +145,22 @@ TEST_F(Direct2D, RichTextStyleRuns) {
     EXPECT_EQ(pixel_after_paint(4, 4), RGB(200, 0, 0));
     EXPECT_EQ(pixel_after_paint(20, 20), RGB(0, 0, 0));
 }
+
+// A line width of 0 parks the pen: nothing is stroked until a width other
+// than 0 brings the pen back, also one chosen meanwhile.
+TEST_F(Direct2D, AZeroLineWidthParksThePen) {
+    struct {
+        const char* commands;
+        COLORREF edge;
+    } cases[] = {
+        {"[pen 255.255.255 line-width 4 fill-pen 200.0.0 box 8x8 24x24]", RGB(255, 255, 255)},
+        {"[pen 255.255.255 line-width 0 fill-pen 200.0.0 box 8x8 24x24]", RGB(10, 20, 30)},
+        {"[pen 255.255.255 line-width 0 line-width 4 box 8x8 24x24]", RGB(255, 255, 255)},
+        {"[line-width 0 pen 0.255.0 line-width 4 box 8x8 24x24]", RGB(0, 255, 0)},
+        {"[pen 255.255.255 line-width 4 pen off box 8x8 24x24]", RGB(10, 20, 30)},
+    };
+    for (const auto& c : cases) {
+        eval(std::string("face/draw: ") + c.commands);
+        EXPECT_EQ(pixel_after_paint(7, 16), c.edge) << c.commands;
+    }
+}

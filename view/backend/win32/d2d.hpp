@@ -48,6 +48,9 @@ bool device_is_warp();
 // strict flag (an error stops the drawing and is dropped). A layered window
 // is not presented: read its frame with update_layered.
 void paint_window(HWND window, const Cell& face, bool layered = false);
+// The same with a draw block of the caller's (the draw-face routine: the
+// console paints its face with a block of its own).
+void paint_window(HWND window, const Cell& face, const Cell& commands, bool layered = false);
 void resize_window(HWND window, int32_t width, int32_t height);
 void release_window(HWND window);
 // A memory DC holding the layered window's current frame (for
