@@ -1,0 +1,261 @@
+// The Windows back end under a real display: start-up facts, screens,
+// window styles and classes, the pre-filter's event sequences, nested
+// loops ended by destroy-view, face timers and text-box metrics.
+#include <windows.h>
+
+#include <cmath>
+#include <limits>
+
+#include "runtime/context.hpp"
+#include "runtime/datatypes/word.hpp"
+#include "runtime/symbol.hpp"
+#include "tests/support/environment.hpp"
+#include "view/backend/loop.hpp"
+#include "view/backend/routines.hpp"
+#include "view/backend/units.hpp"
+#include "view/backend/win32/win32.hpp"
+
+using namespace kel;
+using namespace kel::test;
+namespace w32 = kel::view::win32;
+
+namespace {
+
+// The gui context as the global word `gui`, faces made from a prototype
+// with the face facets in slot order, `show` making a face's window, and an
+// awake that logs each event's type and key into `log`.
+struct Win32View : WithEnvironment<> {
+    void SetUp() override {
+        WithEnvironment<>::SetUp();
+        view::routines::make(&w32::backend);
+        w32::install();
+        Cell gui = view::routines::object();
+        word::set(context::find_or_add_global(symbol::make("gui")), &gui);
+        ASSERT_EQ(eval("face-proto: make object! [type: 'base offset: 0x0 size: 100x100 text: none image: none "
+                       "color: none menu: none data: none enabled?: true visible?: true selected: none "
+                       "flags: none options: none parent: none pane: none state: none rate: none edge: none "
+                       "para: none font: none actors: none extra: none draw: none handles: none] "
+                       "show: func [f parent] [f/state: reduce [gui/make-view f parent 0 none false] f/state/1] "
+                       "log: copy [] "
+                       "system/view/awake: func [e] [append log reduce [e/type e/key] none] "
+                       "none"),
+                  "none");
+    }
+    void TearDown() override {
+        eval("foreach f [w1 w2 w3] [if all [value? f object? get f block? get in get f 'state] "
+             "[gui/destroy-view get f false]] none");
+        MSG m;
+        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+        view::loop::reset();
+        view::units::scale = 1.0;
+        WithEnvironment<>::TearDown();
+    }
+    // The window of the face held by a global word.
+    HWND window_of(const char* name) {
+        Cell face = *word::fetch(context::find_or_add_global(symbol::make(name)));
+        return w32::face_window(face);
+    }
+    std::string class_of(HWND w) {
+        wchar_t name[64] = L"";
+        GetClassNameW(w, name, 64);
+        return std::string(name, name + wcslen(name));
+    }
+    // Runs a message through the pre-filter as the loop would.
+    int filter(HWND w, UINT message, WPARAM wp, LPARAM lp) {
+        MSG m{w, message, wp, lp, 0, {}};
+        return w32::prefilter(&m);
+    }
+};
+
+}  // namespace
+
+TEST_F(Win32View, StartUpFacts) {
+    EXPECT_EQ(eval("gui/version"), "10.0.0");
+    EXPECT_EQ(eval("integer? gui/build"), "true");
+    EXPECT_EQ(eval("gui/make-null-handle"), eval("gui/make-null-handle"));
+    EXPECT_EQ(eval("string? system/view/fonts/system"), "true");
+    EXPECT_EQ(eval("system/view/metrics/dpi"), "96");
+    EXPECT_EQ(eval("tuple? select system/view/metrics/colors 'panel"), "true");
+}
+
+TEST_F(Win32View, ScreensAreTheDisplay) {
+    int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+    std::string size = std::to_string(w) + "x" + std::to_string(h);
+    EXPECT_EQ(eval("s: gui/fetch-all-screens reduce [length? s s/1/1 s/1/2 s/1/3 handle? s/1/4]"),
+              "[1 0x0 " + size + " 1.0 true]");
+    EXPECT_EQ(eval("gui/get-screen-size 0"), size);
+    EXPECT_EQ(eval("handle? gui/get-current-screen"), "true");
+}
+
+// Styles and classes as Windows reads them back.
+TEST_F(Win32View, WindowAndBaseStyles) {
+    ASSERT_EQ(eval("w1: make face-proto [type: 'window flags: [no-title no-border] text: \"popup\"] "
+                   "handle? show w1 gui/make-null-handle"),
+              "true");
+    HWND popup = window_of("w1");
+    ASSERT_TRUE(popup);
+    EXPECT_EQ(class_of(popup), "KelWindow");
+    EXPECT_EQ(DWORD(GetWindowLongW(popup, GWL_STYLE)) & ~DWORD(WS_CLIPSIBLINGS | WS_VISIBLE), DWORD(WS_POPUP));
+
+    eval("w2: make face-proto [type: 'window size: -1x-1 text: \"sized\"] show w2 gui/make-null-handle");
+    HWND sized = window_of("w2");
+    RECT client{};
+    GetClientRect(sized, &client);
+    EXPECT_EQ(client.right, 200);
+    EXPECT_EQ(client.bottom, 200);
+    DWORD style = GetWindowLongW(sized, GWL_STYLE);
+    EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN),
+              DWORD(WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN));
+    EXPECT_FALSE(style & WS_MAXIMIZEBOX);  // no `resize`: no maximise box
+    EXPECT_FALSE(style & WS_VISIBLE);      // a window is shown by show-window
+
+    // A base without an opaque colour is a layered child; with one it is plain.
+    eval("w3: make face-proto [type: 'base offset: 10x10 size: 50x40] show w3 w2/state/1 "
+         "b2: make face-proto [type: 'base color: 10.200.30 size: 20x20] show b2 w2/state/1");
+    HWND clear = window_of("w3"), opaque = window_of("b2");
+    EXPECT_EQ(class_of(clear), "KelBase");
+    EXPECT_TRUE(GetWindowLongW(clear, GWL_EXSTYLE) & WS_EX_LAYERED);
+    EXPECT_TRUE(GetWindowLongW(clear, GWL_STYLE) & WS_CHILD);
+    EXPECT_EQ(GetParent(clear), sized);
+    EXPECT_FALSE(GetWindowLongW(opaque, GWL_EXSTYLE) & WS_EX_LAYERED);
+    EXPECT_EQ(eval("gui/make-view make face-proto [type: 'not-a-face] gui/make-null-handle"), "error: face-type");
+    EXPECT_EQ(eval("gui/make-view make face-proto [type: 'window flags: [no-such]] gui/make-null-handle"),
+              "error: invalid-arg");
+}
+
+// An opaque base paints its colour.
+TEST_F(Win32View, OpaqueBaseShowsItsColour) {
+    eval("w1: make face-proto [type: 'window size: 120x80 offset: 40x40] show w1 gui/make-null-handle "
+         "w2: make face-proto [type: 'base color: 10.200.30 offset: 10x10 size: 60x40] show w2 w1/state/1 "
+         "gui/show-window w1/state/1");
+    HWND base = window_of("w2");
+    RedrawWindow(base, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+    HDC dc = GetDC(base);
+    COLORREF c = GetPixel(dc, 30, 20);
+    ReleaseDC(base, dc);
+    EXPECT_EQ(c, RGB(10, 200, 30));
+}
+
+// Keyboard sequences: a letter, an arrow, shift alone, a swallowed key, a
+// surrogate pair, a lone low surrogate.
+TEST_F(Win32View, KeySequences) {
+    eval("w1: make face-proto [type: 'window size: 100x100] show w1 gui/make-null-handle");
+    HWND w = window_of("w1");
+    struct {
+        UINT message;
+        WPARAM wp;
+        LPARAM lp;
+        const char* log;
+    } cases[] = {
+        {WM_KEYDOWN, 'A', 0x001E0001, "[key-down #\"A\"]"},
+        {WM_KEYDOWN, VK_LEFT, 0x014B0001, "[key-down left key left]"},
+        {WM_KEYDOWN, VK_SHIFT, 0x002A0001, "[key-down left-shift]"},
+        {WM_KEYDOWN, VK_SHIFT, 0x00360001, "[key-down right-shift]"},
+        {WM_KEYDOWN, VK_CONTROL, 0x011D0001, "[key-down right-control]"},
+        {WM_KEYUP, VK_F5, 0x003F0001, "[key-up F5]"},
+        {WM_KEYDOWN, VK_PROCESSKEY, 0, "[]"},
+        {WM_CHAR, 'a', 0, "[key #\"a\"]"},
+    };
+    for (const auto& c : cases) {
+        eval("clear log");
+        EXPECT_EQ(filter(w, c.message, c.wp, c.lp), 1);
+        EXPECT_EQ(eval("log"), c.log) << c.log;
+    }
+    // A surrogate pair makes one key event of the whole character.
+    eval("clear log");
+    filter(w, WM_CHAR, 0xD83D, 0);
+    filter(w, WM_CHAR, 0xDE00, 0);
+    EXPECT_EQ(eval("reduce [length? log to integer! log/2]"), "[2 128512]");
+    // A low surrogate with no high one before it stays itself.
+    eval("clear log");
+    filter(w, WM_CHAR, 0xDC01, 0);
+    EXPECT_EQ(eval("to integer! log/2"), "56321");
+    // `stop` from key-down swallows the message: no key follows.
+    eval("clear log system/view/awake: func [e] [append log e/type 'stop]");
+    EXPECT_EQ(filter(w, WM_KEYDOWN, VK_LEFT, 0x014B0001), 0);
+    EXPECT_EQ(eval("log"), "[key-down]");
+}
+
+// Mouse sequences through send-event-os, and the pre-filter's own rules.
+TEST_F(Win32View, MouseSequences) {
+    eval("w1: make face-proto [type: 'window size: 200x200] show w1 gui/make-null-handle "
+         "system/view/awake: func [e] [append log reduce [e/type e/offset e/away?] kept: e none]");
+    HWND w = window_of("w1");
+    EXPECT_EQ(eval("send-event-os make event! compose [type: 'down face: (w1) offset: 10x20] false"), "true");
+    EXPECT_EQ(eval("log"), "[down (10, 20) false]");
+    eval("clear log");
+    EXPECT_EQ(eval("send-event-os make event! compose [type: 'over face: (w1) offset: 3x4 flags: [away]] false"),
+              "true");
+    EXPECT_EQ(eval("log/1"), "over");
+    EXPECT_EQ(eval("log/3"), "true");
+    // A repeated position makes no event; a double click gives down, then dbl-click.
+    eval("clear log");
+    EXPECT_EQ(filter(w, WM_MOUSEMOVE, 0, MAKELPARAM(7, 7)), 1);
+    EXPECT_EQ(filter(w, WM_MOUSEMOVE, 0, MAKELPARAM(7, 7)), 0);
+    filter(w, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(5, 6));
+    EXPECT_EQ(eval("extract log 3"), "[over down dbl-click]");
+    // A kept event answers its own fields after later dispatches.
+    eval("first-kept: kept");
+    filter(w, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(50, 60));
+    EXPECT_EQ(eval("reduce [first-kept/type first-kept/offset kept/offset]"), "[dbl-click (5, 6) (50, 60)]");
+    // An event without a face with a window has no native form.
+    EXPECT_EQ(eval("send-event-os make event! [type: 'down] false"), "false");
+}
+
+// Loops ended by exit-event-loop owe nothing to later ones; destroy-view
+// of the last window ends exactly the running loop.
+TEST_F(Win32View, DestroyViewEndsOneLoop) {
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(eval("gui/exit-event-loop gui/do-event-loop false"), "true");
+    EXPECT_EQ(view::loop::pending_exits, 0);
+    eval("w1: make face-proto [type: 'window size: 100x100 rate: 50] show w1 gui/make-null-handle "
+         "system/view/awake: func [e] [append log e/type if e/type = 'time [gui/destroy-view e/face true] none]");
+    EXPECT_EQ(eval("gui/do-event-loop false"), "true");
+    EXPECT_EQ(eval("log"), "[time]");
+    EXPECT_EQ(view::loop::pending_exits, 0);
+    EXPECT_EQ(eval("w1/state"), "none");
+    MSG m;
+    EXPECT_FALSE(PeekMessageW(&m, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
+}
+
+// A rate of 3 ticks time events; bad rates raise, a huge one waits long.
+TEST_F(Win32View, RateTimer) {
+    eval("w1: make face-proto [type: 'window size: 100x100 rate: 3] show w1 gui/make-null-handle "
+         "ticks: copy [] "
+         "system/view/awake: func [e] [if e/type = 'time [append ticks now/precise "
+         "if 3 = length? ticks [gui/exit-event-loop]] none]");
+    EXPECT_EQ(eval("gui/do-event-loop false"), "true");
+    EXPECT_EQ(eval("reduce [length? ticks ticks/1 < ticks/2 ticks/2 < ticks/3]"), "[3 true true]");
+    HWND w = window_of("w1");
+    for (const char* bad : {"0", "-1", "0:00:00", "\"fast\""}) {
+        std::string set = std::string("w1/rate: ") + bad + " w1/state/2: 65536 gui/update-view w1";
+        EXPECT_EQ(eval(set.c_str()), "error: invalid-facet-type") << bad;
+    }
+    Cell nan;
+    cell::set_real(&nan, type::time, std::numeric_limits<double>::quiet_NaN());
+    EXPECT_EQ(throws::protect(throws::error, [&] { w32::set_rate(w, &nan); }), throws::error);
+    EXPECT_EQ(std::string(error::pending.id), "invalid-facet-type");
+    Cell huge;
+    cell::set_real(&huge, type::time, 1e12);
+    EXPECT_EQ(throws::protect(throws::error, [&] { w32::set_rate(w, &huge); }), 0u);
+}
+
+// Text-box metrics of a rich-text face whose text holds an astral character.
+TEST_F(Win32View, TextBoxMetrics) {
+    eval("w1: make face-proto [type: 'window size: 300x100] show w1 gui/make-null-handle "
+         "w2: make face-proto [type: 'rich-text size: 280x60 text: \"a\U0001F600b\" color: 255.255.255] "
+         "show w2 w1/state/1");
+    EXPECT_EQ(eval("gui/text-box-metrics w2 1 4"), "1");
+    EXPECT_EQ(eval("s: gui/text-box-metrics w2 none 3 all [s/x > 0 s/y > 0]"), "true");
+    EXPECT_EQ(eval("p1: gui/text-box-metrics w2 1 0 p2: gui/text-box-metrics w2 2 0 "
+                   "p3: gui/text-box-metrics w2 3 0 reduce [p1/x p1/x < p2/x p2/x < p3/x]"),
+              "[0.0 true true]");
+    EXPECT_EQ(eval("e: gui/text-box-metrics w2 1 6 all [e/x > 0 e/y > 0]"), "true");
+    EXPECT_EQ(eval("h: gui/text-box-metrics w2 3 2 all [float? h h > 0]"), "true");
+    EXPECT_EQ(eval("gui/text-box-metrics w2 0x5 1"), "1");
+    EXPECT_EQ(eval("gui/text-box-metrics w2 270x5 1"), "4");
+    EXPECT_EQ(eval("gui/text-box-metrics w2 0x5 5"), "1");
+    EXPECT_EQ(eval("gui/text-box-metrics make face-proto [type: 'base text: \"x\"] 1 0"), "error: face-type");
+    EXPECT_EQ(eval("gui/text-box-metrics make face-proto [type: 'rich-text] 1 0"), "none");
+}

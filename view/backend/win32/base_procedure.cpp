@@ -1,0 +1,170 @@
+// The procedures of drawn faces: `base` and `rich-text` windows, the
+// transparent carrier of a layered base's child windows, and the camera
+// window (which only keeps its data here).
+#include <windows.h>
+
+#include "view/backend/event.hpp"
+#include "view/backend/win32/win32.hpp"
+
+namespace kel::view::win32 {
+namespace {
+
+MSG own_message(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    MSG msg = *current_message(w, m, wp, lp);
+    msg.hwnd = w;
+    msg.message = m;
+    msg.wParam = wp;
+    msg.lParam = lp;
+    return msg;
+}
+
+bool layered(HWND w) { return GetWindowLongW(w, GWL_EXSTYLE) & WS_EX_LAYERED; }
+
+// Paints an opaque drawn face: its colour, then its `drawing` event.
+void paint(HWND w, WindowData* d, const Cell& face) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(w, &ps);
+    RECT r{};
+    GetClientRect(w, &r);
+    COLORREF c;
+    if (colorref_of(facet(face, "color"), &c)) {
+        HBRUSH b = CreateSolidBrush(c);
+        FillRect(dc, &r, b);
+        DeleteObject(b);
+    }
+    EndPaint(w, &ps);
+    (void)d;
+    const Cell* draw = facet(face, "draw");
+    if (!draw || !cell::is(draw, type::block)) {
+        MSG msg = own_message(w, WM_PAINT, 0, 0);
+        dispatch(&msg, 0, event::code::drawing);
+    }
+}
+
+LRESULT base_messages(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    if (m == WM_NCCREATE) {
+        auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
+        attach_data(w);
+        if (cs->lpCreateParams) store_face(w, *static_cast<const Cell*>(cs->lpCreateParams));
+        return DefWindowProcW(w, m, wp, lp);
+    }
+    if (m == WM_NCDESTROY) {
+        detach_data(w);
+        return DefWindowProcW(w, m, wp, lp);
+    }
+    WindowData* d = data_of(w);
+    Cell face;
+    bool has_face = d && face_of_window(w, &face);
+    switch (m) {
+        case WM_DESTROY:
+            KillTimer(w, 1);
+            if (d && d->caret_window == w) DestroyCaret();
+            break;
+        case WM_SIZE:
+            if (has_face && layered(w)) {
+                Sleep(16);
+                refresh_drawn(w, face);
+            }
+            break;
+        case WM_PAINT:
+        case WM_DISPLAYCHANGE:
+        case WM_PRINT:
+        case WM_PRINTCLIENT:
+            if (!has_face || layered(w) || m != WM_PAINT) break;
+            paint(w, d, face);
+            return 0;
+        case WM_NCHITTEST: {
+            LRESULT hit = DefWindowProcW(w, m, wp, lp);
+            if (d && d->cursor) d->cursor_inside = hit == HTCLIENT;
+            return hit;
+        }
+        case WM_SETCURSOR: {
+            WindowData* u = data_of(reinterpret_cast<HWND>(wp));
+            if (u && u->cursor && u->cursor_inside) {
+                SetCursor(u->cursor);
+                return 1;
+            }
+            break;
+        }
+        case WM_ERASEBKGND: return 1;
+        case WM_MOUSEACTIVATE:
+            if (layered(w)) {
+                if (HWND parent = GetParent(w)) SetForegroundWindow(GetAncestor(parent, GA_ROOT));
+                return MA_NOACTIVATE;
+            }
+            break;
+        case WM_HSCROLL:
+        case WM_VSCROLL:
+            if (lp == 0 && has_face) {
+                MSG msg = own_message(w, m, wp, lp);
+                dispatch(&msg, 0, event::code::scroll);
+                return 0;
+            }
+            break;
+        case WM_LBUTTONDOWN:
+            if (!d) break;
+            if (++d->capture_count == 1) {
+                SetCapture(w);
+                return 0;
+            }
+            break;
+        case WM_LBUTTONUP:
+            if (d && d->capture_count >= 1) {
+                --d->capture_count;
+                ReleaseCapture();
+                return 0;
+            }
+            break;
+        default: break;
+    }
+    return DefWindowProcW(w, m, wp, lp);
+}
+
+LRESULT internal_messages(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    switch (m) {
+        case WM_NCCREATE: attach_data(w); break;
+        case WM_NCDESTROY: detach_data(w); break;
+        case WM_ERASEBKGND: {
+            RECT r{};
+            GetClientRect(w, &r);
+            FillRect(reinterpret_cast<HDC>(wp), &r, GetSysColorBrush(COLOR_BTNFACE));
+            return 1;
+        }
+        case WM_MOUSEACTIVATE: return MA_NOACTIVATE;
+        case WM_NCHITTEST: return HTTRANSPARENT;
+        default: break;
+    }
+    return DefWindowProcW(w, m, wp, lp);
+}
+
+}  // namespace
+
+LRESULT CALLBACK base_procedure(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    return guarded([&] { return base_messages(w, m, wp, lp); });
+}
+
+LRESULT CALLBACK internal_procedure(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    return guarded([&] { return internal_messages(w, m, wp, lp); });
+}
+
+LRESULT CALLBACK camera_procedure(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    return guarded([&] {
+        if (m == WM_NCCREATE) {
+            attach_data(w);
+            auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
+            if (cs->lpCreateParams) store_face(w, *static_cast<const Cell*>(cs->lpCreateParams));
+        } else if (m == WM_NCDESTROY) {
+            detach_data(w);
+        }
+        return DefWindowProcW(w, m, wp, lp);
+    });
+}
+
+// Refreshes a drawn face: a layered one is pushed with UpdateLayeredWindow
+// once the drawing layer can render it; an opaque one repaints.
+void refresh_drawn(HWND window, const Cell& face) {
+    (void)face;
+    InvalidateRect(window, nullptr, TRUE);
+}
+
+}  // namespace kel::view::win32
