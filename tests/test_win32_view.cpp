@@ -1,6 +1,9 @@
 // The Windows back end under a real display: start-up facts, screens,
 // window styles and classes, the pre-filter's event sequences, nested
 // loops ended by destroy-view, face timers and text-box metrics.
+// The environment first: windows.h defines `near`, a field name there.
+#include "tests/support/environment.hpp"
+
 #include <windows.h>
 
 #include <cmath>
@@ -9,7 +12,6 @@
 #include "runtime/context.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/symbol.hpp"
-#include "tests/support/environment.hpp"
 #include "view/backend/loop.hpp"
 #include "view/backend/routines.hpp"
 #include "view/backend/units.hpp"
@@ -181,7 +183,9 @@ TEST_F(Win32View, KeySequences) {
 // Mouse sequences through send-event-os, and the pre-filter's own rules.
 TEST_F(Win32View, MouseSequences) {
     eval("w1: make face-proto [type: 'window size: 200x200] show w1 gui/make-null-handle "
-         "system/view/awake: func [e] [append log reduce [e/type e/offset e/away?] kept: e none]");
+         "system/view/awake: func [e] [unless find [focus unfocus] e/type "
+         "[append log reduce [e/type e/offset e/away?] kept: e] none] "
+         "clear log");
     HWND w = window_of("w1");
     EXPECT_EQ(eval("send-event-os make event! compose [type: 'down face: (w1) offset: 10x20] false"), "true");
     EXPECT_EQ(eval("log"), "[down (10, 20) false]");
@@ -207,10 +211,12 @@ TEST_F(Win32View, MouseSequences) {
 // Loops ended by exit-event-loop owe nothing to later ones; destroy-view
 // of the last window ends exactly the running loop.
 TEST_F(Win32View, DestroyViewEndsOneLoop) {
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(eval("gui/exit-event-loop gui/do-event-loop false"), "true");
+    // Each loop takes the quit message at once: it processed nothing.
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(eval("gui/exit-event-loop gui/do-event-loop false"), "false");
     EXPECT_EQ(view::loop::pending_exits, 0);
     eval("w1: make face-proto [type: 'window size: 100x100 rate: 50] show w1 gui/make-null-handle "
-         "system/view/awake: func [e] [append log e/type if e/type = 'time [gui/destroy-view e/face true] none]");
+         "system/view/awake: func [e] [if e/type = 'time [append log e/type gui/destroy-view e/face true] none] "
+         "clear log");
     EXPECT_EQ(eval("gui/do-event-loop false"), "true");
     EXPECT_EQ(eval("log"), "[time]");
     EXPECT_EQ(view::loop::pending_exits, 0);

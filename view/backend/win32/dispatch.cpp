@@ -177,6 +177,8 @@ bool call_awake(const Cell& event) {
             stop = symbol::resolve(word::symbol(result)) == symbol::resolve(symbol::make("stop"));
         stack::unwind_drop();
     });
+    // Not a language error (a quit, a halt): it goes on to its own region.
+    if (raised && raised != throws::error) throws::throw_code(raised);
     if (raised) print_pending_error();
     stack::args = args;
     stack::top = top;

@@ -52,10 +52,11 @@ void call_refresh_screens() {
     Cell* args = stack::args;
     Cell* top = stack::top;
     stack::mark_barrier(nullptr);
-    throws::protect(throws::error, [&] {
+    uint32_t raised = throws::protect(throws::error, [&] {
         call::with_values(f, name, nullptr, 0);
         stack::unwind_drop();
     });
+    if (raised && raised != throws::error) throws::throw_code(raised);
     stack::args = args;
     stack::top = top;
 }
