@@ -120,6 +120,14 @@ TEST_F(Win32View, WindowAndBaseStyles) {
     EXPECT_TRUE(GetWindowLongW(clear, GWL_STYLE) & WS_CHILD);
     EXPECT_EQ(GetParent(clear), sized);
     EXPECT_FALSE(GetWindowLongW(opaque, GWL_EXSTYLE) & WS_EX_LAYERED);
+    // A copied system class keeps its own window bytes and the face's.
+    eval("b3: make face-proto [type: 'check text: \"tick\" size: 60x20] show b3 w2/state/1");
+    HWND check = window_of("b3");
+    EXPECT_EQ(class_of(check), "KelButton");
+    SendMessageW(check, BM_SETCHECK, BST_CHECKED, 0);
+    EXPECT_EQ(SendMessageW(check, BM_GETCHECK, 0, 0), BST_CHECKED);
+    Cell shown;
+    EXPECT_TRUE(w32::face_of_window(check, &shown));
     EXPECT_EQ(eval("gui/make-view make face-proto [type: 'not-a-face] gui/make-null-handle"), "error: face-type");
     EXPECT_EQ(eval("gui/make-view make face-proto [type: 'window flags: [no-such]] gui/make-null-handle"),
               "error: invalid-arg");
@@ -264,4 +272,75 @@ TEST_F(Win32View, TextBoxMetrics) {
     EXPECT_EQ(eval("gui/text-box-metrics w2 0x5 5"), "1");
     EXPECT_EQ(eval("gui/text-box-metrics make face-proto [type: 'base text: \"x\"] 1 0"), "error: face-type");
     EXPECT_EQ(eval("gui/text-box-metrics make face-proto [type: 'rich-text] 1 0"), "none");
+}
+
+// Moving and sizing a window face keeps its facets and tells its actors.
+TEST_F(Win32View, MoveAndResize) {
+    eval("w1: make face-proto [type: 'window offset: 50x60 size: 120x80] show w1 gui/make-null-handle "
+         "system/view/awake: func [e] [if find [move resize] e/type [append log e/type] none] clear log");
+    HWND w = window_of("w1");
+    SetWindowPos(w, nullptr, 200, 150, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    EXPECT_EQ(eval("reduce [log w1/offset]"), "[[move] (200, 150)]");
+    eval("clear log");
+    RECT outer{};
+    GetWindowRect(w, &outer);
+    RECT client{};
+    GetClientRect(w, &client);
+    int32_t extra_w = (outer.right - outer.left) - client.right, extra_h = (outer.bottom - outer.top) - client.bottom;
+    SetWindowPos(w, nullptr, 0, 0, 300 + extra_w, 100 + extra_h, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    EXPECT_EQ(eval("reduce [log w1/size]"), "[[resize] 300x100]");
+    // A facet change reaches the window through update-view.
+    eval("w1/offset: 10x20 w1/state/2: 2 gui/update-view w1");
+    GetWindowRect(w, &outer);
+    EXPECT_EQ(outer.left, 10);
+    EXPECT_EQ(outer.top, 20);
+    EXPECT_EQ(eval("reduce [type? w1/offset w1/state/2]"), "[point2D! 0]");
+}
+
+// Closing asks the view: `stop` ends the running loop, anything else keeps
+// the window open.
+TEST_F(Win32View, CloseAsksTheView) {
+    eval("w1: make face-proto [type: 'window size: 100x100] show w1 gui/make-null-handle "
+         "answer: none system/view/awake: func [e] [if e/type = 'close [append log 'close] answer] clear log");
+    HWND w = window_of("w1");
+    SendMessageW(w, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(IsWindow(w));
+    EXPECT_EQ(eval("log"), "[close]");
+    MSG m;
+    EXPECT_FALSE(PeekMessageW(&m, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
+    eval("answer: 'stop");
+    PostMessageW(w, WM_CLOSE, 0, 0);
+    EXPECT_EQ(eval("gui/do-event-loop false"), "true");
+    EXPECT_TRUE(IsWindow(w));
+    EXPECT_EQ(eval("log"), "[close close]");
+}
+
+// An error in the view's handler is printed, and the message goes on.
+TEST_F(Win32View, HandlerErrorsStayInTheHandler) {
+    eval("w1: make face-proto [type: 'window size: 100x100] show w1 gui/make-null-handle "
+         "system/view/awake: func [e] [append log e/type 1 / 0]");
+    eval("clear log");
+    EXPECT_EQ(filter(window_of("w1"), WM_CHAR, 'x', 0), 1);
+    EXPECT_EQ(eval("log"), "[key]");
+    EXPECT_EQ(eval("1 + 1"), "2");
+}
+
+// Pixels round half up on both sides of zero.
+TEST(Win32Units, Scaling) {
+    view::units::scale = 1.5;
+    EXPECT_EQ(w32::px(101), 152);
+    EXPECT_EQ(w32::px(-10), -15);
+    EXPECT_EQ(w32::px(-0.2), 0);
+    EXPECT_NEAR(w32::logical(152), 101.333, 0.001);
+    view::units::scale = 1.0;
+}
+
+// A window that cannot be made gives a null handle and starts nothing.
+TEST_F(Win32View, FailedCreationGivesNoWindow) {
+    eval("w1: make face-proto [type: 'window size: 100x100] show w1 gui/make-null-handle dead: w1/state/1");
+    DestroyWindow(window_of("w1"));
+    EXPECT_EQ(eval("handle? h: gui/make-view make face-proto [type: 'base rate: 5] dead"), "true");
+    Cell h = *word::fetch(context::find_or_add_global(symbol::make("h")));
+    EXPECT_EQ(h.payload2, 0u);
+    eval("w1/state: none");
 }

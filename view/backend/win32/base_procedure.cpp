@@ -3,6 +3,7 @@
 // window (which only keeps its data here).
 #include <windows.h>
 
+#include "runtime/datatypes/tuple.hpp"
 #include "view/backend/event.hpp"
 #include "view/backend/win32/win32.hpp"
 
@@ -58,7 +59,7 @@ LRESULT base_messages(HWND w, UINT m, WPARAM wp, LPARAM lp) {
     switch (m) {
         case WM_DESTROY:
             KillTimer(w, 1);
-            if (d && d->caret_window == w) DestroyCaret();
+            if (d && (d->view_bits & 0x02)) DestroyCaret();
             break;
         case WM_SIZE:
             if (has_face && layered(w)) {
@@ -160,11 +161,48 @@ LRESULT CALLBACK camera_procedure(HWND w, UINT m, WPARAM wp, LPARAM lp) {
     });
 }
 
-// Refreshes a drawn face: a layered one is pushed with UpdateLayeredWindow
-// once the drawing layer can render it; an opaque one repaints.
+// Refreshes a drawn face. An opaque one repaints. A layered one is pushed
+// whole with UpdateLayeredWindow: its colour, with the colour's
+// transparency, over its client size (the drawing layer renders the rest).
 void refresh_drawn(HWND window, const Cell& face) {
-    (void)face;
-    InvalidateRect(window, nullptr, TRUE);
+    if (!(GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_LAYERED)) {
+        InvalidateRect(window, nullptr, TRUE);
+        return;
+    }
+    RECT r{};
+    GetClientRect(window, &r);
+    if (r.right <= 0 || r.bottom <= 0) return;
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = r.right;
+    bi.bmiHeader.biHeight = -r.bottom;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HDC dc = CreateCompatibleDC(state.screen_dc);
+    HBITMAP bitmap = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!bitmap) {
+        DeleteDC(dc);
+        return;
+    }
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    const Cell* color = facet(face, "color");
+    COLORREF c;
+    uint32_t pixel = 0;  // premultiplied BGRA; no colour: fully clear
+    if (colorref_of(color, &c)) {
+        uint32_t alpha = 255 - (tuple::length(color) >= 4 ? tuple::bytes(color)[3] : 0);
+        pixel = alpha << 24 | (GetRValue(c) * alpha / 255) << 16 | (GetGValue(c) * alpha / 255) << 8 |
+                (GetBValue(c) * alpha / 255);
+    }
+    auto* p = static_cast<uint32_t*>(bits);
+    for (LONG i = 0, n = r.right * r.bottom; i < n; ++i) p[i] = pixel;
+    SIZE size{r.right, r.bottom};
+    POINT origin{0, 0};
+    BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+    UpdateLayeredWindow(window, state.screen_dc, nullptr, &size, dc, &origin, 0, &blend, ULW_ALPHA);
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
 }
 
 }  // namespace kel::view::win32

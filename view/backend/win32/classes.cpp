@@ -20,6 +20,7 @@ namespace {
 struct Copied {
     const wchar_t* name;
     WNDPROC original;
+    int extra;  // the copied class's own extra bytes; ours follow them
 };
 Copied copies[16];
 int copy_count = 0;
@@ -49,9 +50,11 @@ void register_copy(const wchar_t* name, const wchar_t* from, bool system, WNDPRO
         stdio::print_latin1_line(text, sizeof text - 1);
         return;
     }
-    copies[copy_count++] = {name, system ? c.lpfnWndProc : original_procedure(from)};
+    // The system's procedure keeps its own window bytes: ours come after them.
+    int extra = system ? c.cbWndExtra : data_offset(from);
+    copies[copy_count++] = {name, system ? c.lpfnWndProc : original_procedure(from), extra};
     c.cbSize = sizeof c;
-    c.cbWndExtra = sizeof(void*);
+    c.cbWndExtra = extra + int(sizeof(void*));
     c.hInstance = state.module;
     c.lpszClassName = name;
     c.lpfnWndProc = subclass ? subclass : control_subclass;
@@ -64,6 +67,12 @@ WNDPROC original_procedure(const wchar_t* class_name) {
     for (int i = 0; i < copy_count; ++i)
         if (_wcsicmp(copies[i].name, class_name) == 0) return copies[i].original;
     return DefWindowProcW;
+}
+
+int data_offset(const wchar_t* class_name) {
+    for (int i = 0; i < copy_count; ++i)
+        if (_wcsicmp(copies[i].name, class_name) == 0) return copies[i].extra;
+    return 0;
 }
 
 void register_classes() {

@@ -22,24 +22,34 @@ namespace kel::view::win32 {
 
 // ---- window data
 
-WindowData* data_of(HWND window) {
-    if (!window) return nullptr;
+namespace {
+// The offset of the window's data address, -1 for a window of no class of ours.
+int offset_of(HWND window) {
     wchar_t name[32];
-    if (!GetClassNameW(window, name, 32) || std::wstring_view(name).substr(0, 3) != L"Kel") return nullptr;
-    return reinterpret_cast<WindowData*>(GetWindowLongPtrW(window, 0));
+    if (!window || !GetClassNameW(window, name, 32) || std::wstring_view(name).substr(0, 3) != L"Kel") return -1;
+    return data_offset(name);
+}
+}  // namespace
+
+WindowData* data_of(HWND window) {
+    int at = offset_of(window);
+    return at < 0 ? nullptr : reinterpret_cast<WindowData*>(GetWindowLongPtrW(window, at));
 }
 
 WindowData* attach_data(HWND window) {
-    if (auto* d = reinterpret_cast<WindowData*>(GetWindowLongPtrW(window, 0))) return d;
+    int at = offset_of(window);
+    if (at < 0) return nullptr;
+    if (auto* d = reinterpret_cast<WindowData*>(GetWindowLongPtrW(window, at))) return d;
     auto* d = new WindowData;
-    SetWindowLongPtrW(window, 0, reinterpret_cast<LONG_PTR>(d));
+    SetWindowLongPtrW(window, at, reinterpret_cast<LONG_PTR>(d));
     return d;
 }
 
 void detach_data(HWND window) {
-    auto* d = reinterpret_cast<WindowData*>(GetWindowLongPtrW(window, 0));
+    int at = offset_of(window);
+    auto* d = at < 0 ? nullptr : reinterpret_cast<WindowData*>(GetWindowLongPtrW(window, at));
     if (!d) return;
-    SetWindowLongPtrW(window, 0, 0);
+    SetWindowLongPtrW(window, at, 0);
     if (d->face_slot) value_slots::free(d->face_slot);
     delete d;
 }
@@ -96,7 +106,7 @@ bool face_of_window(HWND window, Cell* out) {
 
 void store_face(HWND window, const Cell& face) {
     WindowData* d = attach_data(window);
-    if (!d->face_slot && cell::is(&face, type::object)) d->face_slot = value_slots::alloc(&face);
+    if (d && !d->face_slot && cell::is(&face, type::object)) d->face_slot = value_slots::alloc(&face);
 }
 
 HWND resolve_face_window(HWND window) {

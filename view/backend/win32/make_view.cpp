@@ -113,6 +113,16 @@ void base_setup(HWND w, HWND parent, const Cell& face, bool layered, uint32_t vi
         d->origin_x = px(x);
         d->origin_y = px(y);
     }
+    // A caret face: the system caret goes into the window of the face it
+    // serves, the caret face's size, at its offset.
+    const Cell* serves = option(face, "caret");
+    if (serves && cell::is(serves, type::object)) {
+        d->view_bits |= 0x02;
+        d->caret_window = face_window(*serves);
+        double cw = 1, ch = 1;
+        numbers_of(facet(face, "size"), &cw, &ch);
+        if (d->caret_window && CreateCaret(d->caret_window, nullptr, px(cw), px(ch))) SetCaretPos(px(x), px(y));
+    }
 }
 
 }  // namespace
@@ -281,6 +291,7 @@ HWND make_view(const Cell& face, HWND parent) {
         }
     }
     WindowData* d = attach_data(window);
+    if (!d) return window;
     d->view_bits = view_bits;
     if (!(layered && !state.child_layered)) BringWindowToTop(window);
     apply_font(window, face);

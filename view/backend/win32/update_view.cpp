@@ -56,6 +56,8 @@ void apply_offset(HWND w, FaceType t, const Cell& face) {
         numbers_of(facet(face, "size"), &sw, &sh);
         dpi_from_rect(x, y, sw, sh);
     }
+    WindowData* d = data_of(w);
+    if (t == FaceType::base && d && (d->view_bits & 0x02)) SetCaretPos(px(x), px(y));
     SetWindowPos(w, nullptr, px(x), px(y), 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     if (t == FaceType::window) dpi_from_window(w);
 }
@@ -96,6 +98,16 @@ void apply_visible(HWND w, FaceType t, const Cell& face, WindowData* d) {
     const Cell* v = facet(face, "visible?");
     bool show = v && cell::is(v, type::logic) && cell::logic(v);
     if (show && t == FaceType::window && !IsWindowVisible(w) && d) d->not_shown = true;
+    if (t == FaceType::base && d && (d->view_bits & 0x02)) {
+        if (!show) {
+            DestroyCaret();
+        } else if (d->caret_window) {
+            double x = 0, y = 0, cw = 1, ch = 1;
+            numbers_of(facet(face, "offset"), &x, &y);
+            numbers_of(facet(face, "size"), &cw, &ch);
+            if (CreateCaret(d->caret_window, nullptr, px(cw), px(ch))) SetCaretPos(px(x), px(y));
+        }
+    }
     ShowWindow(w, !show ? SW_HIDE : t == FaceType::base ? SW_SHOWNA : SW_SHOW);
 }
 

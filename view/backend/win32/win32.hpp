@@ -51,6 +51,9 @@ extern const wchar_t* const class_base;       // KelBase
 extern const wchar_t* const class_internal;   // KelBaseInternal
 // The procedure a copied class had, for the messages its copy passes on.
 WNDPROC original_procedure(const wchar_t* class_name);
+// Where a class's windows keep the address of their data: after the extra
+// bytes the class it was copied from keeps for itself.
+int data_offset(const wchar_t* class_name);
 
 // ---- the data of a window
 
