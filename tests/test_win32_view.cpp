@@ -344,3 +344,23 @@ TEST_F(Win32View, FailedCreationGivesNoWindow) {
     EXPECT_EQ(h.payload2, 0u);
     eval("w1/state: none");
 }
+
+// An opaque base given a transparent colour gets a new, layered window at
+// the same place among its siblings.
+TEST_F(Win32View, TransparentColourMakesALayeredWindow) {
+    eval("w1: make face-proto [type: 'window size: 200x200] show w1 gui/make-null-handle "
+         "b1: make face-proto [type: 'base color: 1.2.3 size: 20x20] show b1 w1/state/1 "
+         "w2: make face-proto [type: 'base color: 10.200.30 offset: 30x0 size: 20x20] show w2 w1/state/1 "
+         "b3: make face-proto [type: 'base color: 4.5.6 offset: 60x0 size: 20x20] show b3 w1/state/1");
+    HWND old = window_of("w2");
+    HWND before = GetWindow(old, GW_HWNDPREV), after = GetWindow(old, GW_HWNDNEXT);
+    EXPECT_EQ(eval("w2/color: 10.200.30.100 w2/state/2: 32 gui/update-view w2 none"), "none");
+    HWND made = window_of("w2");
+    ASSERT_TRUE(made);
+    EXPECT_NE(made, old);
+    EXPECT_FALSE(IsWindow(old));
+    EXPECT_TRUE(GetWindowLongW(made, GWL_EXSTYLE) & WS_EX_LAYERED);
+    EXPECT_EQ(GetParent(made), window_of("w1"));
+    EXPECT_EQ(GetWindow(made, GW_HWNDPREV), before);
+    EXPECT_EQ(GetWindow(made, GW_HWNDNEXT), after);
+}

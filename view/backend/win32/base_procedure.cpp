@@ -3,6 +3,10 @@
 // window (which only keeps its data here).
 #include <windows.h>
 
+#include "runtime/collector.hpp"
+#include "runtime/datatypes/block.hpp"
+#include "runtime/datatypes/handle.hpp"
+#include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/tuple.hpp"
 #include "view/backend/event.hpp"
 #include "view/backend/win32/win32.hpp"
@@ -138,6 +142,35 @@ LRESULT internal_messages(HWND w, UINT m, WPARAM wp, LPARAM lp) {
     return DefWindowProcW(w, m, wp, lp);
 }
 
+// A drawn face whose colour now asks for transparency must become layered.
+bool must_be_layered(const Cell& face) {
+    FaceType t = face_type(face);
+    const Cell* color = facet(face, "color");
+    if (t == FaceType::base || t == FaceType::rich_text) return needs_transparency(color);
+    return t == FaceType::window && (face_flags(face) & flag::no_border) && color &&
+           cell::is(color, type::tuple) && needs_transparency(color);
+}
+
+// Makes the face's window again (now layered) under the same parent and at
+// the same place in the z-order; the face's state holds the new handle.
+HWND remake_layered(HWND window, const Cell& face) {
+    HWND before = GetWindow(window, GW_HWNDPREV);
+    HWND parent = GetParent(window);
+    Cell* st = facet(face, "state");
+    if (!st || !cell::is(st, type::block)) return nullptr;
+    collector::RootCell kept{*st};
+    destroy_view(face, false);
+    DestroyWindow(window);
+    raise_deferred();
+    if (Cell* again = facet(face, "state")) *again = kept.cell;
+    HWND made = make_view(face, parent);
+    if (!made) return nullptr;
+    Cell* h = block::ks_abs_at(&kept.cell, series::clamped_index(&kept.cell));
+    handle::box(h, int32_t(intptr_t(made)), handle::klass::window);
+    SetWindowPos(made, before ? before : HWND_TOP, 0, 0, 0, 0, 0x71B);
+    return made;
+}
+
 }  // namespace
 
 LRESULT CALLBACK base_procedure(HWND w, UINT m, WPARAM wp, LPARAM lp) {
@@ -166,8 +199,12 @@ LRESULT CALLBACK camera_procedure(HWND w, UINT m, WPARAM wp, LPARAM lp) {
 // transparency, over its client size (the drawing layer renders the rest).
 void refresh_drawn(HWND window, const Cell& face) {
     if (!(GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_LAYERED)) {
-        InvalidateRect(window, nullptr, TRUE);
-        return;
+        if (!must_be_layered(face)) {
+            InvalidateRect(window, nullptr, TRUE);
+            return;
+        }
+        window = remake_layered(window, face);
+        if (!window) return;
     }
     RECT r{};
     GetClientRect(window, &r);

@@ -226,7 +226,12 @@ void update_view(const Cell& face, uint32_t keep_mask) {
         if (bits & bit::visible) apply_visible(w, t, face, d);
         if (bits & bit::selected) apply_selected(w, t, face);
         if ((bits & bit::flags) && d) d->face_flags = face_flags(face);
-        if (bits & (bit::draw | bit::color)) redraw(w, t, face);
+        if (bits & (bit::draw | bit::color)) {
+            redraw(w, t, face);
+            // A face that had to become layered has a new window.
+            if (!(w = face_window(face))) return;
+            d = data_of(w);
+        }
         if ((bits & bit::pane) && t != FaceType::tab_panel) restack(facet(face, "pane"), nullptr);
         if (bits & bit::rate) set_rate(w, facet(face, "rate"));
         if (bits & bit::font) apply_font(w, face), redraw(w, t, face);
