@@ -15,6 +15,7 @@
 #include "view/backend/loop.hpp"
 #include "view/backend/routines.hpp"
 #include "view/backend/units.hpp"
+#include "view/backend/win32/layout_style.hpp"
 #include "view/backend/win32/win32.hpp"
 
 using namespace kel;
@@ -363,4 +364,45 @@ TEST_F(Win32View, TransparentColourMakesALayeredWindow) {
     EXPECT_EQ(GetParent(made), window_of("w1"));
     EXPECT_EQ(GetWindow(made, GW_HWNDPREV), before);
     EXPECT_EQ(GetWindow(made, GW_HWNDNEXT), after);
+}
+
+// Style runs on a DirectWrite layout: a size in points, weight, decoration;
+// a colour is no font style.
+TEST_F(Win32View, RangeStylesOnALayout) {
+    HMODULE dll = LoadLibraryW(L"DWrite.dll");
+    ASSERT_TRUE(dll);
+    using Create = HRESULT(WINAPI*)(DWRITE_FACTORY_TYPE, REFIID, IUnknown**);
+    auto create = reinterpret_cast<Create>(reinterpret_cast<void*>(GetProcAddress(dll, "DWriteCreateFactory")));
+    IDWriteFactory* f = nullptr;
+    ASSERT_EQ(create(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory), reinterpret_cast<IUnknown**>(&f)), S_OK);
+    IDWriteTextFormat* format = nullptr;
+    ASSERT_EQ(f->CreateTextFormat(L"DejaVu Sans", nullptr, DWRITE_FONT_WEIGHT_NORMAL, DWRITE_FONT_STYLE_NORMAL,
+                                  DWRITE_FONT_STRETCH_NORMAL, 10.0f, L"", &format),
+              S_OK);
+    IDWriteTextLayout* layout = nullptr;
+    ASSERT_EQ(f->CreateTextLayout(L"abcdef", 6, format, 200, 50, &layout), S_OK);
+    eval("style-values: reduce [12 'bold 'underline 255.0.0]");
+    auto value = [&](int i) {
+        std::string pick = "pick style-values " + std::to_string(i);
+        eval(("v: " + pick + " none").c_str());
+        return *word::fetch(context::find_or_add_global(symbol::make("v")));
+    };
+    EXPECT_TRUE(w32::layout_range_style(layout, 0, 2, value(1)));
+    EXPECT_TRUE(w32::layout_range_style(layout, 2, 2, value(2)));
+    EXPECT_TRUE(w32::layout_range_style(layout, 4, 2, value(3)));
+    EXPECT_FALSE(w32::layout_range_style(layout, 0, 6, value(4)));
+    FLOAT size = 0;
+    layout->GetFontSize(0, &size);
+    EXPECT_FLOAT_EQ(size, 16.0f);
+    DWRITE_FONT_WEIGHT weight{};
+    layout->GetFontWeight(2, &weight);
+    EXPECT_EQ(weight, DWRITE_FONT_WEIGHT_BOLD);
+    BOOL under = FALSE;
+    layout->GetUnderline(4, &under);
+    EXPECT_TRUE(under);
+    layout->GetUnderline(0, &under);
+    EXPECT_FALSE(under);
+    layout->Release();
+    format->Release();
+    f->Release();
 }

@@ -14,6 +14,7 @@
 #include "runtime/datatypes/string.hpp"
 #include "runtime/unicode.hpp"
 #include "view/backend/units.hpp"
+#include "view/backend/win32/layout_style.hpp"
 #include "view/backend/win32/win32.hpp"
 
 namespace kel::view::win32 {
@@ -95,11 +96,14 @@ IDWriteTextLayout* layout_of(const Cell& face, const std::u16string& text, float
     int points = state.default_font_size;
     DWRITE_FONT_WEIGHT weight = DWRITE_FONT_WEIGHT_NORMAL;
     DWRITE_FONT_STYLE style = DWRITE_FONT_STYLE_NORMAL;
-    if (const Cell* font = facet(face, "font"); font && cell::is(font, type::object)) {
-        const Cell* n = facet(*font, "name");
+    Cell font{type::none, 0, 0, 0};
+    if (const Cell* f = facet(face, "font"); f && cell::is(f, type::object)) {
+        font = *f;
+        const Cell* n = facet(font, "name");
         if (n && cell::is(n, type::string)) name = unicode::utf8_to_utf16(string::to_utf8(n));
-        const Cell* s = facet(*font, "size");
+        const Cell* s = facet(font, "size");
         if (s && cell::is(s, type::integer) && cell::integer(s) > 0) points = cell::integer(s);
+        font_weight_and_slant(font, &weight, &style);
     }
     std::wstring family = known_family(f, std::wstring(name.begin(), name.end()));
     Com<IDWriteTextFormat> format;
@@ -110,6 +114,7 @@ IDWriteTextLayout* layout_of(const Cell& face, const std::u16string& text, float
     IDWriteTextLayout* layout = nullptr;
     std::wstring w(text.begin(), text.end());
     f->CreateTextLayout(w.c_str(), UINT32(w.size()), format.p, width, height, &layout);
+    layout_font_style(layout, font);
     return layout;
 }
 
