@@ -406,3 +406,17 @@ TEST_F(Win32View, RangeStylesOnALayout) {
     format->Release();
     f->Release();
 }
+
+// The cursor option: a word names a system cursor, an image becomes the icon.
+TEST_F(Win32View, CursorAndIconOptions) {
+    eval("w1: make face-proto [type: 'window size: 100x100 options: compose [cursor: (make image! 16x16)]] "
+         "show w1 gui/make-null-handle "
+         "w2: make face-proto [type: 'base color: 1.2.3 options: [cursor: hand]] show w2 w1/state/1");
+    w32::WindowData* window = w32::data_of(window_of("w1"));
+    ASSERT_TRUE(window);
+    EXPECT_TRUE(window->icon);
+    EXPECT_EQ(window->cursor, HCURSOR(window->icon));
+    w32::WindowData* base = w32::data_of(window_of("w2"));
+    ASSERT_TRUE(base);
+    EXPECT_EQ(base->cursor, LoadCursorW(nullptr, IDC_HAND));
+}

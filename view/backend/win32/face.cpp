@@ -9,14 +9,19 @@
 
 #include "environment/routines.hpp"
 #include "runtime/datatypes/block.hpp"
+#include "runtime/datatypes/image.hpp"
 #include "runtime/datatypes/pair.hpp"
 #include "runtime/datatypes/point.hpp"
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/symbol.hpp"
+#include "runtime/platform/image.hpp"
 #include "runtime/value_slots.hpp"
 #include "view/backend/units.hpp"
 #include "view/backend/win32/win32.hpp"
+
+// GDI+'s flat interface: an icon from a bitmap.
+extern "C" int WINAPI GdipCreateHICONFromBitmap(void* bitmap, HICON* icon);
 
 namespace kel::view::win32 {
 
@@ -247,16 +252,28 @@ void apply_cursor_and_icon(HWND window, const Cell& face) {
     const Cell* c = option(face, "cursor");
     if (!d || !c) return;
     if (word::any_word_q(cell::type_of(c))) {
-        std::string_view n = symbol::name(symbol::resolve(word::symbol(c)));
         auto is = [&](const char* s) { return symbol::resolve(symbol::make(s)) == symbol::resolve(word::symbol(c)); };
-        (void)n;
-        LPCWSTR id = is("I-beam")      ? IDC_IBEAM
-                     : is("hand")      ? IDC_HAND
-                     : is("cross")     ? IDC_CROSS
-                     : is("resize-ns") ? IDC_SIZENS
+        LPCWSTR id = is("I-beam")                         ? IDC_IBEAM
+                     : is("hand")                         ? IDC_HAND
+                     : is("cross")                        ? IDC_CROSS
+                     : is("resize-ns")                    ? IDC_SIZENS
                      : is("resize-ew") || is("resize-we") ? IDC_SIZEWE
                                                           : IDC_ARROW;
         d->cursor = LoadCursorW(nullptr, id);
+    } else if (cell::is(c, type::image)) {
+        // An image becomes the window's icon, which is its cursor too.
+        image_wic::Bitmap* bitmap = image::bitmap_of(c);
+        if (!bitmap) return;
+        image_wic::Lock lock{};
+        void* gdiplus = image_wic::to_gdiplus(bitmap, &lock);
+        if (!gdiplus) return;
+        HICON icon = nullptr;
+        GdipCreateHICONFromBitmap(gdiplus, &icon);
+        image_wic::release_gdiplus(gdiplus, &lock);
+        if (!icon) return;
+        if (d->icon) DestroyIcon(d->icon);
+        d->icon = icon;
+        d->cursor = icon;
     }
 }
 
