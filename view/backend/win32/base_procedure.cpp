@@ -14,15 +14,6 @@
 namespace kel::view::win32 {
 namespace {
 
-MSG own_message(HWND w, UINT m, WPARAM wp, LPARAM lp) {
-    MSG msg = *current_message(w, m, wp, lp);
-    msg.hwnd = w;
-    msg.message = m;
-    msg.wParam = wp;
-    msg.lParam = lp;
-    return msg;
-}
-
 bool layered(HWND w) { return GetWindowLongW(w, GWL_EXSTYLE) & WS_EX_LAYERED; }
 
 // Paints an opaque drawn face: its colour, then its `drawing` event.

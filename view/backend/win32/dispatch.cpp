@@ -213,6 +213,15 @@ MSG* current_message(HWND window, UINT message, WPARAM wp, LPARAM lp) {
     return &events.spare;
 }
 
+MSG own_message(HWND window, UINT message, WPARAM wp, LPARAM lp) {
+    MSG msg = *current_message(window, message, wp, lp);
+    msg.hwnd = window;
+    msg.message = message;
+    msg.wParam = wp;
+    msg.lParam = lp;
+    return msg;
+}
+
 int dispatch(MSG* msg, uint32_t flags, uint32_t type) {
     using namespace event::code;
     uint32_t word3 = 0;

@@ -252,7 +252,7 @@ void apply_cursor_and_icon(HWND window, const Cell& face) {
     const Cell* c = option(face, "cursor");
     if (!d || !c) return;
     if (word::any_word_q(cell::type_of(c))) {
-        auto is = [&](const char* s) { return symbol::resolve(symbol::make(s)) == symbol::resolve(word::symbol(c)); };
+        auto is = [&](const char* name) { return word_is(c, name); };
         LPCWSTR id = is("I-beam")                         ? IDC_IBEAM
                      : is("hand")                         ? IDC_HAND
                      : is("cross")                        ? IDC_CROSS

@@ -37,6 +37,11 @@ uint32_t bit_of(const Cell* w) {
 
 }  // namespace
 
+bool word_is(const Cell* v, const char* name) {
+    return v && word::any_word_q(cell::type_of(v)) &&
+           symbol::resolve(word::symbol(v)) == symbol::resolve(symbol::make(name));
+}
+
 uint32_t face_flags(const Cell& face) {
     const Cell* f = facet(face, "flags");
     if (!f || cell::is(f, type::none)) return 0;

@@ -24,10 +24,6 @@ bool same_object(const Cell* a, const Cell& b) {
     return cell::is(a, type::object) && cell::is(&b, type::object) && a->payload1 == b.payload1;
 }
 
-bool word_is(const Cell* v, const char* name) {
-    return word::any_word_q(cell::type_of(v)) && symbol::resolve(word::symbol(v)) == symbol::resolve(symbol::make(name));
-}
-
 // The font's cache block: positioned past its head, the value before the
 // position this very font. Another block in `state` is reset.
 Cell* cache_of(const Cell& font) {

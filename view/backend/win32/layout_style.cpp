@@ -17,10 +17,6 @@
 namespace kel::view::win32 {
 namespace {
 
-bool word_is(const Cell* v, const char* name) {
-    return word::any_word_q(cell::type_of(v)) && symbol::resolve(word::symbol(v)) == symbol::resolve(symbol::make(name));
-}
-
 // Calls each with every word of a word or block of words.
 template <class Each>
 void each_style_word(const Cell* style, Each&& each) {

@@ -16,17 +16,6 @@
 namespace kel::view::win32 {
 namespace {
 
-// The message as a window procedure received it, its point from the
-// message being dispatched (or the last message position).
-MSG own_message(HWND w, UINT m, WPARAM wp, LPARAM lp) {
-    MSG msg = *current_message(w, m, wp, lp);
-    msg.hwnd = w;
-    msg.message = m;
-    msg.wParam = wp;
-    msg.lParam = lp;
-    return msg;
-}
-
 int send(HWND w, UINT m, WPARAM wp, LPARAM lp, uint32_t type, uint32_t flags = 0) {
     MSG msg = own_message(w, m, wp, lp);
     return dispatch(&msg, flags, type);

@@ -32,11 +32,6 @@ constexpr ClassOf classes[] = {
     {FaceType::calendar, L"KelCalendar"},
 };
 
-bool word_is(const Cell* v, const char* name) {
-    return v && word::any_word_q(cell::type_of(v)) &&
-           symbol::resolve(word::symbol(v)) == symbol::resolve(symbol::make(name));
-}
-
 // Style bits of a face's `para` object for its type.
 DWORD para_bits(FaceType t, const Cell& face) {
     const Cell* para = facet(face, "para");

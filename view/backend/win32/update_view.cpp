@@ -160,10 +160,7 @@ void attach(const Cell& child, const Cell& parent, bool on) {
 
 VOID CALLBACK timer_procedure(HWND w, UINT, UINT_PTR, DWORD) {
     guarded([&]() -> LRESULT {
-        MSG* msg = current_message(w, WM_TIMER, 1, 0);
-        MSG own = *msg;
-        own.hwnd = w;
-        own.message = WM_TIMER;
+        MSG own = own_message(w, WM_TIMER, 1, 0);
         MSG* saved = events.current;
         events.current = &own;
         dispatch(&own, 0, event::code::time);
@@ -247,10 +244,7 @@ void update_view(const Cell& face, uint32_t keep_mask) {
 }
 
 void on_change_facet(const Cell& face, const Cell& facet_word, const Cell& action, int32_t index, int32_t part) {
-    auto is = [](const Cell& w, const char* name) {
-        return word::any_word_q(cell::type_of(&w)) &&
-               symbol::resolve(word::symbol(&w)) == symbol::resolve(symbol::make(name));
-    };
+    auto is = [](const Cell& w, const char* name) { return word_is(&w, name); };
     if (!is(facet_word, "pane")) {
         update_view(face, 0);
         return;

@@ -147,6 +147,8 @@ bool colorref_of(const Cell* v, COLORREF* out);
 bool needs_transparency(const Cell* color);
 // The `accelerated` option's extended style (0 without it).
 DWORD accelerated_style(const Cell& face, bool layered_alone);
+// Whether the value is a word naming that word (aliases and case aside).
+bool word_is(const Cell* v, const char* name);
 // The value of a key of the face's `options` block, null when absent.
 const Cell* option(const Cell& face, const char* key);
 
@@ -171,6 +173,9 @@ extern EventState events;
 // The message a window procedure dispatches for (the spare one, its point
 // from GetMessagePos, when none is current).
 MSG* current_message(HWND window, UINT message, WPARAM wp, LPARAM lp);
+// A copy of the message a window procedure received, its point and time
+// from the current message.
+MSG own_message(HWND window, UINT message, WPARAM wp, LPARAM lp);
 // Fills the event and calls system/view/awake: 1 lets the message through,
 // 0 swallows it (`stop`). `flags` is the given flags or value of the type.
 int dispatch(MSG* msg, uint32_t flags, uint32_t type);
