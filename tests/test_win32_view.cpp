@@ -183,6 +183,11 @@ TEST_F(Win32View, KeySequences) {
     eval("clear log");
     filter(w, WM_CHAR, 0xDC01, 0);
     EXPECT_EQ(eval("to integer! log/2"), "56321");
+    // A made key event carries its modifiers into the dispatch.
+    eval("clear log system/view/awake: func [e] [append log reduce [e/type e/key e/ctrl? e/shift?] none]");
+    EXPECT_EQ(eval("send-event-os make event! compose [type: 'key face: (w1) key: #\"q\" flags: [control]] false"),
+              "true");
+    EXPECT_EQ(eval("log"), "[key #\"q\" true false]");
     // `stop` from key-down swallows the message: no key follows.
     eval("clear log system/view/awake: func [e] [append log e/type 'stop]");
     EXPECT_EQ(filter(w, WM_KEYDOWN, VK_LEFT, 0x014B0001), 0);
