@@ -2,6 +2,7 @@
 // transparent carrier of a layered base's child windows, and the camera
 // window (which only keeps its data here).
 #include <windows.h>
+#include <imm.h>
 
 #include "runtime/collector.hpp"
 #include "runtime/datatypes/block.hpp"
@@ -34,6 +35,18 @@ void paint(HWND w, WindowData* d, const Cell& face) {
     if (!draw || !cell::is(draw, type::block)) {
         MSG msg = own_message(w, WM_PAINT, 0, 0);
         dispatch(&msg, 0, event::code::drawing);
+    }
+}
+
+// The input method composes in the face's font.
+void composition_font(HWND w, const Cell& face) {
+    const Cell* font = facet(face, "font");
+    HFONT h = font && cell::is(font, type::object) ? native_font(*font, true) : state.default_font;
+    LOGFONTW lf{};
+    if (!h || !GetObjectW(h, sizeof lf, &lf)) return;
+    if (HIMC context = ImmGetContext(w)) {
+        ImmSetCompositionFontW(context, &lf);
+        ImmReleaseContext(w, context);
     }
 }
 
@@ -111,6 +124,12 @@ LRESULT base_messages(HWND w, UINT m, WPARAM wp, LPARAM lp) {
                 return 0;
             }
             break;
+        case WM_IME_STARTCOMPOSITION:
+            // Composed text comes as characters: key-down names no special key meanwhile.
+            events.composition = 1;
+            if (has_face) composition_font(w, face);
+            break;
+        case WM_IME_ENDCOMPOSITION: events.composition = 0; break;
         default: break;
     }
     return DefWindowProcW(w, m, wp, lp);
