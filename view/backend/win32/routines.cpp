@@ -61,6 +61,7 @@ uint32_t size_text(const Call&) {
 uint32_t on_change_facet_entry(const Call&) {
     Cell face = stack::args[0], word = stack::args[1], action = stack::args[3];
     on_change_facet(face, word, action, cell::integer(stack::args + 5), cell::integer(stack::args + 6));
+    raise_deferred();
     return answer_none();
 }
 
@@ -98,6 +99,7 @@ uint32_t update_view_entry(const Call&) {
     } else {
         error::fire_invalid_type(cell::type_of(&v));
     }
+    raise_deferred();
     return answer_none();
 }
 
