@@ -425,3 +425,19 @@ TEST_F(Win32View, CursorAndIconOptions) {
     ASSERT_TRUE(base);
     EXPECT_EQ(base->cursor, LoadCursorW(nullptr, IDC_HAND));
 }
+
+// Colours for Windows: a COLORREF, and ARGB with the transparency inverted.
+TEST_F(Win32View, Colours) {
+    eval("c3: 10.20.30 c4: 10.20.30.55 c0: 10.20.30.0 none");
+    auto v = [&](const char* name) { return *word::fetch(context::find_or_add_global(symbol::make(name))); };
+    Cell c3 = v("c3"), c4 = v("c4"), c0 = v("c0");
+    COLORREF ref = 0;
+    ASSERT_TRUE(w32::colorref_of(&c4, &ref));
+    EXPECT_EQ(ref, RGB(10, 20, 30));
+    EXPECT_EQ(w32::argb_of(&c3, false), 0xFF0A141Eu);
+    EXPECT_EQ(w32::argb_of(&c4, false), 0xC80A141Eu);
+    EXPECT_EQ(w32::argb_of(&c0, true), 0xFE0A141Eu);
+    EXPECT_FALSE(w32::needs_transparency(&c3));
+    EXPECT_FALSE(w32::needs_transparency(&c0));
+    EXPECT_TRUE(w32::needs_transparency(&c4));
+}

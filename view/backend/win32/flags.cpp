@@ -59,6 +59,14 @@ bool colorref_of(const Cell* v, COLORREF* out) {
     return true;
 }
 
+uint32_t argb_of(const Cell* v, bool never_opaque) {
+    if (!v || !cell::is(v, type::tuple) || tuple::length(v) < 3) return 0;
+    const uint8_t* b = tuple::bytes(v);
+    uint32_t alpha = 255 - (tuple::length(v) >= 4 ? b[3] : 0);
+    if (never_opaque && alpha == 255) alpha = 254;
+    return alpha << 24 | uint32_t(b[0]) << 16 | uint32_t(b[1]) << 8 | b[2];
+}
+
 bool needs_transparency(const Cell* color) {
     if (!color || !cell::is(color, type::tuple)) return true;
     return tuple::length(color) >= 4 && tuple::bytes(color)[3] != 0;

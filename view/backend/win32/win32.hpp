@@ -142,6 +142,9 @@ constexpr uint32_t all_over = 1u << 0, focusable = 1u << 1, tri_state = 1u << 17
 uint32_t face_flags(const Cell& face);
 // A 3- or 4-byte tuple as a COLORREF; false for anything else.
 bool colorref_of(const Cell* v, COLORREF* out);
+// A Kel colour (red, green, blue, transparency) as Windows ARGB; with
+// never_opaque an alpha of 255 becomes 254. 0 for anything but a tuple.
+uint32_t argb_of(const Cell* v, bool never_opaque);
 // A face colour that needs a layered window: not a tuple, or a 4-byte
 // tuple whose fourth byte is not 0.
 bool needs_transparency(const Cell* color);
