@@ -10,6 +10,7 @@
 #include "runtime/datatypes/series.hpp"
 #include "runtime/datatypes/tuple.hpp"
 #include "view/backend/event.hpp"
+#include "view/backend/win32/d2d.hpp"
 #include "view/backend/win32/win32.hpp"
 
 namespace kel::view::win32 {
@@ -17,20 +18,25 @@ namespace {
 
 bool layered(HWND w) { return GetWindowLongW(w, GWL_EXSTYLE) & WS_EX_LAYERED; }
 
-// Paints an opaque drawn face: its colour, then its `drawing` event.
-void paint(HWND w, WindowData* d, const Cell& face) {
+// Paints an opaque drawn face: through the Direct2D layer its background
+// and draw block, else its colour with GDI; then, without a draw block, its
+// `drawing` event.
+void paint(HWND w, const Cell& face) {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(w, &ps);
-    RECT r{};
-    GetClientRect(w, &r);
-    COLORREF c;
-    if (colorref_of(facet(face, "color"), &c)) {
-        HBRUSH b = CreateSolidBrush(c);
-        FillRect(dc, &r, b);
-        DeleteObject(b);
+    if (d2d::has_device()) {
+        d2d::paint_window(w, face);
+    } else {
+        RECT r{};
+        GetClientRect(w, &r);
+        COLORREF c;
+        if (colorref_of(facet(face, "color"), &c)) {
+            HBRUSH b = CreateSolidBrush(c);
+            FillRect(dc, &r, b);
+            DeleteObject(b);
+        }
     }
     EndPaint(w, &ps);
-    (void)d;
     const Cell* draw = facet(face, "draw");
     if (!draw || !cell::is(draw, type::block)) {
         MSG msg = own_message(w, WM_PAINT, 0, 0);
@@ -67,9 +73,11 @@ LRESULT base_messages(HWND w, UINT m, WPARAM wp, LPARAM lp) {
     switch (m) {
         case WM_DESTROY:
             KillTimer(w, 1);
+            d2d::release_window(w);
             if (d && (d->view_bits & 0x02)) DestroyCaret();
             break;
         case WM_SIZE:
+            d2d::resize_window(w, LOWORD(lp), HIWORD(lp));
             if (has_face && layered(w)) {
                 Sleep(16);
                 refresh_drawn(w, face);
@@ -80,7 +88,7 @@ LRESULT base_messages(HWND w, UINT m, WPARAM wp, LPARAM lp) {
         case WM_PRINT:
         case WM_PRINTCLIENT:
             if (!has_face || layered(w) || m != WM_PAINT) break;
-            paint(w, d, face);
+            paint(w, face);
             return 0;
         case WM_NCHITTEST: {
             LRESULT hit = DefWindowProcW(w, m, wp, lp);
@@ -205,8 +213,8 @@ LRESULT CALLBACK camera_procedure(HWND w, UINT m, WPARAM wp, LPARAM lp) {
 }
 
 // Refreshes a drawn face. An opaque one repaints. A layered one is pushed
-// whole with UpdateLayeredWindow: its colour, with the colour's
-// transparency, over its client size (the drawing layer renders the rest).
+// whole with UpdateLayeredWindow: the frame the Direct2D layer drew, or
+// without a device its colour with the colour's transparency.
 void refresh_drawn(HWND window, const Cell& face) {
     if (!(GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_LAYERED)) {
         if (!must_be_layered(face)) {
@@ -219,6 +227,16 @@ void refresh_drawn(HWND window, const Cell& face) {
     RECT r{};
     GetClientRect(window, &r);
     if (r.right <= 0 || r.bottom <= 0) return;
+    SIZE size{r.right, r.bottom};
+    POINT origin{0, 0};
+    BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+    if (d2d::has_device()) {
+        d2d::paint_window(window, face, true);
+        if (HDC frame = d2d::update_layered(window)) {
+            UpdateLayeredWindow(window, state.screen_dc, nullptr, &size, frame, &origin, 0, &blend, ULW_ALPHA);
+            return;
+        }
+    }
     BITMAPINFO bi{};
     bi.bmiHeader.biSize = sizeof bi.bmiHeader;
     bi.bmiHeader.biWidth = r.right;
@@ -243,9 +261,6 @@ void refresh_drawn(HWND window, const Cell& face) {
     }
     auto* p = static_cast<uint32_t*>(bits);
     for (LONG i = 0, n = r.right * r.bottom; i < n; ++i) p[i] = pixel;
-    SIZE size{r.right, r.bottom};
-    POINT origin{0, 0};
-    BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
     UpdateLayeredWindow(window, state.screen_dc, nullptr, &size, dc, &origin, 0, &blend, ULW_ALPHA);
     SelectObject(dc, old);
     DeleteObject(bitmap);

@@ -20,6 +20,7 @@
 #include "runtime/symbol.hpp"
 #include "runtime/unicode.hpp"
 #include "view/backend/units.hpp"
+#include "view/backend/win32/d2d.hpp"
 #include "view/backend/win32/win32.hpp"
 
 namespace kel::view::win32 {
@@ -174,7 +175,8 @@ void init() {
         POINT cursor{};
         GetCursorPos(&cursor);
         set_dpi(monitor_dpi(MonitorFromPoint(cursor, MONITOR_DEFAULTTONEAREST)));
-        // 6. The Direct2D and DirectWrite factories belong to the drawing layer.
+        // 6. The Direct2D factories and device wait for the first view
+        // (start_drawing): a script that opens no window does not pay for them.
         // 8. Window classes.
         register_classes();
         // 9. The monitor table is refilled by each enumeration of the screens.
@@ -203,6 +205,13 @@ void init() {
     fill_metrics();
     state.font_kind = kind_named("font", release_font_handle);
     state.com_kind = kind_named("com-object", release_com);
+}
+
+void start_drawing() {
+    static bool tried = false;
+    if (tried || state.legacy) return;
+    tried = true;
+    d2d::init_factories();
 }
 
 bool support_dark_mode() { return state.win10 && !high_contrast(); }

@@ -11,6 +11,7 @@
 #include "runtime/stack.hpp"
 #include "runtime/symbol.hpp"
 #include "view/backend/event.hpp"
+#include "view/backend/win32/d2d.hpp"
 #include "view/backend/win32/win32.hpp"
 
 namespace kel::view::win32 {
@@ -90,11 +91,14 @@ LRESULT main_messages(HWND w, UINT m, WPARAM wp, LPARAM lp) {
     switch (m) {
         case WM_DESTROY:
             KillTimer(w, 1);
+            d2d::release_window(w);
             if (d->font) DeleteObject(d->font), d->font = nullptr;
             if (d->icon) DestroyIcon(d->icon), d->icon = nullptr;
             break;
         case WM_SIZE:
-            InvalidateRect(w, nullptr, TRUE);
+            d2d::resize_window(w, LOWORD(lp), HIWORD(lp));
+            if (GetWindowLongW(w, GWL_EXSTYLE) & WS_EX_LAYERED) refresh_drawn(w, face);
+            else InvalidateRect(w, nullptr, TRUE);
             if (window_face) return moved_or_sized(w, m, wp, lp, face, d);
             break;
         case WM_MOVE:
@@ -122,6 +126,20 @@ LRESULT main_messages(HWND w, UINT m, WPARAM wp, LPARAM lp) {
                 PostQuitMessage(0);
             }
             return 0;
+        case WM_PAINT: {
+            // A draw block is drawn as a layered frame and copied in.
+            const Cell* draw = facet(face, "draw");
+            if (!draw || !cell::is(draw, type::block) || !d2d::has_device()) break;
+            d2d::paint_window(w, face, true);
+            HDC frame = d2d::update_layered(w);
+            PAINTSTRUCT ps;
+            HDC dc = BeginPaint(w, &ps);
+            RECT r{};
+            GetClientRect(w, &r);
+            if (frame) BitBlt(dc, 0, 0, r.right, r.bottom, frame, 0, 0, SRCCOPY);
+            EndPaint(w, &ps);
+            return 0;
+        }
         case WM_ERASEBKGND: {
             const Cell* draw = facet(face, "draw");
             if (draw && cell::is(draw, type::block)) return 1;

@@ -12,6 +12,7 @@
 #include "runtime/ownership.hpp"
 #include "runtime/stack.hpp"
 #include "view/backend/loop.hpp"
+#include "view/backend/win32/d2d.hpp"
 #include "view/backend/win32/win32.hpp"
 #include "view/backend/windows.hpp"
 
@@ -126,6 +127,7 @@ uint32_t show_window_entry(const Call&) {
 
 uint32_t make_view_entry(const Call&) {
     Cell face = stack::args[0], parent = stack::args[1];
+    start_drawing();
     HWND p = parent.payload1 == handle::klass::window ? hwnd_of(parent) : nullptr;
     int remembered = enter_dpi_scope(p);
     HWND w = nullptr;
@@ -223,7 +225,11 @@ uint32_t support_dark_mode_q(const Call&) {
     return 0;
 }
 
-uint32_t toggle_gpu(const Call&) { return answer_none(); }
+uint32_t toggle_gpu(const Call&) {
+    start_drawing();
+    d2d::create_device();
+    return answer_none();
+}
 
 constexpr routines::Backend make_backend() {
     routines::Backend b{"win32", {}};

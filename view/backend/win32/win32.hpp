@@ -37,6 +37,9 @@ extern State state;
 
 // Runs the back end's start-up once (steps 1 to 12).
 void init();
+// The Direct2D and DirectWrite factories and the device, made once, when
+// the first view is made.
+void start_drawing();
 // The default GUI font at the current DPI, stored as the default.
 void make_default_font();
 // The view's metrics object from the system (dpi, scroller, colours).
