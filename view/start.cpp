@@ -13,6 +13,9 @@
 #include "view/backend/routines.hpp"
 #include "view/backend/snapshot.hpp"
 #include "view/backend/units.hpp"
+#if KEL_VIEW_WIN32
+#include "view/backend/win32/win32.hpp"
+#endif
 
 namespace kel::view {
 
@@ -25,15 +28,19 @@ void register_types() {
 }
 
 void start() {
-    // KEL_VIEW=record: the display kept in memory; otherwise there is no
-    // back end on this platform yet.
+    // KEL_VIEW=record: the display kept in memory; otherwise the Windows
+    // back end where there is one, and none elsewhere.
     if (sysrt::get_env("KEL_VIEW") == "record") {
         record::reset();
         record::install();
         routines::make(&record::backend);
         record::make_view_record();
     } else {
+#if KEL_VIEW_WIN32
+        routines::make(&win32::backend);
+#else
         routines::make(nullptr);
+#endif
     }
     Cell system = *word::fetch(context::find_or_add_global(symbol::make("system")));
     if (const Cell* view = environment::field(system, "view"))
@@ -51,6 +58,9 @@ void start() {
     Cell null_word = *context::find_or_add_global(symbol::make("null-handle")), null_handle;
     handle::box(&null_handle, 0, handle::klass::none);
     word::set(&null_word, &null_handle);
+#if KEL_VIEW_WIN32
+    if (sysrt::get_env("KEL_VIEW") != "record") win32::install();
+#endif
 }
 
 }  // namespace kel::view
