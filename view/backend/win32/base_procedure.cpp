@@ -18,14 +18,22 @@ namespace {
 
 bool layered(HWND w) { return GetWindowLongW(w, GWL_EXSTYLE) & WS_EX_LAYERED; }
 
-// Paints an opaque drawn face: through the Direct2D layer its background
-// and draw block, else its colour with GDI; then, without a draw block, its
-// `drawing` event.
+// Paints an opaque drawn face: with a draw block, through the Direct2D
+// layer its background and the block; without one, its `drawing` event,
+// whose actor draws the face with draw-face; when no actor drew, its
+// background. Without a device, its colour with GDI.
 void paint(HWND w, const Cell& face) {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(w, &ps);
-    if (d2d::has_device()) {
+    const Cell* draw = facet(face, "draw");
+    bool has_block = draw && cell::is(draw, type::block);
+    if (d2d::has_device() && has_block) {
         d2d::paint_window(w, face);
+    } else if (d2d::has_device()) {
+        int32_t before = faces_drawn();
+        MSG msg = own_message(w, WM_PAINT, 0, 0);
+        dispatch(&msg, 0, event::code::drawing);
+        if (faces_drawn() == before && IsWindow(w)) d2d::paint_window(w, face);
     } else {
         RECT r{};
         GetClientRect(w, &r);
@@ -37,11 +45,6 @@ void paint(HWND w, const Cell& face) {
         }
     }
     EndPaint(w, &ps);
-    const Cell* draw = facet(face, "draw");
-    if (!draw || !cell::is(draw, type::block)) {
-        MSG msg = own_message(w, WM_PAINT, 0, 0);
-        dispatch(&msg, 0, event::code::drawing);
-    }
 }
 
 // The input method composes in the face's font.

@@ -19,6 +19,8 @@
 namespace kel::view::win32 {
 namespace {
 
+int32_t drawn = 0;
+
 uint32_t answer_none() {
     cell::set_none(stack::args);
     return 0;
@@ -142,7 +144,22 @@ uint32_t make_view_entry(const Call&) {
     return 0;
 }
 
-uint32_t draw_face(const Call&) { return answer_none(); }
+// Draws the commands into the face's window: the face's background, then
+// the block, presented at the end. The console paints its face so, from the
+// actor of the drawing event its window's paint sends.
+uint32_t draw_face(const Call&) {
+    Cell face = stack::args[0], commands = stack::args[1];
+    HWND w = face_window(face);
+    if (w && IsWindow(w)) {
+        start_drawing();
+        if (d2d::has_device()) {
+            bool layered = GetWindowLongW(w, GWL_EXSTYLE) & WS_EX_LAYERED;
+            d2d::paint_window(w, face, commands, layered);
+            note_face_drawn();
+        }
+    }
+    return answer_none();
+}
 
 uint32_t do_event_loop(const Call&) {
     bool no_wait = cell::logic(stack::args);
@@ -266,6 +283,9 @@ uint64_t lookup_root(uint64_t window) {
 }
 
 }  // namespace
+
+int32_t faces_drawn() { return drawn; }
+void note_face_drawn() { ++drawn; }
 
 const routines::Backend backend = make_backend();
 
