@@ -8,6 +8,7 @@
 #include "view/backend/event.hpp"
 #include "view/backend/loop.hpp"
 #include "view/backend/record/record.hpp"
+#include "view/backend/record/view_record.hpp"
 #include "view/backend/routines.hpp"
 #include "view/backend/snapshot.hpp"
 #include "view/backend/units.hpp"
@@ -29,6 +30,7 @@ void start() {
         record::reset();
         record::install();
         routines::make(&record::backend);
+        record::make_view_record();
     } else {
         routines::make(nullptr);
     }

@@ -414,6 +414,13 @@ uint32_t code_of(const Cell* word) {
     return 0;
 }
 
+int32_t vk_of(const Cell* word) {
+    uint32_t s = canonical(word);
+    for (const KeyName& k : key_names)
+        if (symbol::resolve(symbol_of(k.name)) == s) return k.vk;
+    return -1;
+}
+
 uint32_t flag_of(const Cell* word) {
     uint32_t s = canonical(word);
     for (size_t i = 0; i < std::size(flag_names); ++i)

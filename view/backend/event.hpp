@@ -47,6 +47,8 @@ Cell* make_native(Cell* out, uint32_t code, uint32_t key_and_flags, uint32_t sna
 
 // The type code a word names, 0 when it names none.
 uint32_t code_of(const Cell* word);
+// The virtual-key code of a special key's word, -1 when it names none.
+int32_t vk_of(const Cell* word);
 // The flag bit a word names, 0 when it names none.
 uint32_t flag_of(const Cell* word);
 

@@ -1,5 +1,8 @@
 #include "view/backend/record/record.hpp"
 
+#include <algorithm>
+#include <bit>
+#include <cmath>
 #include <deque>
 
 #include "environment/routines.hpp"
@@ -304,6 +307,94 @@ uint32_t exit_event_loop(const Call&) {
     return answer_none();
 }
 
+// The grid layout of a rich-text face: its text in lines of code points,
+// broken at each newline and, when the face has a width, every `columns`
+// characters; `starts` holds each line's 0-based text index.
+struct GridLayout {
+    std::vector<int64_t> starts, lengths;
+    int64_t widest = 0;
+};
+
+GridLayout grid_layout(const std::u32string& text, const Cell* size) {
+    int64_t columns = INT64_MAX;
+    if (size && cell::is(size, type::pair) && pair::x(size) > 0) columns = std::max(1, pair::x(size) / char_width);
+    GridLayout g;
+    int64_t start = 0, length = 0;
+    auto end_line = [&](int64_t next) {
+        g.starts.push_back(start);
+        g.lengths.push_back(length);
+        g.widest = std::max(g.widest, length);
+        start = next, length = 0;
+    };
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == U'\n') {
+            end_line(int64_t(i) + 1);
+        } else {
+            if (length == columns) end_line(int64_t(i));
+            ++length;
+        }
+    }
+    end_line(int64_t(text.size()));
+    return g;
+}
+
+// Queries 0 and 6 (caret top and bottom at a 1-based position), 1 and 5 (the
+// position at a point, 1 adding one for the trailing half of a character),
+// 2 (a position's line height), 3 (the layout's size), others the line count.
+uint32_t text_box_metrics(const Call&) {
+    note(routines::text_box_metrics, 3);
+    Cell face = stack::args[0], arg = stack::args[1];
+    int32_t query = cell::integer(stack::args + 2);
+    const Cell* kind = environment::field(face, "type");
+    if (!kind || !word::any_word_q(cell::type_of(kind)) || type_of_face(face) != "rich-text")
+        error::fire(error::id::face_type, kind ? kind : &face);
+    const Cell* t = environment::field(face, "text");
+    if (!t || !cell::is(t, type::string)) return answer_none();
+    GridLayout g = grid_layout(string::text_of(t), environment::field(face, "size"));
+    int64_t lines = int64_t(g.starts.size());
+    auto line_of_index = [&](int64_t index) {
+        int64_t line = 0;
+        while (line + 1 < lines && g.starts[line + 1] <= index) ++line;
+        return line;
+    };
+    auto position_arg = [&]() -> int64_t {
+        if (!cell::is(&arg, type::integer)) error::fire(error::id::invalid_arg, &arg);
+        return cell::integer(&arg);
+    };
+    switch (query) {
+        case 0: case 6: {
+            int64_t index = std::clamp<int64_t>(position_arg() - 1, 0, g.starts.back() + g.lengths.back());
+            int64_t line = line_of_index(index), column = std::min(index - g.starts[line], g.lengths[line]);
+            int64_t bottom = query == 6 ? 1 : 0;
+            point2d::box(stack::args, double((column + bottom) * char_width), double((line + bottom) * line_height));
+            return 0;
+        }
+        case 1: case 5: {
+            double x, y;
+            if (cell::is(&arg, type::pair)) x = pair::x(&arg), y = pair::y(&arg);
+            else if (cell::is(&arg, type::point2d))
+                x = std::bit_cast<float>(arg.payload1), y = std::bit_cast<float>(arg.payload2);
+            else error::fire(error::id::invalid_arg, &arg);
+            int64_t line = std::clamp<int64_t>(int64_t(std::floor(y / line_height)), 0, lines - 1);
+            int64_t column = std::clamp<int64_t>(int64_t(std::floor(x / char_width)), 0, g.lengths[line]);
+            int64_t position = g.starts[line] + column;
+            if (query == 1 && column < g.lengths[line] && x - column * char_width >= char_width / 2.0) ++position;
+            cell::set_integer(stack::args, int32_t(position + 1));
+            return 0;
+        }
+        case 2:
+            position_arg();
+            cell::set_real(stack::args, type::float_, line_height);
+            return 0;
+        case 3:
+            point2d::box(stack::args, double(g.widest * char_width), double(lines * line_height));
+            return 0;
+        default:
+            cell::set_integer(stack::args, int32_t(lines));
+            return 0;
+    }
+}
+
 uint32_t update_scroller(const Call&) {
     note(routines::update_scroller, 2);
     return answer_none();
@@ -344,6 +435,7 @@ constexpr routines::Backend make_backend() {
     b.entries[routines::draw_face] = record::draw_face;
     b.entries[routines::do_event_loop] = record::do_event_loop;
     b.entries[routines::exit_event_loop] = record::exit_event_loop;
+    b.entries[routines::text_box_metrics] = record::text_box_metrics;
     b.entries[routines::update_scroller] = record::update_scroller;
     b.entries[routines::set_dark_mode] = record::set_dark_mode;
     b.entries[routines::support_dark_mode_q] = record::support_dark_mode_q;
@@ -375,12 +467,16 @@ void queue_event(uint32_t code, uint32_t key_and_flags, const snapshot::Snapshot
     queue.push_back(Message{false, code, key_and_flags, s});
 }
 
-void queue_text(std::u32string_view text) {
+void queue_text(std::u32string_view text, uint64_t window) {
+    snapshot::Snapshot s;
+    s.window = window;
     for (char32_t c : text) {
-        queue_event(event::code::key_down, c & 0xFFFF, {});
-        queue_event(event::code::key, c, {});
+        queue_event(event::code::key_down, c & 0xFFFF, s);
+        queue_event(event::code::key, c, s);
     }
 }
+
+uint64_t window_of(const Cell& face) { return window_of_face(face); }
 
 void queue_quit() { queue.push_back(Message{true}); }
 

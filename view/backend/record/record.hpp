@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/cell.hpp"
 #include "view/backend/routines.hpp"
 #include "view/backend/snapshot.hpp"
 
@@ -30,13 +31,15 @@ void reset();
 void install();
 
 const std::vector<std::string>& log();
+// The window of a shown face (0: none).
+uint64_t window_of(const Cell& face);
 void clear_log();
 void set_screens(std::vector<Screen> screens);
 
 // The queue of the event loop. A typed text gives key-down then key for
 // each character; a quit ends the innermost blocking loop.
 void queue_event(uint32_t code, uint32_t key_and_flags, const snapshot::Snapshot& s);
-void queue_text(std::u32string_view text);
+void queue_text(std::u32string_view text, uint64_t window = 0);
 void queue_quit();
 
 }  // namespace kel::view::record
