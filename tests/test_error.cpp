@@ -141,7 +141,8 @@ TEST_F(Error, CodesOfTheIds) {
         {"make error! 205", "error: out-of-range"},
         {"e: make error! 379 reduce [e/type e/id]", "[script invalid-months]"},
         {"e: make error! 383 reduce [e/type e/id]", "[script react-bad-obj]"},
-        {"make error! 384", "error: out-of-range"},
+        {"e: make error! 385 reduce [e/type e/id]", "[script draw-infinite]"},
+        {"make error! 386", "error: out-of-range"},
     });
 }
 

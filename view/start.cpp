@@ -2,6 +2,7 @@
 
 #include "environment/routines.hpp"
 #include "runtime/context.hpp"
+#include "runtime/datatypes/handle.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/platform/env.hpp"
 #include "runtime/symbol.hpp"
@@ -36,7 +37,20 @@ void start() {
     }
     Cell system = *word::fetch(context::find_or_add_global(symbol::make("system")));
     if (const Cell* view = environment::field(system, "view"))
-        if (Cell* platform = environment::field(*view, "platform")) *platform = routines::object();
+        if (Cell* platform = environment::field(*view, "platform")) {
+            // The view system's sources left here the Kel functions that
+            // fill three slots of the routine object.
+            Cell made = routines::object();
+            if (cell::is(platform, type::object))
+                for (const char* name : {"all-windows-closed?", "refresh-screens", "init"})
+                    if (const Cell* fn = environment::field(*platform, name))
+                        *environment::field(made, name) = *fn;
+            *platform = made;
+        }
+    // The parent handle of a view made without one.
+    Cell null_word = *context::find_or_add_global(symbol::make("null-handle")), null_handle;
+    handle::box(&null_handle, 0, handle::klass::none);
+    word::set(&null_word, &null_handle);
 }
 
 }  // namespace kel::view

@@ -463,6 +463,7 @@ void install() { windows::lookup = {face_of, root_of}; }
 
 const std::vector<std::string>& log() { return calls; }
 void clear_log() { calls.clear(); }
+void append_log(std::string line) { calls.push_back(std::move(line)); }
 void set_screens(std::vector<Screen> list) { screens = std::move(list); }
 
 void queue_event(uint32_t code, uint32_t key_and_flags, const snapshot::Snapshot& s) {

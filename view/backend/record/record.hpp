@@ -34,6 +34,8 @@ const std::vector<std::string>& log();
 // The window of a shown face (0: none).
 uint64_t window_of(const Cell& face);
 void clear_log();
+// Adds a line to the log (the recording draw back end's calls).
+void append_log(std::string line);
 void set_screens(std::vector<Screen> screens);
 
 // The queue of the event loop. A typed text gives key-down then key for
