@@ -6,13 +6,17 @@
 #include "environment/script.hpp"
 #include "runtime/alloc.hpp"
 #include "runtime/ansi_console.hpp"
+#include "runtime/exits.hpp"
 #include "runtime/mem.hpp"
 #include "runtime/natives/system.hpp"
 #include "runtime/output.hpp"
 #include "runtime/platform/env.hpp"
+#include "runtime/platform/host.hpp"
+#include "runtime/stack.hpp"
 #include "program/init.hpp"
 #include "runtime/system.hpp"
 #include "runtime/throws.hpp"
+#include "view/backend/console.hpp"
 #include "view/start.hpp"
 
 #if defined(__x86_64__) || defined(_M_X64)
@@ -32,6 +36,33 @@ void reset_fpu() {
 #endif
 }
 
+// kel.exe is the console, unless KEL_STDOUT=1 asks it to run a script as
+// kel does (output on standard output, no window), or the console's
+// window object is not in the program.
+bool console_program() {
+    if (!os::windows || sysrt::get_env("KEL_STDOUT") == "1") return false;
+    static const char test[] = "all [object? get/any 'gui-console-ctx function? get/any in gui-console-ctx 'launch]";
+    Cell* top = stack::top;
+    if (environment::run_text(test, sizeof test - 1)) exits::raise_pending();
+    bool found = cell::is(stack::last(), type::logic) && cell::logic(stack::last());
+    stack::top = top;
+    return found;
+}
+
+// 14. The console: the engine is made (with its init routine), then the
+// window's launch runs the script or the read-evaluate-print loop; when it
+// returns the program ends.
+void launch_console() {
+    static const char make[] = "make-console-engine";
+    static const char launch[] = "gui-console-ctx/launch";
+    Cell* top = stack::top;
+    if (environment::run_text(make, sizeof make - 1)) exits::raise_pending();
+    view::console::install();
+    stack::top = top;
+    if (environment::run_text(launch, sizeof launch - 1)) exits::raise_pending();
+    stack::top = top;
+}
+
 void boot() {
     // 4. Module state.
     ansi_console::probe();
@@ -44,10 +75,16 @@ void boot() {
     record.root_recording = false;
     // 9. The boot environment, with the GUI's sources: event! comes first.
     view::register_types();
+    view::console::make_routines();
     environment::boot();
     view::start();
-    // A script named on the command line runs with its output on standard
-    // output; the console window that would take it instead is not built.
+    view::console::install();
+    if (console_program()) {
+        launch_console();
+        return;
+    }
+    // Without the console, a script named on the command line runs with
+    // its output on standard output.
     if (record.argc > 1) {
         output::register_print_hooks(natives::print_to_stdout, nullptr);
         environment::run_script();

@@ -172,6 +172,7 @@ void end_routine(State& s, const uint8_t*, const uint8_t*, uint32_t, bool) {
 void error_routine(State& s, const uint8_t* start, const uint8_t* end, uint32_t, bool) {
     if (s.start_state == s_curly && (end == s.input_end || *end == 0)) {
         s.missing_char = '}';
+        s.missing_type = type::string;
         throw_error(s, s.curly_start, err_missing_end);
     }
     uint8_t t = state_type[s.prev_state];
@@ -275,6 +276,7 @@ int32_t scan_loop(State& s, bool one, bool prescan) {
             // Open paths close; any other open container lacks its closer.
             if (s.start_state == s_curly) {
                 s.missing_char = '}';
+                s.missing_type = type::string;
                 throw_error(s, s.curly_start, err_missing_end);
             }
             close_paths(s);

@@ -284,8 +284,21 @@ void load_string(State& s, const uint8_t* start, const uint8_t* end, uint32_t fl
     build_text(s, start + 1, end, flags, type::string, true, load);
 }
 
-void curly_open(State& s, const uint8_t*, const uint8_t* end, uint32_t flags, bool) {
+// A traced scan sees a curly string open at its first "{" and close at its
+// last "}", as it sees containers: the console waits for the rest of a string
+// that is still open at the end of a line.
+namespace {
+void trace_curly(State& s, uint32_t event, const uint8_t* start, const uint8_t* end) {
+    if (!traced(s, event)) return;
+    Cell t{};
+    cell::set_datatype(&t, type::string);
+    fire_event(s, event, t, nullptr, start, end);
+}
+}  // namespace
+
+void curly_open(State& s, const uint8_t* start, const uint8_t* end, uint32_t flags, bool) {
     if (s.start_state != s_curly) {
+        trace_curly(s, event::open, start, end);
         s.curly_start = end;
         s.curly_nesting = 1;
         s.curly_flags = flags;
@@ -305,6 +318,7 @@ void curly_close(State& s, const uint8_t* start, const uint8_t* end, uint32_t fl
     }
     s.start_state = 0;
     s.newline = s.curly_newline;
+    trace_curly(s, event::close, start, end);
     build_text(s, s.curly_start + 1, end, s.curly_flags, type::string, true, load);
     s.curly_start = nullptr;
     s.curly_flags = 0;

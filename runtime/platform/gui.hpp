@@ -11,6 +11,12 @@ void do_events();
 // A task-modal message box with the stop icon, no owner window.
 void show_message(const char* title, const char* text);
 
+// The caret's blink interval in milliseconds; -1 when the caret does not
+// blink. POSIX hosts answer 500.
+int caret_blink_ms();
+// Titles the process's text console; false when there is none to title.
+bool set_console_title(const char* utf8);
+
 }  // namespace kel::gui
 
 namespace kel::os {

@@ -19,6 +19,11 @@ void show_message(const char* title, const char* text) {
     os::write_stderr("\n", 1);
 }
 
+int caret_blink_ms() { return 500; }
+
+// A terminal has no title this program keeps.
+bool set_console_title(const char*) { return false; }
+
 }  // namespace kel::gui
 
 namespace kel::os {
