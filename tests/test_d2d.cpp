@@ -3,12 +3,12 @@
 // made again and the window repainted, WARP on request, text families that
 // fall back, and line metrics of many lines.
 #include <gtest/gtest.h>
-#include <windows.h>
 
 #include "runtime/context.hpp"
 #include "runtime/datatypes/word.hpp"
 #include "runtime/symbol.hpp"
 #include "tests/support/environment.hpp"
+// windows.h last: its near and far macros would break the runtime's headers.
 #include "view/backend/win32/d2d.hpp"
 #include "view/backend/win32/d2d_text.hpp"
 
@@ -93,8 +93,8 @@ TEST_F(Direct2D, TextFallsBackToAFamilyThatExists) {
     std::wstring family = d2d::family_for(L"No Such Family Here");
     EXPECT_NE(family, L"No Such Family Here");
     EXPECT_FALSE(family.empty());
-    eval("face/size: 64x32 face/color: 0.0.0 face/draw: [pen 255.255.255 font make object! [name: "
-         "\"No Such Family Here\" size: 20 style: 'bold color: none state: none] text 0x0 \"MMMM\"]");
+    eval("fnt: make object! [name: \"No Such Family Here\" size: 20 style: 'bold color: none state: none] "
+         "face/color: 0.0.0 face/draw: [pen 255.255.255 font fnt text 0x0 \"MMMM\"]");
     d2d::paint_window(window, face(), true);
     HDC dc = d2d::update_layered(window);
     ASSERT_NE(dc, nullptr);
@@ -115,4 +115,52 @@ TEST_F(Direct2D, LineMetricsOfManyLines) {
     EXPECT_EQ(d2d::line_metrics(layout).size(), 41u);
     layout->Release();
     format->Release();
+}
+
+// The window's record follows its client size: the target is unbound before
+// the buffers are resized, and the whole new area is drawn.
+TEST_F(Direct2D, AResizedWindowDrawsItsNewArea) {
+    EXPECT_EQ(pixel_after_paint(2, 2), RGB(10, 20, 30));
+    SetWindowPos(window, nullptr, 0, 0, 128, 64, SWP_NOZORDER | SWP_NOACTIVATE);
+    d2d::resize_window(window, 128, 64);
+    EXPECT_EQ(pixel_after_paint(120, 60), RGB(10, 20, 30));
+    EXPECT_EQ(pixel_after_paint(16, 16), RGB(200, 0, 0));
+}
+
+// A rich-text face's style runs: a backdrop range is painted behind its
+// characters (where hit-testing is not implemented, from the cluster
+// metrics); every colour keeps its brush, past 64 of them; a bad style
+// value stops the drawing.
+TEST_F(Direct2D, RichTextStyleRuns) {
+    eval("rt: make object! [type: 'rich-text text: \"MMMMMMMM\" size: 200x40 color: none font: none para: none "
+         "data: [1x4 backdrop 0.0.255 5x4 bold] state: none] "
+         "face/color: 0.0.0 face/draw: compose [pen 255.255.255 text 0x0 (rt)]");
+    COLORREF c = pixel_after_paint(1, 1);
+    EXPECT_EQ(c, RGB(0, 0, 255));
+    eval("clear rt/data repeat i 70 [append rt/data reduce [1x1 to tuple! reduce [i 0 0]]]");
+    d2d::paint_window(window, face(), true);
+    d2d::paint_window(window, face(), true);
+    EXPECT_EQ(d2d::text_brush_count(window), 71u);  // and the backdrop's blue
+    eval("face/draw: compose [fill-pen 200.0.0 box 0x0 8x8 text 0x0 (rt) box 0x0 64x32] rt/data: [1x1 nonsense 2]");
+    EXPECT_EQ(pixel_after_paint(4, 4), RGB(200, 0, 0));
+    EXPECT_EQ(pixel_after_paint(20, 20), RGB(0, 0, 0));
+}
+
+// A line width of 0 parks the pen: nothing is stroked until a width other
+// than 0 brings the pen back, also one chosen meanwhile.
+TEST_F(Direct2D, AZeroLineWidthParksThePen) {
+    struct {
+        const char* commands;
+        COLORREF edge;
+    } cases[] = {
+        {"[pen 255.255.255 line-width 4 fill-pen 200.0.0 box 8x8 24x24]", RGB(255, 255, 255)},
+        {"[pen 255.255.255 line-width 0 fill-pen 200.0.0 box 8x8 24x24]", RGB(10, 20, 30)},
+        {"[pen 255.255.255 line-width 0 line-width 4 box 8x8 24x24]", RGB(255, 255, 255)},
+        {"[line-width 0 pen 0.255.0 line-width 4 box 8x8 24x24]", RGB(0, 255, 0)},
+        {"[pen 255.255.255 line-width 4 pen off box 8x8 24x24]", RGB(10, 20, 30)},
+    };
+    for (const auto& c : cases) {
+        eval(std::string("face/draw: ") + c.commands);
+        EXPECT_EQ(pixel_after_paint(7, 16), c.edge) << c.commands;
+    }
 }

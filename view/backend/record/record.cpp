@@ -22,6 +22,7 @@
 #include "runtime/symbol.hpp"
 #include "runtime/throws.hpp"
 #include "view/backend/event.hpp"
+#include "view/backend/record/draw.hpp"
 #include "view/backend/loop.hpp"
 #include "view/backend/units.hpp"
 #include "view/backend/windows.hpp"
@@ -236,6 +237,7 @@ uint32_t make_view(const Call&) {
 
 uint32_t draw_face(const Call&) {
     note(routines::draw_face, 1);
+    record::draw(stack::args[0], stack::args[1]);
     return answer_none();
 }
 

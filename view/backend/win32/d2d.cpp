@@ -317,4 +317,9 @@ const wchar_t* user_locale() { return factories.locale; }
 void inject_device_removed() { device_removed_injected = true; }
 int32_t device_generation() { return device.generation; }
 
+size_t text_brush_count(HWND window) {
+    auto it = targets.find(window);
+    return it == targets.end() ? 0 : it->second->brushes.size();
+}
+
 }  // namespace kel::view::d2d

@@ -21,6 +21,7 @@
 #pragma once
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #include "runtime/cell.hpp"
@@ -47,6 +48,9 @@ bool device_is_warp();
 // strict flag (an error stops the drawing and is dropped). A layered window
 // is not presented: read its frame with update_layered.
 void paint_window(HWND window, const Cell& face, bool layered = false);
+// The same with a draw block of the caller's (the draw-face routine: the
+// console paints its face with a block of its own).
+void paint_window(HWND window, const Cell& face, const Cell& commands, bool layered = false);
 void resize_window(HWND window, int32_t width, int32_t height);
 void release_window(HWND window);
 // A memory DC holding the layered window's current frame (for
@@ -66,5 +70,7 @@ const wchar_t* user_locale();
 void inject_device_removed();
 // How many times the device was made (tests see a device loss re-create it).
 int32_t device_generation();
+// How many brushes the window's record keeps for coloured text ranges.
+size_t text_brush_count(HWND window);
 
 }  // namespace kel::view::d2d

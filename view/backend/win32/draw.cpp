@@ -139,6 +139,10 @@ public:
         saved.block->Release();
         release_state(s_);
         s_ = saved.state;
+        // The brushes are shared with the block's commands, which recolour
+        // them in place: they take back the saved colours.
+        s_.pen->SetColor(color_f(s_.pen_color));
+        s_.fill->SetColor(color_f(s_.fill_color));
     }
 
     void pen(draw::Color c, bool off) override {
@@ -332,14 +336,18 @@ private:
 
 }  // namespace
 
-void paint_window(HWND window, const Cell& face, bool layered) {
+void paint_window(HWND window, const Cell& face, const Cell& commands, bool layered) {
     if (!has_device()) return;
-    collector::RootCell held, commands;
-    held.cell = face;
-    const Cell* draw = facet(face, "draw");
-    commands.cell = draw ? *draw : Cell{type::none, 0, 0, 0};
+    collector::RootCell held_face, held_commands;
+    held_face.cell = face;
+    held_commands.cell = commands;
     Direct2D backend(window, layered);
-    draw::draw_face(backend, held.cell, commands.cell, draw::Options{true, true});
+    draw::draw_face(backend, held_face.cell, held_commands.cell, draw::Options{true, true});
+}
+
+void paint_window(HWND window, const Cell& face, bool layered) {
+    const Cell* draw = facet(face, "draw");
+    paint_window(window, face, draw ? *draw : Cell{type::none, 0, 0, 0}, layered);
 }
 
 ID2D1SolidColorBrush* range_brush(Target* t, draw::Color c) {
