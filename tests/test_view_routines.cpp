@@ -107,7 +107,7 @@ TEST_F(ViewRoutines, CallsAreLogged) {
          "gui/redraw txt gui/draw-face win [] gui/set-dark-mode win true");
     EXPECT_EQ(joined_log(),
               "make-null-handle|make-view window 1 0|make-view text 2 1|show-window 1|update-view window|"
-              "update-view text|redraw text|draw-face window|set-dark-mode window true");
+              "update-view text|redraw text|draw-face window|draw begin window|draw end|set-dark-mode window true");
     view::record::clear_log();
     EXPECT_EQ(eval("gui/update-view reduce [win 1]"), "error: invalid-type");
     EXPECT_EQ(eval("gui/update-view scr"), "none");

@@ -303,9 +303,11 @@ uint32_t do_event_loop(const Call&) {
     return 0;
 }
 
+// The innermost loop ends once the current event is handled: the events
+// queued after it go to the loop that runs next.
 uint32_t exit_event_loop(const Call&) {
     note(routines::exit_event_loop, 0);
-    queue_quit();
+    queue.push_front(Message{true});
     return answer_none();
 }
 
