@@ -283,13 +283,11 @@ bool is_draw_error(const char* id) {
 
 }  // namespace
 
-int32_t draw_face(Backend& backend, const Cell& face, const Cell& commands, Options options) {
-    bool is_block = cell::is(&commands, type::block);
-    if (!options.window && (!is_block || series::length_from(&commands) == 0)) return 1;
-    if (!backend.begin(options.window ? face : Cell{type::none, 0, 0, 0}) || !is_block) {
-        backend.end();
-        return 0;
-    }
+namespace {
+
+// Walks the block into a target that is open; `close` ends the target
+// before an error goes on, as draw-face does.
+int32_t walk_guarded(Backend& backend, const Cell& commands, Options options, bool close) {
     Cell* top = stack::top;
     Cell* args = stack::args;
     stack::Frame* frame_top = stack::frame_top;
@@ -302,7 +300,7 @@ int32_t draw_face(Backend& backend, const Cell& face, const Cell& commands, Opti
     } catch (...) {
         // A throw above errors (a halt): the target is closed on the way out.
         cycles::restore(cycle_depth);
-        backend.end();
+        if (close) backend.end();
         throw;
     }
     // The error popped the try frame; otherwise it is popped here.
@@ -310,11 +308,28 @@ int32_t draw_face(Backend& backend, const Cell& face, const Cell& commands, Opti
     stack::top = top;
     stack::args = args;
     cycles::restore(cycle_depth);
-    backend.end();
+    if (close) backend.end();
     if (!raised || options.strict) return 0;
     if (raised != throws::error) throws::throw_code(raised);
     if (!(is_draw_error(error::pending.id) && silent())) stack::throw_error();
     return 0;
+}
+
+}  // namespace
+
+int32_t draw_face(Backend& backend, const Cell& face, const Cell& commands, Options options) {
+    bool is_block = cell::is(&commands, type::block);
+    if (!options.window && (!is_block || series::length_from(&commands) == 0)) return 1;
+    if (!backend.begin(options.window ? face : Cell{type::none, 0, 0, 0}) || !is_block) {
+        backend.end();
+        return 0;
+    }
+    return walk_guarded(backend, commands, options, true);
+}
+
+int32_t draw_into(Backend& backend, const Cell& commands, Options options) {
+    if (!cell::is(&commands, type::block)) return 0;
+    return walk_guarded(backend, commands, options, false);
 }
 
 }  // namespace kel::view::draw

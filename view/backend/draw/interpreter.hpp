@@ -32,5 +32,8 @@ struct Options {
 // Answers 1 when nothing was to be drawn into an image, else 0. With the view
 // system's silent? setting on, a draw error only stops the drawing.
 int32_t draw_face(Backend& backend, const Cell& face, const Cell& commands, Options options);
+// The block walked into a back end already begun (a window's paint that
+// its drawing actor draws in, call by call): no begin, no end.
+int32_t draw_into(Backend& backend, const Cell& commands, Options options);
 
 }  // namespace kel::view::draw

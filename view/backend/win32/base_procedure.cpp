@@ -19,9 +19,9 @@ namespace {
 bool layered(HWND w) { return GetWindowLongW(w, GWL_EXSTYLE) & WS_EX_LAYERED; }
 
 // Paints an opaque drawn face: with a draw block, through the Direct2D
-// layer its background and the block; without one, its `drawing` event,
-// whose actor draws the face with draw-face; when no actor drew, its
-// background. Without a device, its colour with GDI.
+// layer its background and the block; without one, its background, then its
+// `drawing` event, whose actor draws into the open paint with draw-face.
+// Without a device, its colour with GDI.
 void paint(HWND w, const Cell& face) {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(w, &ps);
@@ -30,10 +30,10 @@ void paint(HWND w, const Cell& face) {
     if (d2d::has_device() && has_block) {
         d2d::paint_window(w, face);
     } else if (d2d::has_device()) {
-        int32_t before = faces_drawn();
+        bool open = d2d::begin_paint(w, face);
         MSG msg = own_message(w, WM_PAINT, 0, 0);
         dispatch(&msg, 0, event::code::drawing);
-        if (faces_drawn() == before && IsWindow(w)) d2d::paint_window(w, face);
+        if (open) d2d::end_paint(w);
     } else {
         RECT r{};
         GetClientRect(w, &r);

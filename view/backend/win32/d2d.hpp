@@ -51,6 +51,14 @@ void paint_window(HWND window, const Cell& face, bool layered = false);
 // The same with a draw block of the caller's (the draw-face routine: the
 // console paints its face with a block of its own).
 void paint_window(HWND window, const Cell& face, const Cell& commands, bool layered = false);
+// A paint that the face's drawing actor draws in, call by call: begin_paint
+// opens the window's drawing (the face's background drawn), draw_in_paint
+// walks a block into it (nothing for another window), end_paint presents
+// it. One paint is open at a time: begin_paint answers false while one is.
+bool begin_paint(HWND window, const Cell& face);
+bool painting();
+void draw_in_paint(HWND window, const Cell& commands);
+void end_paint(HWND window);
 void resize_window(HWND window, int32_t width, int32_t height);
 void release_window(HWND window);
 // A memory DC holding the layered window's current frame (for

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <vector>
 
 #include "environment/routines.hpp"
@@ -343,6 +344,42 @@ void paint_window(HWND window, const Cell& face, const Cell& commands, bool laye
     held_commands.cell = commands;
     Direct2D backend(window, layered);
     draw::draw_face(backend, held_face.cell, held_commands.cell, draw::Options{true, true});
+}
+
+namespace {
+// The one paint open at a time (all windows share one device context).
+std::unique_ptr<Direct2D> open_paint;
+HWND open_window = nullptr;
+}  // namespace
+
+bool begin_paint(HWND window, const Cell& face) {
+    if (!has_device() || open_paint) return false;
+    collector::RootCell held;
+    held.cell = face;
+    auto backend = std::make_unique<Direct2D>(window, false);
+    if (!backend->begin(held.cell)) {
+        backend->end();
+        return false;
+    }
+    open_paint = std::move(backend);
+    open_window = window;
+    return true;
+}
+
+bool painting() { return open_paint != nullptr; }
+
+void draw_in_paint(HWND window, const Cell& commands) {
+    if (!open_paint || window != open_window) return;
+    collector::RootCell held;
+    held.cell = commands;
+    draw::draw_into(*open_paint, held.cell, draw::Options{true, true});
+}
+
+void end_paint(HWND window) {
+    if (!open_paint || window != open_window) return;
+    std::unique_ptr<Direct2D> backend = std::move(open_paint);
+    open_window = nullptr;
+    backend->end();
 }
 
 void paint_window(HWND window, const Cell& face, bool layered) {

@@ -19,8 +19,6 @@
 namespace kel::view::win32 {
 namespace {
 
-int32_t drawn = 0;
-
 uint32_t answer_none() {
     cell::set_none(stack::args);
     return 0;
@@ -144,19 +142,19 @@ uint32_t make_view_entry(const Call&) {
     return 0;
 }
 
-// Draws the commands into the face's window: the face's background, then
-// the block, presented at the end. The console paints its face so, from the
-// actor of the drawing event its window's paint sends.
+// Draws the commands into the face's window: inside the window's paint
+// (its drawing actor), into the paint's open drawing; outside any paint, as
+// a drawing of its own (the face's background, then the block).
 uint32_t draw_face(const Call&) {
     Cell face = stack::args[0], commands = stack::args[1];
     HWND w = face_window(face);
-    if (w && IsWindow(w)) {
-        start_drawing();
-        if (d2d::has_device()) {
-            bool layered = GetWindowLongW(w, GWL_EXSTYLE) & WS_EX_LAYERED;
-            d2d::paint_window(w, face, commands, layered);
-            note_face_drawn();
-        }
+    if (!w || !IsWindow(w)) return answer_none();
+    start_drawing();
+    if (d2d::painting()) {
+        d2d::draw_in_paint(w, commands);
+    } else if (d2d::has_device()) {
+        bool layered = GetWindowLongW(w, GWL_EXSTYLE) & WS_EX_LAYERED;
+        d2d::paint_window(w, face, commands, layered);
     }
     return answer_none();
 }
@@ -283,9 +281,6 @@ uint64_t lookup_root(uint64_t window) {
 }
 
 }  // namespace
-
-int32_t faces_drawn() { return drawn; }
-void note_face_drawn() { ++drawn; }
 
 const routines::Backend backend = make_backend();
 

@@ -40,10 +40,6 @@ void init();
 // The Direct2D and DirectWrite factories and the device, made once, when
 // the first view is made.
 void start_drawing();
-// How many times draw-face has drawn a face into its window: a paint that
-// sends the drawing event sees whether an actor drew.
-int32_t faces_drawn();
-void note_face_drawn();
 // The default GUI font at the current DPI, stored as the default.
 void make_default_font();
 // The view's metrics object from the system (dpi, scroller, colours).
