@@ -28,7 +28,8 @@ def case_evaluates_what_is_typed(name):
         # A bracket left open continues on a cue line; closing it evaluates.
         c.type("[1\n")
         c.type("2]\n")
-        c.wait_for_line("== [1 2]")
+        # The block keeps the line break typed inside it.
+        c.wait_for(lambda ls: "== [1" in ls and "2]" in ls, "the two-line block")
         # Escape drops the line being continued.
         c.type("[3\n")
         time.sleep(0.3)
@@ -89,11 +90,9 @@ def case_close_and_quit_write_the_configuration(name):
         c.wait_for_prompt()
         c.key("alt+F4")
         expect(c.wait_exit() == 0, "Alt+F4 did not end with 0")
-        cfg = c.dir / "appdata" / "Kel-Console" / "console-cfg.kel"
-        expect(cfg.exists(), "no configuration after Alt+F4")
+        expect(c.config.exists(), "no configuration after Alt+F4")
     with Console(name) as c:
         c.wait_for_prompt()
         c.type("quit\n")
         expect(c.wait_exit() == 0, "quit did not end with 0")
-        cfg = c.dir / "appdata" / "Kel-Console" / "console-cfg.kel"
-        expect(cfg.exists(), "no configuration after quit")
+        expect(c.config.exists(), "no configuration after quit")

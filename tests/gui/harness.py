@@ -1,8 +1,10 @@
 """Drives kel.exe's console window under Wine on the X display in DISPLAY.
 
 A Console starts kel.exe with a transcript file (KEL_TRANSCRIPT: the
-terminal writes its lines there whenever it waits for input and at exit) and
-a folder of its own for the configuration (APPDATA), finds the window by its
+terminal writes its lines there whenever it waits for input and at exit),
+after removing the console's configuration from the Wine prefix (Wine sets
+APPDATA from the prefix, so the cases share that folder and run one at a
+time), finds the window by its
 title, types with xdotool, waits for lines of the transcript up to a
 deadline, and reads pixels of screenshots cropped to the window. Only the
 processes a Console started are ended, by their process ids.
@@ -20,6 +22,14 @@ KEL_EXE = ROOT / "build" / "win" / "kel.exe"
 WINE = "/usr/lib/wine/wine64"
 ARTIFACTS = ROOT / "build" / "gui-artifacts"
 TITLE = "^Kel Console$"
+PREFIX = Path(os.environ.get("WINEPREFIX", ROOT / "build" / "wineprefix"))
+
+
+def config_folder():
+    """The console's configuration folder in the prefix's user profile."""
+    users = sorted((PREFIX / "drive_c" / "users").glob("*/AppData/Roaming"))
+    users = [u for u in users if u.parent.parent.name != "Public"]
+    return (users[0] if users else PREFIX) / "Kel" / "Kel-Console"
 
 
 class Failure(Exception):
@@ -45,11 +55,11 @@ class Console:
             (self.dir / "script.kel").write_text(script, encoding="utf-8")
             args.append(windows_path(self.dir / "script.kel"))
         self.transcript = self.dir / "transcript.txt"
-        (self.dir / "appdata").mkdir()
+        self.config = config_folder() / "console-cfg.kel"
+        shutil.rmtree(self.config.parent, ignore_errors=True)
         env = dict(os.environ)
         env.update(
             KEL_TRANSCRIPT=windows_path(self.transcript),
-            APPDATA=windows_path(self.dir / "appdata"),
             WINE_D3D_CONFIG="renderer=vulkan",
             WINEDEBUG="-all",
         )
@@ -85,7 +95,7 @@ class Console:
         return tuple(int(values[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
 
     def focus(self):
-        run("xdotool", "windowactivate", "--sync", self.window)
+        # Xvfb has no window manager to activate windows: focus is given.
         run("xdotool", "windowfocus", "--sync", self.window)
 
     def type(self, text):
@@ -95,7 +105,7 @@ class Console:
             if i:
                 self.key("Return")
             if part:
-                run("xdotool", "type", "--delay", "20", "--window", self.window, part)
+                run("xdotool", "type", "--delay", "20", part)
 
     def key(self, *keys):
         self.focus()
