@@ -61,9 +61,7 @@ void composition_font(HWND w, const Cell& face) {
 
 LRESULT base_messages(HWND w, UINT m, WPARAM wp, LPARAM lp) {
     if (m == WM_NCCREATE) {
-        auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
-        attach_data(w);
-        if (cs->lpCreateParams) store_face(w, *static_cast<const Cell*>(cs->lpCreateParams));
+        attach_face_data(w, lp);
         return DefWindowProcW(w, m, wp, lp);
     }
     if (m == WM_NCDESTROY) {
@@ -205,9 +203,7 @@ LRESULT CALLBACK internal_procedure(HWND w, UINT m, WPARAM wp, LPARAM lp) {
 LRESULT CALLBACK camera_procedure(HWND w, UINT m, WPARAM wp, LPARAM lp) {
     return guarded([&] {
         if (m == WM_NCCREATE) {
-            attach_data(w);
-            auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
-            if (cs->lpCreateParams) store_face(w, *static_cast<const Cell*>(cs->lpCreateParams));
+            attach_face_data(w, lp);
         } else if (m == WM_NCDESTROY) {
             detach_data(w);
         }

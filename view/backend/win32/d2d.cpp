@@ -18,12 +18,6 @@
 namespace kel::view::d2d {
 namespace {
 
-template <class T>
-void release(T*& p) {
-    if (p) p->Release();
-    p = nullptr;
-}
-
 struct Factories {
     HMODULE dwrite_dll = nullptr;
     IDWriteFactory* write = nullptr;

@@ -15,6 +15,13 @@
 
 namespace kel::view::d2d {
 
+// Releases a COM object and forgets it.
+template <class T>
+void release(T*& p) {
+    if (p) p->Release();
+    p = nullptr;
+}
+
 struct Target {
     ID2D1Bitmap1* bitmap = nullptr;  // over the swap chain's back buffer
     IDXGISwapChain1* swap_chain = nullptr;

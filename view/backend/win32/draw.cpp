@@ -28,12 +28,6 @@
 namespace kel::view::d2d {
 namespace {
 
-template <class T>
-void release(T*& p) {
-    if (p) p->Release();
-    p = nullptr;
-}
-
 D2D1_COLOR_F color_f(draw::Color c) {
     draw::ColorF f = draw::to_float(c);
     return D2D1::ColorF(f.r, f.g, f.b, f.a);

@@ -50,6 +50,12 @@ WindowData* attach_data(HWND window) {
     return d;
 }
 
+void attach_face_data(HWND window, LPARAM create_struct) {
+    attach_data(window);
+    auto* cs = reinterpret_cast<CREATESTRUCTW*>(create_struct);
+    if (cs->lpCreateParams) store_face(window, *static_cast<const Cell*>(cs->lpCreateParams));
+}
+
 void detach_data(HWND window) {
     int at = offset_of(window);
     auto* d = at < 0 ? nullptr : reinterpret_cast<WindowData*>(GetWindowLongPtrW(window, at));

@@ -75,9 +75,7 @@ LRESULT moved_or_sized(HWND w, UINT m, WPARAM wp, LPARAM lp, const Cell& face, W
 
 LRESULT main_messages(HWND w, UINT m, WPARAM wp, LPARAM lp) {
     if (m == WM_NCCREATE) {
-        auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
-        attach_data(w);
-        if (cs->lpCreateParams) store_face(w, *static_cast<const Cell*>(cs->lpCreateParams));
+        attach_face_data(w, lp);
         return DefWindowProcW(w, m, wp, lp);
     }
     if (m == WM_NCDESTROY) {

@@ -17,9 +17,7 @@ LRESULT pass_on(HWND w, UINT m, WPARAM wp, LPARAM lp) {
 // The data every copied class keeps; true when the message is consumed.
 LRESULT common(HWND w, UINT m, WPARAM wp, LPARAM lp) {
     if (m == WM_NCCREATE) {
-        attach_data(w);
-        auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
-        if (cs->lpCreateParams) store_face(w, *static_cast<const Cell*>(cs->lpCreateParams));
+        attach_face_data(w, lp);
     } else if (m == WM_NCDESTROY) {
         LRESULT r = pass_on(w, m, wp, lp);
         detach_data(w);

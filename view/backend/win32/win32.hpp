@@ -92,6 +92,9 @@ WindowData* data_of(HWND window);
 // Makes the window's data (WM_NCCREATE) and frees it (WM_NCDESTROY).
 WindowData* attach_data(HWND window);
 void detach_data(HWND window);
+// WM_NCCREATE of a face's window: its data, and the face make-view passed
+// as the creation parameter.
+void attach_face_data(HWND window, LPARAM create_struct);
 
 // ---- faces (face.cpp)
 
