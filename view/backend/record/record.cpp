@@ -175,10 +175,25 @@ uint32_t update_font(const Call&) {
     return answer_none();
 }
 
+// Destroys the face's window and those of its pane's faces, as a window
+// tree goes: each window is forgotten and its face's state becomes none.
+void destroy_tree(const Cell& face, int depth) {
+    uint64_t w = window_of_face(face);
+    if (!w || depth > 1000) return;
+    if (w <= parents.size()) cell::set_none(series::cells_of(faces.payload2) + (w - 1));
+    if (const Cell* pane = environment::field(face, "pane"); pane && cell::is(pane, type::block)) {
+        Cell held = *pane;
+        for (int32_t i = 0, n = series::total_length(&held); i < n; ++i) {
+            const Cell* child = block::ks_abs_at(&held, i);
+            if (cell::is(child, type::object)) destroy_tree(*child, depth + 1);
+        }
+    }
+    if (Cell* state = environment::field(face, "state")) cell::set_none(state);
+}
+
 uint32_t destroy_view(const Call&) {
     note(routines::destroy_view, 2);
-    uint64_t w = window_of_face(stack::args[0]);
-    if (w && w <= parents.size()) cell::set_none(series::cells_of(faces.payload2) + (w - 1));
+    destroy_tree(stack::args[0], 0);
     if (cell::logic(stack::args + 1)) loop::owe_exit();
     return answer_none();
 }
@@ -192,8 +207,15 @@ uint32_t detach_image(const Call&) {
 // face has no view of its own.
 uint32_t update_view(const Call&) {
     Cell v = stack::args[0];
+    // The face's pending change bits are applied, so they are cleared.
     auto update_one = [](const Cell& face) {
-        if (type_of_face(face) != "screen") calls.push_back("update-view " + type_of_face(face));
+        if (type_of_face(face) == "screen") return;
+        calls.push_back("update-view " + type_of_face(face));
+        const Cell* state = environment::field(face, "state");
+        if (state && cell::is(state, type::block) && series::total_length(state) >= 2) {
+            Cell* bits = block::ks_abs_at(state, 1);
+            if (cell::is(bits, type::integer)) cell::set_integer(bits, 0);
+        }
     };
     if (cell::is(&v, type::block)) {
         int32_t n = series::total_length(&v);
